@@ -1,0 +1,16 @@
+#ifndef VOICECONTROL_HTTP_TRIM_SPACE_H_
+#define VOICECONTROL_HTTP_TRIM_SPACE_H_
+
+#include "platform/export.h"
+
+namespace voicecontrol {
+
+// Removes, in place, every leading and trailing byte whose code lies from 1
+// to 32 (space, tab, CR, LF and the other control characters). Bytes of 128
+// and above are text and stay; nothing inside the text changes. The HTTP
+// setters and the XML parser share it. `text` must not be null.
+VC_API void TrimSpace(char* text);
+
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_HTTP_TRIM_SPACE_H_

@@ -1,0 +1,18 @@
+// Symbol visibility of the library's public classes and functions.
+//
+// On Windows the library is a DLL: its own sources export, hosts import.
+// Elsewhere every symbol is visible by default, so the macro is empty.
+#ifndef VOICECONTROL_PLATFORM_EXPORT_H_
+#define VOICECONTROL_PLATFORM_EXPORT_H_
+
+#if defined(_WIN32)
+#if defined(VC_BUILDING_LIBRARY)
+#define VC_API __declspec(dllexport)
+#else
+#define VC_API __declspec(dllimport)
+#endif
+#else
+#define VC_API __attribute__((visibility("default")))
+#endif
+
+#endif  // VOICECONTROL_PLATFORM_EXPORT_H_
