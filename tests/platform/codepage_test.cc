@@ -1,0 +1,41 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+namespace voicecontrol {
+namespace platform {
+namespace {
+
+TEST(CodepageTest, Utf8RoundTripsEveryPlane) {
+  const std::string utf8 = "a\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80";  // a é 中 😀
+  const std::wstring wide = Utf8ToWideString(utf8);
+  EXPECT_EQ(WideToUtf8String(wide), utf8);
+  EXPECT_EQ(wide.substr(0, 3), std::wstring(L"a\u00e9\u4e2d"));
+}
+
+TEST(CodepageTest, InvalidUtf8BecomesReplacementCharacters) {
+  // A lone continuation byte, a truncated sequence, an overlong form and an
+  // encoded surrogate: each ill-formed piece is one U+FFFD, nothing is lost
+  // around it.
+  EXPECT_EQ(Utf8ToWideString(std::string("x\x80y")), std::wstring(L"x\uFFFDy"));
+  EXPECT_EQ(Utf8ToWideString(std::string("x\xe4\xb8")), std::wstring(L"x\uFFFD"));
+  EXPECT_EQ(Utf8ToWideString(std::string("\xc0\xafz")), std::wstring(L"\uFFFD\uFFFDz"));
+  EXPECT_EQ(Utf8ToWideString(std::string("\xed\xa0\x80")), std::wstring(L"\uFFFD\uFFFD\uFFFD"));
+}
+
+#if WCHAR_MAX > 0xFFFF
+TEST(CodepageTest, UnpairedSurrogateAndOutOfRangeBecomeReplacement) {
+  const std::wstring wide = {L'a', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000)};
+  EXPECT_EQ(WideToUtf8String(wide), "a\xef\xbf\xbd\xef\xbf\xbd");
+}
+#endif
+
+TEST(CodepageTest, EmbeddedNulIsKept) {
+  const std::string utf8("a\0b", 3);
+  EXPECT_EQ(Utf8ToWideString(utf8).size(), 3u);
+  EXPECT_EQ(WideToUtf8String(Utf8ToWideString(utf8)), utf8);
+}
+
+}  // namespace
+}  // namespace platform
+}  // namespace voicecontrol
