@@ -47,6 +47,11 @@ TEST_F(SessionModelTest, QAllListsEverySessionAsCommaTerminatedColumns) {
   EXPECT_EQ(all.values[5], L"1,0,");
 }
 
+TEST_F(SessionModelTest, CommasInsideQAllItemsCannotSplitThem) {
+  Run("CREATE", {L"a", L"o", L"t", L"alice,bob"});
+  EXPECT_EQ(Run("QALL", {}).values[4], L"alice;bob,");
+}
+
 TEST_F(SessionModelTest, QSingleAnswersEighteenValuesReflectingChanges) {
   Run("CREATE", {L"s", L"o", L"t", L"m"});
   Run("CHANGE", {L"s", L"bob", L"7"});
@@ -67,9 +72,7 @@ TEST_F(SessionModelTest, DsCallEndsTheSessionAtItsEndTime) {
   EXPECT_EQ(Run("QALL", {}).values[0], L"0");
 }
 
-TEST_F(SessionModelTest, UnknownMethodGetsNoFlowId) {
-  EXPECT_EQ(Run("GET", {}).flowId, 0);
-}
+TEST_F(SessionModelTest, UnknownMethodGetsNoFlowId) { EXPECT_EQ(Run("GET", {}).flowId, 0); }
 
 }  // namespace
 }  // namespace voicectl

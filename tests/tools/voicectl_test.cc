@@ -2,13 +2,13 @@
 // serve`, every fault flag and the error text it leads to, a real HTTP
 // client against the simulator, and bad command lines.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -40,7 +40,7 @@ fs::path TempDir() {
 }
 
 // Runs a program to its end with stdout and stderr captured.
-Outcome Run(std::vector<std::string> argv) {
+Outcome RunProgram(std::vector<std::string> argv) {
   const fs::path dir = TempDir();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -119,7 +119,7 @@ class Server {
 Outcome Client(const Server& server, std::vector<std::string> command) {
   std::vector<std::string> argv = {VOICECTL_PATH, "--server", server.address()};
   argv.insert(argv.end(), command.begin(), command.end());
-  return Run(argv);
+  return RunProgram(argv);
 }
 
 TEST(VoicectlTest, EveryCommandAgainstTheSimulator) {
@@ -138,11 +138,22 @@ TEST(VoicectlTest, EveryCommandAgainstTheSimulator) {
             "OnCommandResult flowId=1006 code=0 text=\"scheduled\"\n");
   Outcome all = Client(server, {"qall"});
   EXPECT_EQ(all.exitCode, 0);
-  EXPECT_EQ(all.out.rfind("OnQAllEntry \"s1\" \"alice\" \"weekly sync\" \"alice,bob\" \"1\" "
-                          "\"alice\" \"65535\" \"",
+  // A single entry reaches the host unsplit, list terminators included.
+  EXPECT_EQ(all.out.rfind("OnQAllEntry \"s1,\" \"alice,\" \"weekly sync,\" \"alice;bob,\" "
+                          "\"1,\" \"alice,\" \"65535,\" \"",
                           0),
             0u)
       << all.out;
+  Client(server, {"create", "s2", "bob", "standup", "bob"});
+  Outcome two = Client(server, {"qall"});
+  EXPECT_EQ(two.out.rfind("OnQAllEntry \"s1\" \"alice\" \"weekly sync\" \"alice;bob\" \"1\" "
+                          "\"alice\" \"65535\" \"",
+                          0),
+            0u)
+      << two.out;
+  EXPECT_NE(two.out.find("\nOnQAllEntry \"s2\" \"bob\" \"standup\" \"bob\" \"0\" \"\" \"\" \"\"\n"),
+            std::string::npos)
+      << two.out;
   Outcome single = Client(server, {"--json", "qsingle", "s1"});
   EXPECT_EQ(single.exitCode, 0);
   EXPECT_EQ(single.out.rfind("{\"callback\":\"OnQSingleResult\",\"values\":[\"s1\",\"found\",", 0),
@@ -165,6 +176,11 @@ struct FaultCase {
   const char* errorText;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  for (const auto& flag : c.flags) *os << flag << " ";
+  *os << "-> " << c.errorText;
+}
+
 class VoicectlFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(VoicectlFaultTest, FaultFlagLeadsToItsErrorText) {
@@ -175,17 +191,23 @@ TEST_P(VoicectlFaultTest, FaultFlagLeadsToItsErrorText) {
   EXPECT_EQ(outcome.err, std::string("error: ") + GetParam().errorText + "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, VoicectlFaultTest,
-    ::testing::Values(FaultCase{{"--close-early"}, "timeout."},
-                      FaultCase{{"--no-answer"}, "timeout."},
-                      FaultCase{{"--status", "299"}, "decode."},
-                      FaultCase{{"--http10"}, "decode."},
-                      FaultCase{{"--flowid", "2000"}, "bad message."},
-                      FaultCase{{"--fieldnum", "0"}, "param error."},
-                      FaultCase{{"--garbage"}, "bad message."},
-                      FaultCase{{"--oversize"}, "decode."},
-                      FaultCase{{"--partial"}, "timeout."}));
+INSTANTIATE_TEST_SUITE_P(Faults, VoicectlFaultTest,
+                         ::testing::Values(FaultCase{{"--close-early"}, "timeout."},
+                                           FaultCase{{"--no-answer"}, "timeout."},
+                                           FaultCase{{"--status", "299"}, "decode."},
+                                           FaultCase{{"--http10"}, "decode."},
+                                           FaultCase{{"--flowid", "2000"}, "bad message."},
+                                           FaultCase{{"--fieldnum", "0"}, "param error."},
+                                           FaultCase{{"--garbage"}, "bad message."},
+                                           FaultCase{{"--oversize"}, "decode."},
+                                           FaultCase{{"--partial"}, "timeout."}),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                           std::string name;
+                           for (const char c : info.param.flags[0]) {
+                             if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+                           }
+                           return name;
+                         });
 
 TEST(VoicectlTest, DelayAndKnownStatusStillDeliverTheResult) {
   Server server({"--delay", "200", "--status", "500"});
@@ -198,7 +220,7 @@ TEST(VoicectlTest, RefusedConnectionIsAConnectError) {
   Server server({});
   const std::string address = server.address();
   server.Stop();
-  Outcome outcome = Run({VOICECTL_PATH, "--server", address, "qall"});
+  Outcome outcome = RunProgram({VOICECTL_PATH, "--server", address, "qall"});
   EXPECT_EQ(outcome.exitCode, 1);
   EXPECT_EQ(outcome.err, "error: connect error.\n");
 }
@@ -218,7 +240,7 @@ TEST(VoicectlTest, LogDirReceivesBothLogsAndShowLogsPrintsThem) {
 }
 
 TEST(VoicectlTest, RealHttpClientGetsAWellFormedAnswer) {
-  if (Run({"curl", "--version"}).exitCode != 0) GTEST_SKIP() << "curl is not installed";
+  if (RunProgram({"curl", "--version"}).exitCode != 0) GTEST_SKIP() << "curl is not installed";
   Server server({});
   const fs::path dir = TempDir();
   std::ofstream(dir / "body")
@@ -227,9 +249,9 @@ TEST(VoicectlTest, RealHttpClientGetsAWellFormedAnswer) {
          "<Field_Value>c1</Field_Value>\n<Field_Value>o</Field_Value>\n"
          "<Field_Value>t</Field_Value>\n<Field_Value>m</Field_Value>\n</Field>\n</Request>\n"
          "</Interface>";
-  Outcome outcome = Run({"curl", "-sS", "-i", "-X", "CREATE", "--data-binary",
-                         "@" + (dir / "body").string(),
-                         "http://" + server.address() + "/MyURL/"});
+  Outcome outcome =
+      RunProgram({"curl", "-sS", "-i", "-X", "CREATE", "--data-binary",
+                  "@" + (dir / "body").string(), "http://" + server.address() + "/MyURL/"});
   fs::remove_all(dir);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(outcome.out.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << outcome.out;
@@ -241,27 +263,27 @@ TEST(VoicectlTest, RealHttpClientGetsAWellFormedAnswer) {
 }
 
 TEST(VoicectlTest, BadCommandLinesExplainThemselves) {
-  Outcome unknown = Run({VOICECTL_PATH, "frobnicate"});
+  Outcome unknown = RunProgram({VOICECTL_PATH, "frobnicate"});
   EXPECT_EQ(unknown.exitCode, 2);
   EXPECT_NE(unknown.err.find("unknown command"), std::string::npos) << unknown.err;
 
-  Outcome missing = Run({VOICECTL_PATH, "kick", "only-one"});
+  Outcome missing = RunProgram({VOICECTL_PATH, "kick", "only-one"});
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_NE(missing.err.find("B is required"), std::string::npos) << missing.err;
 
-  Outcome extra = Run({VOICECTL_PATH, "qsingle", "a", "b"});
+  Outcome extra = RunProgram({VOICECTL_PATH, "qsingle", "a", "b"});
   EXPECT_EQ(extra.exitCode, 2);
   EXPECT_NE(extra.err.find("not expected"), std::string::npos) << extra.err;
 
-  Outcome port = Run({VOICECTL_PATH, "--server", "127.0.0.1:http", "qall"});
+  Outcome port = RunProgram({VOICECTL_PATH, "--server", "127.0.0.1:http", "qall"});
   EXPECT_EQ(port.exitCode, 2);
   EXPECT_NE(port.err.find("port is not a number"), std::string::npos) << port.err;
 
-  Outcome range = Run({VOICECTL_PATH, "change", "a", "b", "65536"});
+  Outcome range = RunProgram({VOICECTL_PATH, "change", "a", "b", "65536"});
   EXPECT_EQ(range.exitCode, 2);
   EXPECT_NE(range.err.find("65535"), std::string::npos) << range.err;
 
-  Outcome help = Run({VOICECTL_PATH, "dscall", "--help"});
+  Outcome help = RunProgram({VOICECTL_PATH, "dscall", "--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("SECONDS"), std::string::npos) << help.out;
 }

@@ -63,8 +63,7 @@ int RunCommand(const Command& command, const ClientOptions& options, std::ostrea
   return sink.errors() == 0 && sink.callbacks() > 0 ? 0 : 1;
 }
 
-bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port,
-                   std::string* error) {
+bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port, std::string* error) {
   const size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) {
     *error = "expected HOST:PORT, got \"" + text + "\"";

@@ -11,9 +11,9 @@
 namespace voicectl {
 
 struct Command {
-  std::string name;               // create, kick, change, qall, qsingle, dscall
-  std::vector<std::string> texts; // the text arguments, UTF-8
-  uint32_t number = 0;            // change's N or dscall's SECONDS
+  std::string name;                // create, kick, change, qall, qsingle, dscall
+  std::vector<std::string> texts;  // the text arguments, UTF-8
+  uint32_t number = 0;             // change's N or dscall's SECONDS
 };
 
 struct ClientOptions {
@@ -28,8 +28,7 @@ int RunCommand(const Command& command, const ClientOptions& options, std::ostrea
                std::ostream& err);
 
 // Splits "HOST:PORT"; false with a message when PORT is not a number in 1..65535.
-bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port,
-                   std::string* error);
+bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port, std::string* error);
 
 // Makes DIR/.voicectl the working directory, so that the library's logs
 // ("../SendVoiceMsg.log", "../RecvVoiceMsg.log") land in DIR.

@@ -38,16 +38,20 @@ std::vector<Step> Steps() {
       {"qsingle s1", {"qsingle", {"s1"}}, {}, false},
       {"fault --delay 300", {"qsingle", {"s2"}}, With([](Faults& f) { f.delayMs = 300; }), false},
       {"fault --close-early", {"qall", {}}, With([](Faults& f) { f.closeEarly = true; }), true},
-      {"fault --no-answer (waits the 5-second deadline)", {"qall", {}},
-       With([](Faults& f) { f.noAnswer = true; }), true},
+      {"fault --no-answer (waits the 5-second deadline)",
+       {"qall", {}},
+       With([](Faults& f) { f.noAnswer = true; }),
+       true},
       {"fault --status 299", {"qall", {}}, With([](Faults& f) { f.status = 299; }), true},
       {"fault --http10", {"qall", {}}, With([](Faults& f) { f.http10 = true; }), true},
       {"fault --flowid 2000", {"qall", {}}, With([](Faults& f) { f.flowId = 2000; }), true},
       {"fault --fieldnum 0", {"qall", {}}, With([](Faults& f) { f.fieldNum = 0; }), true},
       {"fault --garbage", {"qall", {}}, With([](Faults& f) { f.garbage = true; }), true},
       {"fault --oversize", {"qall", {}}, With([](Faults& f) { f.oversize = true; }), true},
-      {"fault --partial (waits the 5-second deadline)", {"qall", {}},
-       With([](Faults& f) { f.partial = true; }), true},
+      {"fault --partial (waits the 5-second deadline)",
+       {"qall", {}},
+       With([](Faults& f) { f.partial = true; }),
+       true},
   };
 }
 
@@ -85,7 +89,10 @@ int RunDemo(std::ostream& out, std::ostream& err) {
     }
   }
   simulator.Stop();
-  out << "\n" << (failures == 0 ? "demo finished: every outcome as expected" : "demo finished with failures") << "\n";
+  out << "\n"
+      << (failures == 0 ? "demo finished: every outcome as expected"
+                        : "demo finished with failures")
+      << "\n";
   return failures == 0 ? 0 : 1;
 }
 

@@ -46,6 +46,7 @@ void AddCommand(CLI::App& app, Arguments& args, const char* name, const char* he
   if (numberName != nullptr) {
     sub->add_option(numberName, args.command.number, std::string("number ") + numberName)
         ->required()
+        ->check(CLI::Number)
         ->check(CLI::Range(int64_t{0}, numberMax));
   }
   sub->callback([&args, name] { args.command.name = name; });
@@ -89,7 +90,8 @@ int Client(Arguments& args) {
   }
   namespace fs = std::filesystem;
   // Without --log-dir the library writes its logs to the parent directory.
-  const fs::path logDir = fs::absolute(args.logDir.empty() ? fs::path("..") : fs::path(args.logDir));
+  const fs::path logDir =
+      fs::absolute(args.logDir.empty() ? fs::path("..") : fs::path(args.logDir));
   if (!args.logDir.empty() && !voicectl::EnterLogDir(logDir.string(), &error)) {
     std::cerr << "voicectl: " << error << "\n";
     return 1;
@@ -106,8 +108,7 @@ int main(int argc, char** argv) {
   CLI::App app{"voicectl: drive a voice server, or simulate one for testing a host"};
   app.require_subcommand(1, 1);
   app.fallthrough();  // global options may also follow the command
-  app.add_option("--server", args.server, "server address as HOST:PORT")
-      ->capture_default_str();
+  app.add_option("--server", args.server, "server address as HOST:PORT")->capture_default_str();
   app.add_flag("--json", args.json, "print each callback as one JSON object per line");
   app.add_option("--log-dir", args.logDir, "directory that receives the two log files");
   app.add_flag("--show-logs", args.showLogs, "print both log records after the command");
@@ -142,14 +143,13 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
-  } catch (const CLI::ExtrasError& e) {
-    if (app.get_subcommands().empty() && argc > 1) {
-      std::cerr << "voicectl: unknown command (try voicectl --help): " << e.what() << "\n";
+  } catch (const CLI::ParseError& e) {
+    // A first word that names no command leaves every subcommand unparsed.
+    if (app.get_subcommands().empty() && !app.remaining().empty()) {
+      std::cerr << "voicectl: unknown command \"" << app.remaining().front()
+                << "\" (commands: create kick change qall qsingle dscall serve demo; see --help)\n";
       return kUsageError;
     }
-    app.exit(e);
-    return kUsageError;
-  } catch (const CLI::ParseError& e) {
     app.exit(e);
     return kUsageError;
   }

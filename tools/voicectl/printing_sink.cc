@@ -57,8 +57,7 @@ void PrintingSink::OnQAllEmpty() {
 }
 
 void PrintingSink::OnQAllEntry(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
-                               std::wstring v5, std::wstring v6, std::wstring v7,
-                               std::wstring v8) {
+                               std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8) {
   const std::wstring values[] = {v1, v2, v3, v4, v5, v6, v7, v8};
   PrintValues("OnQAllEntry", values, 8);
 }

@@ -13,7 +13,8 @@ namespace voicectl {
 
 class PrintingSink : public voicecontrol::VoiceEventSink {
  public:
-  PrintingSink(std::ostream& out, std::ostream& err, bool json) : out_(out), err_(err), json_(json) {}
+  PrintingSink(std::ostream& out, std::ostream& err, bool json)
+      : out_(out), err_(err), json_(json) {}
 
   void OnError(std::wstring text) override;
   void OnCommandResult(int flowId, int code, std::wstring text) override;

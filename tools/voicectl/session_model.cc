@@ -1,5 +1,6 @@
 #include "session_model.h"
 
+#include <algorithm>
 #include <ctime>
 #include <cwchar>
 
@@ -31,9 +32,15 @@ bool ParseLocalTime(const std::wstring& text, SessionModel::Clock::time_point* o
   return true;
 }
 
+// Every item followed by a comma, the list form the QALL answer uses. A
+// comma inside an item would split it in two on the client, so it is sent
+// as a semicolon.
 std::wstring JoinTerminated(const std::vector<std::wstring>& items) {
   std::wstring out;
-  for (const auto& item : items) out += item + L",";
+  for (std::wstring item : items) {
+    std::replace(item.begin(), item.end(), L',', L';');
+    out += item + L",";
+  }
   return out;
 }
 
@@ -146,8 +153,8 @@ void SessionModel::EndExpiredSessions(Clock::time_point now) {
 // the last change (member, value), the end time, the creation time in
 // seconds since 1970, then empty padding.
 std::vector<std::wstring> SessionModel::Describe(const Session& s) {
-  const auto created = std::chrono::duration_cast<std::chrono::seconds>(
-      s.createdAt.time_since_epoch());
+  const auto created =
+      std::chrono::duration_cast<std::chrono::seconds>(s.createdAt.time_since_epoch());
   std::vector<std::wstring> values = {s.id,
                                       L"found",
                                       s.owner,

@@ -50,7 +50,8 @@ size_t ContentLength(const std::string& data, size_t headerEnd) {
     const char* p = data.c_str() + i + nameLength;
     while (*p == ' ' || *p == '\t') ++p;
     size_t value = 0;
-    for (; *p >= '0' && *p <= '9' && value <= kMaxRequestBytes; ++p) value = value * 10 + (*p - '0');
+    for (; *p >= '0' && *p <= '9' && value <= kMaxRequestBytes; ++p)
+      value = value * 10 + (*p - '0');
     return value;
   }
   return 0;
@@ -66,7 +67,6 @@ bool SendAll(int fd, const char* data, size_t length) {
   }
   return true;
 }
-
 
 }  // namespace
 
@@ -251,12 +251,10 @@ std::string BuildAnswer(const ParsedRequest& request, const Answer& answer, cons
   response.SetFieldNum(faults.fieldNum.value_or(static_cast<int>(answer.values.size())));
   for (const auto& value : answer.values) response.AddFieldValue(value);
   if (faults.oversize) response.AddFieldValue(std::wstring(kOversizeValueBytes, L'x'));
-  std::vector<char> buffer(kOversizeValueBytes + 64 * 1024);
-  int length = 0;
-  if (response.Serialize(buffer.data(), static_cast<int>(buffer.size()), &length) != 0) {
+  std::string wire;
+  if (response.Serialize(&wire) != 0) {
     return "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
   }
-  std::string wire(buffer.data(), static_cast<size_t>(length));
   if (faults.status != 200 || faults.http10) {
     const char* phrase = voicecontrol::GetStatusText(faults.status);
     const std::string statusLine = std::string(faults.http10 ? "HTTP/1.0 " : "HTTP/1.1 ") +
@@ -286,7 +284,8 @@ void Simulator::Serve(int fd, std::string peer) {
                                        "request too large", "server stopping"};
     line += kWhy[static_cast<int>(read)];
     if (read == ReadResult::kTooLarge) {
-      const std::string refusal = "HTTP/1.1 413 Request Entity Too Large\r\nContent-Length: 0\r\n\r\n";
+      const std::string refusal =
+          "HTTP/1.1 413 Request Entity Too Large\r\nContent-Length: 0\r\n\r\n";
       SendAll(fd, refusal.data(), refusal.size());
     }
   } else if (!ParseCommand(data, &request)) {
@@ -294,7 +293,8 @@ void Simulator::Serve(int fd, std::string peer) {
     SendAll(fd, refusal.data(), refusal.size());
     line += "unreadable request -> 400";
   } else {
-    const Answer answer = model_.Handle(request.method, request.values, std::chrono::system_clock::now());
+    const Answer answer =
+        model_.Handle(request.method, request.values, std::chrono::system_clock::now());
     line += request.method + " seq=" + std::to_string(request.seqNo) +
             " values=" + std::to_string(request.values.size());
     if (faults.delayMs > 0) WaitUntilStopped(faults.delayMs);
@@ -307,9 +307,9 @@ void Simulator::Serve(int fd, std::string peer) {
       const std::string wire = BuildAnswer(request, answer, faults);
       const size_t cut = faults.partial ? HeaderEnd(wire) : wire.size();
       const bool sent = SendAll(fd, wire.data(), cut);
-      line += " -> " + std::to_string(faults.status) + " flow=" +
-              std::to_string(faults.flowId.value_or(answer.flowId)) + " bytes=" + std::to_string(cut) +
-              (sent ? "" : " (send failed)");
+      line += " -> " + std::to_string(faults.status) +
+              " flow=" + std::to_string(faults.flowId.value_or(answer.flowId)) +
+              " bytes=" + std::to_string(cut) + (sent ? "" : " (send failed)");
       if (faults.partial) HoldOpen(fd, wakeFds_[0]);
     }
   }

@@ -17,16 +17,16 @@
 namespace voicectl {
 
 struct Faults {
-  int delayMs = 0;          // wait this long before answering
-  bool closeEarly = false;  // close the connection right after reading the request
-  bool noAnswer = false;    // keep the connection open, never answer
-  int status = 200;         // HTTP status code of the answer
-  bool http10 = false;      // answer with an HTTP/1.0 status line
+  int delayMs = 0;              // wait this long before answering
+  bool closeEarly = false;      // close the connection right after reading the request
+  bool noAnswer = false;        // keep the connection open, never answer
+  int status = 200;             // HTTP status code of the answer
+  bool http10 = false;          // answer with an HTTP/1.0 status line
   std::optional<int> flowId;    // FlowID to put in the answer instead of the right one
   std::optional<int> fieldNum;  // FieldNum to put in the answer instead of the right one
-  bool garbage = false;     // a body that is not an interface message
-  bool oversize = false;    // an answer of more than 80 KB
-  bool partial = false;     // headers, then never the body
+  bool garbage = false;         // a body that is not an interface message
+  bool oversize = false;        // an answer of more than 80 KB
+  bool partial = false;         // headers, then never the body
 
   std::string Describe() const;  // e.g. "delay=200 status=299", or "none"
 };
