@@ -80,7 +80,10 @@ void XmlObject::SetError(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(message, sizeof(message), OrEmpty(format), args);
   va_end(args);
-  std::snprintf(errorText, sizeof(errorText), "%s%s", HeadingOf(kind), message);
+  const char* heading = HeadingOf(kind);
+  const int headingLength = static_cast<int>(std::strlen(heading));
+  CopyBounded(errorText, heading, kErrorTextSize);
+  CopyBounded(errorText + headingLength, message, kErrorTextSize - headingLength);
 }
 
 int XmlObject::CheckNamespace(const XmlNode* element, const char* namespaceUri,
