@@ -18,8 +18,10 @@
 //
 // Issue the commands of one controller from one thread at a time (or from
 // its sink callbacks). The destructor waits for the receive threads still
-// running, at most the receive time-out (5 seconds); a controller may be
-// destroyed from inside one of its own callbacks.
+// running, at most the receive time-out (5 seconds). A controller may even
+// be destroyed from inside one of its own callbacks; the rest of that
+// answer (further QAll entries) then still reaches the sink after the
+// destructor has returned, so the sink must outlive those calls.
 #ifndef VOICECONTROL_CONTROLLER_VOICECONTROLLER_H_
 #define VOICECONTROL_CONTROLLER_VOICECONTROLLER_H_
 
@@ -30,11 +32,13 @@
 #include <vector>
 
 #include "platform/export.h"
-#include "platform/thread.h"
 
 namespace voicecontrol {
 
 class HttpXmlRsp;
+namespace internal {
+class ReceiveThreads;
+}
 
 // The host's callback interface. The library only calls it; every text is
 // the host's own copy. The operations keep this order (the slot order of
@@ -103,9 +107,9 @@ class VC_API VoiceController {
   void DispatchResponse(HttpXmlRsp& response);
   // Delivers the entries of a QAll answer: `count` entries taken from the
   // eight comma-terminated lists.
-  void DeliverQAllResult(int32_t count, std::wstring list1, std::wstring list2,
-                         std::wstring list3, std::wstring list4, std::wstring list5,
-                         std::wstring list6, std::wstring list7, std::wstring list8);
+  void DeliverQAllResult(int32_t count, std::wstring list1, std::wstring list2, std::wstring list3,
+                         std::wstring list4, std::wstring list5, std::wstring list6,
+                         std::wstring list7, std::wstring list8);
 
   // Test seams; hosts leave them alone. The receive time-out applies to
   // requests sent afterwards.
@@ -119,23 +123,21 @@ class VC_API VoiceController {
   uint16_t serverPort = 0;
 
  private:
-  struct Receiver;
+  struct Request;
 
   void SendCommand(int method, int32_t flowId, const std::wstring* const* texts, int textCount,
                    const char* lastValue);
-  // The receive thread's work; touches only the receiver, never the
+  // The receive thread's work; touches only the request, never the
   // controller, which may be gone once the sink has been called.
-  static void ReceiveResponse(Receiver* receiver);
+  static void ReceiveResponse(Request* request);
   void ReportError(const char* text);
-  void ReapFinishedReceivers();
 
   VoiceEventSink* sink;
   std::atomic<int32_t> seqNo{0};
   int64_t receiveTimeoutMs = 5000;
   bool failThreadStarts = false;
 
-  platform::Mutex receiversMutex;
-  std::vector<std::shared_ptr<Receiver>> receivers;  // guarded by receiversMutex
+  std::unique_ptr<internal::ReceiveThreads> receiveThreads;
 };
 
 // True (1) when `data` (`length` bytes) holds a complete HTTP response: the

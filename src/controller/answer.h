@@ -19,8 +19,8 @@ struct Answer {
   enum class Kind { kBadMessage, kParamError, kCommandResult, kQAll, kQSingle };
   Kind kind = Kind::kBadMessage;
   int32_t flowId = 0;
-  int32_t number = 0;         // the code, or the QAll entry count
-  std::wstring values[18];    // command result: [0]; QAll: the eight lists; QSingle: all
+  int32_t number = 0;       // the code, or the QAll entry count
+  std::wstring values[18];  // command result: [0]; QAll: the eight lists; QSingle: all
 };
 
 Answer ReadAnswer(HttpXmlRsp& response);

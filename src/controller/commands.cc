@@ -29,8 +29,7 @@ constexpr int kRequestCapacity = 65535;
 
 }  // namespace
 
-bool FormatLocalEndTime(std::time_t start, uint32_t durationSeconds, char* out,
-                        size_t capacity) {
+bool FormatLocalEndTime(std::time_t start, uint32_t durationSeconds, char* out, size_t capacity) {
   platform::LocalDateTime end;
   if (!platform::ToLocalDateTime(start + static_cast<std::time_t>(durationSeconds), &end)) {
     return false;
@@ -68,7 +67,9 @@ void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring
     std::snprintf(fields[fieldCount++], kFieldCapacity, "%s", lastValue);
   }
 
-  char buffer[kRequestCapacity] = {};
+  // Serialize terminates what it writes; a failure leaves the request empty.
+  char buffer[kRequestCapacity];
+  buffer[0] = '\0';
   {
     HttpXmlReq request;
     request.CreateBody();
@@ -83,7 +84,7 @@ void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring
       request.AddFieldValue(platform::AnsiToWideString(fields[i], std::strlen(fields[i])));
     }
     int length = 0;
-    if (request.Serialize(buffer, kRequestCapacity, &length) != 0) buffer[0] = '\0';
+    request.Serialize(buffer, kRequestCapacity, &length);
   }
   SendRequest(buffer);
 }
@@ -122,7 +123,5 @@ void VoiceController::DsCall(std::wstring a, std::wstring b, uint32_t durationSe
   }
   SendCommand(kDsCallMethod, 1006, texts, 2, endTime);
 }
-
-VoiceController::VoiceController(VoiceEventSink* sink) : sink(sink) {}
 
 }  // namespace voicecontrol

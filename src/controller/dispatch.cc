@@ -155,9 +155,9 @@ void VoiceController::DispatchResponse(HttpXmlRsp& response) {
 }
 
 void VoiceController::DeliverQAllResult(int32_t count, std::wstring list1, std::wstring list2,
-                                        std::wstring list3, std::wstring list4,
-                                        std::wstring list5, std::wstring list6,
-                                        std::wstring list7, std::wstring list8) {
+                                        std::wstring list3, std::wstring list4, std::wstring list5,
+                                        std::wstring list6, std::wstring list7,
+                                        std::wstring list8) {
   const std::wstring lists[] = {std::move(list1), std::move(list2), std::move(list3),
                                 std::move(list4), std::move(list5), std::move(list6),
                                 std::move(list7), std::move(list8)};

@@ -9,21 +9,20 @@
 
 #include "controller/VoiceController.h"
 #include "controller/answer.h"
+#include "controller/receive_threads.h"
 #include "interface/HttpXmlReq.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/socket.h"
+#include "platform/thread.h"
 
 namespace voicecontrol {
 
-// One request in flight. The receive thread owns the socket; the
-// controller keeps the thread so that it can wait for it or reap it.
-struct VoiceController::Receiver {
+// One request in flight, owned by its receive thread once sent.
+struct VoiceController::Request {
   platform::TcpSocket socket;
-  platform::Thread thread;
   VoiceEventSink* sink = nullptr;
   int64_t timeoutMs = 0;
-  std::atomic<bool> finished{false};
 };
 
 namespace {
@@ -50,22 +49,26 @@ platform::Mutex& LogMutex() {
 }
 
 // Replaces the file's content with the marker as UTF-16LE, then the
-// message up to its first zero byte. Failures are ignored: no request
-// depends on its log.
-void WriteLogRecord(const char* path, const char16_t* marker, const char* message,
-                    size_t length) {
-  unsigned char markerBytes[32];
+// message up to its first zero byte. The caller holds LogMutex(). Failures
+// are ignored: no request depends on its log.
+void WriteLogRecordLocked(const char* path, const char16_t* marker, const char* message,
+                          size_t length) {
+  // Small records (nearly all) go out in one write.
+  char record[4096];
   size_t markerLength = 0;
   for (const char16_t* unit = marker; *unit != 0; ++unit) {
-    markerBytes[markerLength++] = static_cast<unsigned char>(*unit & 0xFF);
-    markerBytes[markerLength++] = static_cast<unsigned char>(*unit >> 8);
+    record[markerLength++] = static_cast<char>(*unit & 0xFF);
+    record[markerLength++] = static_cast<char>(*unit >> 8);
   }
   const size_t messageLength = std::find(message, message + length, '\0') - message;
-
-  platform::MutexLock lock(&LogMutex());
   platform::OutputFile file;
   if (!file.Create(path)) return;
-  if (file.Write(markerBytes, markerLength)) file.Write(message, messageLength);
+  if (markerLength + messageLength <= sizeof record) {
+    std::memcpy(record + markerLength, message, messageLength);
+    file.Write(record, markerLength + messageLength);
+  } else if (file.Write(record, markerLength)) {
+    file.Write(message, messageLength);
+  }
 }
 
 bool IsAtoiSpace(char c) {
@@ -119,11 +122,17 @@ int IsResponseComplete(const char* data, int length) {
 
 void VoiceController::ReportError(const char* text) { ReportTo(sink, text); }
 
+VoiceController::VoiceController(VoiceEventSink* sink)
+    : sink(sink), receiveThreads(std::make_unique<internal::ReceiveThreads>()) {}
+
+// Waits for the answers still in flight (at most their time-out).
+VoiceController::~VoiceController() = default;
+
 int VoiceController::SendRequest(const char* request) {
-  auto receiver = std::make_shared<Receiver>();
-  receiver->sink = sink;
-  receiver->timeoutMs = receiveTimeoutMs;
-  platform::TcpSocket& socket = receiver->socket;
+  auto pending = std::make_shared<Request>();
+  pending->sink = sink;
+  pending->timeoutMs = receiveTimeoutMs;
+  platform::TcpSocket& socket = pending->socket;
   if (!socket.Create()) {
     ReportError("socket error.");
     return -1;
@@ -139,13 +148,18 @@ int VoiceController::SendRequest(const char* request) {
     ReportError("send error.");
     return -1;
   }
-  WriteLogRecord(kSendLogPath, kSendMarker, request, length);
 
-  ReapFinishedReceivers();
-  platform::MutexLock lock(&receiversMutex);
-  const bool started = !failThreadStarts && receiver->thread.Start([receiver] {
-    ReceiveResponse(receiver.get());
-    receiver->finished = true;
+  {
+    platform::MutexLock logLock(&LogMutex());
+    WriteLogRecordLocked(kSendLogPath, kSendMarker, request, length);
+  }
+  const bool started = !failThreadStarts && receiveThreads->Run([pending] {
+    try {
+      ReceiveResponse(pending.get());
+    } catch (...) {
+      // Only a host callback throws here. Its exception has nowhere to go
+      // on this thread, and the outcome has been delivered already.
+    }
   });
   if (!started) {
     // The request went out, but nobody can wait for its answer.
@@ -153,44 +167,17 @@ int VoiceController::SendRequest(const char* request) {
     ReportError("timeout.");
     return -1;
   }
-  receivers.push_back(std::move(receiver));
   return 0;
 }
 
-void VoiceController::ReapFinishedReceivers() {
-  std::vector<std::shared_ptr<Receiver>> finished;
-  {
-    platform::MutexLock lock(&receiversMutex);
-    auto done = std::stable_partition(receivers.begin(), receivers.end(),
-                                      [](const auto& r) { return !r->finished; });
-    finished.assign(std::make_move_iterator(done), std::make_move_iterator(receivers.end()));
-    receivers.erase(done, receivers.end());
-  }
-  for (auto& receiver : finished) receiver->thread.Join();
-}
-
-VoiceController::~VoiceController() {
-  // Callbacks running meanwhile may still add requests; wait until none
-  // is left. Joining happens outside the lock so that they can.
-  for (;;) {
-    std::vector<std::shared_ptr<Receiver>> running;
-    {
-      platform::MutexLock lock(&receiversMutex);
-      running.swap(receivers);
-    }
-    if (running.empty()) break;
-    for (auto& receiver : running) receiver->thread.Join();
-  }
-}
-
 // Runs on the receive thread.
-void VoiceController::ReceiveResponse(Receiver* receiver) {
-  VoiceEventSink* const sink = receiver->sink;
-  platform::TcpSocket& socket = receiver->socket;
+void VoiceController::ReceiveResponse(Request* request) {
+  VoiceEventSink* const sink = request->sink;
+  platform::TcpSocket& socket = request->socket;
   char response[kResponseCapacity];
   int received = 0;
   response[0] = '\0';
-  const int64_t deadline = platform::MonotonicMilliseconds() + receiver->timeoutMs;
+  const int64_t deadline = platform::MonotonicMilliseconds() + request->timeoutMs;
   for (;;) {
     if (received == kResponseCapacity - 1) {
       // Not complete within the buffer: it never will be.
@@ -218,31 +205,32 @@ void VoiceController::ReceiveResponse(Receiver* receiver) {
     if (IsResponseComplete(response, received)) break;
   }
   socket.Close();
-  WriteLogRecord(kReceiveLogPath, kReceiveMarker, response, static_cast<size_t>(received));
+  {
+    platform::MutexLock logLock(&LogMutex());
+    WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response, static_cast<size_t>(received));
+  }
 
+  // Reading the answer is kept apart from delivering it: the document
+  // layer may throw on a failing read, which makes the answer undecodable,
+  // while nothing must follow a delivery.
   internal::Answer answer;
+  const char* failure = nullptr;
   try {
     HttpXmlRsp parsed;
     if (parsed.CreateBody() != 0) {
-      ReportTo(sink, "init http parse.");
-      return;
+      failure = "init http parse.";
+    } else if (parsed.Parse(response, received) != 0) {
+      failure = "decode.";
+    } else {
+      answer = internal::ReadAnswer(parsed);
     }
-    if (parsed.Parse(response, received) != 0) {
-      ReportTo(sink, "decode.");
-      return;
-    }
-    answer = internal::ReadAnswer(parsed);
   } catch (...) {
-    // The document layer may throw on a failing read; the answer is then
-    // undecodable, and this thread must end cleanly.
-    ReportTo(sink, "decode.");
-    return;
+    failure = "decode.";
   }
-  try {
+  if (failure != nullptr) {
+    ReportTo(sink, failure);
+  } else {
     internal::DeliverAnswer(sink, answer);
-  } catch (...) {
-    // An exception thrown by the host's own callback has nowhere to go on
-    // this thread; the outcome has been delivered already.
   }
 }
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "controller/VoiceController.h"
@@ -33,8 +34,9 @@ TestServer::Handler Responder() {
     if (method == "CHANGE") answer = Answer(1003, 2, {"2", "changed"});
     if (method == "DSCALL") answer = Answer(1006, 2, {"3", "scheduled"});
     if (method == "QALL") {
-      answer = Answer(1004, 9, {"2", "a1,b1,", "a2,b2,", "a3,b3,", "a4,b4,", "a5,b5,", "a6,b6,",
-                                "a7,b7,", "a8,b8,"});
+      answer = Answer(
+          1004, 9,
+          {"2", "a1,b1,", "a2,b2,", "a3,b3,", "a4,b4,", "a5,b5,", "a6,b6,", "a7,b7,", "a8,b8,"});
     }
     if (method == "QSINGLE") {
       std::vector<std::string> values;
@@ -74,11 +76,11 @@ TEST_F(ControllerTest, EveryCommandSendsItsRequestAndGetsItsCallback) {
   const std::time_t after = std::time(nullptr);
   const Events events = sink.WaitFor(7);
 
-  EXPECT_EQ(events, (Events{"result 1001 0 created", "result 1002 1 kicked",
-                            "result 1003 2 changed", "entry a1|a2|a3|a4|a5|a6|a7|a8",
-                            "entry b1|b2|b3|b4|b5|b6|b7|b8",
-                            "single s1|s2|s3|s4|s5|s6|s7|s8|s9|s10|s11|s12|s13|s14|s15|s16|s17|s18",
-                            "result 1006 3 scheduled"}));
+  EXPECT_EQ(events,
+            (Events{"result 1001 0 created", "result 1002 1 kicked", "result 1003 2 changed",
+                    "entry a1|a2|a3|a4|a5|a6|a7|a8", "entry b1|b2|b3|b4|b5|b6|b7|b8",
+                    "single s1|s2|s3|s4|s5|s6|s7|s8|s9|s10|s11|s12|s13|s14|s15|s16|s17|s18",
+                    "result 1006 3 scheduled"}));
 
   const Events requests = server.requests();
   ASSERT_EQ(requests.size(), 6u);
@@ -97,10 +99,9 @@ TEST_F(ControllerTest, EveryCommandSendsItsRequestAndGetsItsCallback) {
   ASSERT_TRUE(FormatLocalEndTime(after, 1200, text, sizeof text));
   endTimes[1] = text;
   const std::string& dscall = requests[5];
-  EXPECT_TRUE(dscall == HttpRequest("DSCALL",
-                                    RequestDocument(6, 1006, 3, {"conf", "dave", endTimes[0]})) ||
-              dscall == HttpRequest("DSCALL",
-                                    RequestDocument(6, 1006, 3, {"conf", "dave", endTimes[1]})))
+  EXPECT_TRUE(
+      dscall == HttpRequest("DSCALL", RequestDocument(6, 1006, 3, {"conf", "dave", endTimes[0]})) ||
+      dscall == HttpRequest("DSCALL", RequestDocument(6, 1006, 3, {"conf", "dave", endTimes[1]})))
       << dscall;
 }
 
@@ -135,7 +136,8 @@ TEST_F(ControllerTest, TextsTravelAsUtf8AndOversizedOnesAreRefused) {
   sink.WaitFor(2);
   ASSERT_EQ(server.requests().size(), 2u);
   EXPECT_EQ(server.requests()[0],
-            HttpRequest("QSINGLE", RequestDocument(1, 1005, 1, {"\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80"})));
+            HttpRequest("QSINGLE",
+                        RequestDocument(1, 1005, 1, {"\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80"})));
   EXPECT_EQ(server.requests()[1],
             HttpRequest("QSINGLE", RequestDocument(2, 1005, 1, {std::string(255, 'x')})));
 
@@ -294,8 +296,8 @@ TEST_F(ControllerTest, CommandsMayOverlap) {
   controller->Change(L"a", L"b", 7);
   Events events = sink.WaitFor(3);
   std::sort(events.begin(), events.end());
-  EXPECT_EQ(events, (Events{"result 1001 0 created", "result 1002 1 kicked",
-                            "result 1003 2 changed"}));
+  EXPECT_EQ(events,
+            (Events{"result 1001 0 created", "result 1002 1 kicked", "result 1003 2 changed"}));
 }
 
 TEST_F(ControllerTest, TheDestructorWaitsForAnswersInFlight) {
@@ -307,23 +309,47 @@ TEST_F(ControllerTest, TheDestructorWaitsForAnswersInFlight) {
   EXPECT_EQ(sink.events(), Events{"error timeout."});
 }
 
+TEST_F(ControllerTest, ManyRequestsInFlightEachEndOnce) {
+  // The server holds each connection for a while, so that several requests
+  // wait at once; the destructor then waits for all of them.
+  controller->SetReceiveTimeoutForTesting(100);
+  TestServer server([](platform::TcpSocket& connection, const std::string&) {
+    connection.WaitReadable(20);
+  });
+  Target(server);
+  for (int i = 0; i < 6; ++i) controller->QAll();
+  controller.reset();
+  EXPECT_EQ(sink.events().size(), 6u);
+  for (const std::string& event : sink.events()) EXPECT_EQ(event, "error timeout.");
+}
+
 TEST_F(ControllerTest, CallbacksMayIssueCommandsAndDestroyTheController) {
   TestServer server(Responder());
   Target(server);
-  std::atomic<bool> destroyed{false};
+  std::atomic<int> callbacksDone{0};
   sink.after = [&](const std::string& event) {
     if (event == "result 1001 0 created") {
       controller->QAll();  // the next command, from the callback
     } else if (event == "entry a1|a2|a3|a4|a5|a6|a7|a8") {
       controller.reset();  // the rest of this answer still arrives
-      destroyed = true;
     }
+    ++callbacksDone;
   };
   controller->Create(L"a", L"b", L"c", L"d");
-  const Events events = sink.WaitFor(3);
-  while (!destroyed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(events, (Events{"result 1001 0 created", "entry a1|a2|a3|a4|a5|a6|a7|a8",
-                            "entry b1|b2|b3|b4|b5|b6|b7|b8"}));
+  // The sink must outlive the calls that follow the destruction.
+  while (callbacksDone < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(sink.events(), (Events{"result 1001 0 created", "entry a1|a2|a3|a4|a5|a6|a7|a8",
+                                   "entry b1|b2|b3|b4|b5|b6|b7|b8"}));
+}
+
+TEST_F(ControllerTest, ACallbackThatThrowsDoesNotEndTheProcess) {
+  TestServer server(Responder());
+  Target(server);
+  sink.after = [](const std::string&) { throw std::runtime_error("host failure"); };
+  controller->Kick(L"a", L"b");
+  sink.WaitFor(1);
+  controller->Change(L"a", L"b", 1);
+  EXPECT_EQ(sink.WaitFor(2), (Events{"result 1002 1 kicked", "result 1003 2 changed"}));
 }
 
 int CountOpenDescriptors() {
@@ -383,9 +409,7 @@ class LogFileTest : public ControllerTest {
     std::filesystem::remove_all(root_);
   }
   std::string SendLog() { return testing::ReadFileBytes((root_ / "SendVoiceMsg.log").string()); }
-  std::string ReceiveLog() {
-    return testing::ReadFileBytes((root_ / "RecvVoiceMsg.log").string());
-  }
+  std::string ReceiveLog() { return testing::ReadFileBytes((root_ / "RecvVoiceMsg.log").string()); }
 
   const std::string sendMarker{"-\0-\0-\0>\0 \0\r\0\n\0", 14};
   const std::string receiveMarker{"<\0-\0-\0-\0 \0\r\0\n\0", 14};

@@ -1,11 +1,12 @@
 // Conversions, the DsCall end time and sequence numbers.
+#include "controller/convert.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <ctime>
 
 #include "controller/VoiceController.h"
-#include "controller/convert.h"
 #include "controller/end_time.h"
 
 namespace voicecontrol {
@@ -64,7 +65,9 @@ TEST(ConvertTest, UnpairedSurrogateBecomesReplacementCharacter) {
   const wchar_t text[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
   char out[8] = {};
   EXPECT_EQ(WideToUtf8(text, out, 7), 5);
-  EXPECT_STREQ(out, "a\xef\xbf\xbd" "b");
+  EXPECT_STREQ(out,
+               "a\xef\xbf\xbd"
+               "b");
 }
 #endif
 

@@ -49,16 +49,16 @@ TEST_F(DeliverQAllTest, OneEntryTravelsUnsplit) {
 }
 
 TEST_F(DeliverQAllTest, SeveralEntriesAreTakenItemByItem) {
-  controller.DeliverQAllResult(2, L"x1,y1,", L"x2,y2,", L"x3,y3,", L"x4,y4,", L"x5,y5,",
-                               L"x6,y6,", L"x7,y7,", L"x8,y8,");
+  controller.DeliverQAllResult(2, L"x1,y1,", L"x2,y2,", L"x3,y3,", L"x4,y4,", L"x5,y5,", L"x6,y6,",
+                               L"x7,y7,", L"x8,y8,");
   EXPECT_EQ(sink.events(), (std::vector<std::string>{"entry x1|x2|x3|x4|x5|x6|x7|x8",
                                                      "entry y1|y2|y3|y4|y5|y6|y7|y8"}));
 }
 
 TEST_F(DeliverQAllTest, MissingItemsAreEmptyButTheCountIsBoundedByTheLongestList) {
   controller.DeliverQAllResult(2000000000, L"a,b,c,", L"d,", L"", L"", L"", L"", L"", L"e,f,");
-  EXPECT_EQ(sink.events(), (std::vector<std::string>{"entry a|d||||||e", "entry b||||||f",
-                                                     "entry c|||||||"}));
+  EXPECT_EQ(sink.events(),
+            (std::vector<std::string>{"entry a|d||||||e", "entry b|||||||f", "entry c|||||||"}));
 }
 
 TEST_F(DeliverQAllTest, CountWithoutAnyItemMeansNoEntries) {
@@ -116,7 +116,8 @@ TEST(DispatchResponseTest, QSingleDeliversEighteenValuesMissingOnesEmpty) {
   }
   EXPECT_EQ(Dispatch(Answer(1005, 18, values)), Events{expected});
   values.resize(9);
-  EXPECT_EQ(Dispatch(Answer(1005, 9, values)), Events{"single v1|v2|v3|v4|v5|v6|v7|v8|v9|||||||||"});
+  EXPECT_EQ(Dispatch(Answer(1005, 9, values)),
+            Events{"single v1|v2|v3|v4|v5|v6|v7|v8|v9|||||||||"});
 }
 
 TEST(DispatchResponseTest, QAllAnswersBecomeEntries) {
@@ -125,8 +126,8 @@ TEST(DispatchResponseTest, QAllAnswersBecomeEntries) {
   EXPECT_EQ(Dispatch(Answer(1004, 9, {"x", "a,", "", "", "", "", "", "", ""})), Events{"empty"});
   EXPECT_EQ(Dispatch(Answer(1004, 9, {"1", "x,", "b", "c", "d", "e", "f", "g", "h"})),
             Events{"entry x,|b|c|d|e|f|g|h"});
-  EXPECT_EQ(Dispatch(Answer(1004, 9, {"2", "a,b,", "c,d,", "e,f,", "g,h,", "i,j,", "k,l,", "m,n,",
-                                      "o,p,"})),
+  EXPECT_EQ(Dispatch(Answer(1004, 9,
+                            {"2", "a,b,", "c,d,", "e,f,", "g,h,", "i,j,", "k,l,", "m,n,", "o,p,"})),
             (Events{"entry a|c|e|g|i|k|m|o", "entry b|d|f|h|j|l|n|p"}));
 }
 

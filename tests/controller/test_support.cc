@@ -100,9 +100,9 @@ std::string Join(std::initializer_list<const std::wstring*> texts) {
 
 }  // namespace
 
-void RecordingSink::OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3,
-                                std::wstring f4, std::wstring f5, std::wstring f6,
-                                std::wstring f7, std::wstring f8) {
+void RecordingSink::OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
+                                std::wstring f5, std::wstring f6, std::wstring f7,
+                                std::wstring f8) {
   Record("entry " + Join({&f1, &f2, &f3, &f4, &f5, &f6, &f7, &f8}));
 }
 
