@@ -47,6 +47,28 @@ class VC_API Mutex {
   void Unlock();
 
  private:
+  friend class ConditionVariable;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Waiting for a condition guarded by a Mutex.
+class VC_API ConditionVariable {
+ public:
+  ConditionVariable();
+  ~ConditionVariable();
+  ConditionVariable(const ConditionVariable&) = delete;
+  ConditionVariable& operator=(const ConditionVariable&) = delete;
+
+  // Releases `mutex` (held by the caller) while waiting, and holds it again
+  // on return. May return without a signal: callers check their condition
+  // in a loop.
+  void Wait(Mutex* mutex);
+  // Wakes one waiter, or all of them.
+  void Signal();
+  void Broadcast();
+
+ private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -61,5 +61,21 @@ void Mutex::Lock() { ::pthread_mutex_lock(&impl_->mutex); }
 
 void Mutex::Unlock() { ::pthread_mutex_unlock(&impl_->mutex); }
 
+struct ConditionVariable::Impl {
+  pthread_cond_t condition = PTHREAD_COND_INITIALIZER;
+};
+
+ConditionVariable::ConditionVariable() : impl_(std::make_unique<Impl>()) {}
+
+ConditionVariable::~ConditionVariable() { ::pthread_cond_destroy(&impl_->condition); }
+
+void ConditionVariable::Wait(Mutex* mutex) {
+  ::pthread_cond_wait(&impl_->condition, &mutex->impl_->mutex);
+}
+
+void ConditionVariable::Signal() { ::pthread_cond_signal(&impl_->condition); }
+
+void ConditionVariable::Broadcast() { ::pthread_cond_broadcast(&impl_->condition); }
+
 }  // namespace platform
 }  // namespace voicecontrol

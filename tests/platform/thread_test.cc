@@ -70,6 +70,27 @@ TEST(MutexTest, SerialisesIncrements) {
   EXPECT_EQ(counter, 40000);
 }
 
+TEST(ConditionVariableTest, HandsOverAValueBothWays) {
+  Mutex mutex;
+  ConditionVariable changed;
+  int value = 0;  // guarded by mutex
+  Thread echo;
+  ASSERT_TRUE(echo.Start([&] {
+    MutexLock lock(&mutex);
+    while (value != 1) changed.Wait(&mutex);
+    value = 2;
+    changed.Broadcast();
+  }));
+  {
+    MutexLock lock(&mutex);
+    value = 1;
+    changed.Signal();
+    while (value != 2) changed.Wait(&mutex);
+  }
+  echo.Join();
+  EXPECT_EQ(value, 2);
+}
+
 TEST(ClockTest, MonotonicClockAdvances) {
   const int64_t before = MonotonicMilliseconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -123,6 +144,9 @@ TEST(OutputFileTest, CreateEmptiesAndWritesBytes) {
   file.Close();
   EXPECT_FALSE(file.Write("x", 1));
   EXPECT_EQ(ReadAll(path.c_str()), std::string("a\0b", 3));
+  ASSERT_TRUE(file.Create(path.c_str()));
+  file.Close();
+  EXPECT_EQ(ReadAll(path.c_str()), "");
   std::remove(path.c_str());
 }
 
