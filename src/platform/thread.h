@@ -4,6 +4,7 @@
 #ifndef VOICECONTROL_PLATFORM_THREAD_H_
 #define VOICECONTROL_PLATFORM_THREAD_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -64,6 +65,9 @@ class VC_API ConditionVariable {
   // on return. May return without a signal: callers check their condition
   // in a loop.
   void Wait(Mutex* mutex);
+  // Like Wait, for at most `timeoutMs` milliseconds. False when the time
+  // ran out.
+  bool WaitFor(Mutex* mutex, int64_t timeoutMs);
   // Wakes one waiter, or all of them.
   void Signal();
   void Broadcast();

@@ -77,6 +77,14 @@ void ConditionVariable::Wait(Mutex* mutex) {
   ::SleepConditionVariableCS(&impl_->condition, &mutex->impl_->section, INFINITE);
 }
 
+bool ConditionVariable::WaitFor(Mutex* mutex, int64_t timeoutMs) {
+  // INFINITE is 0xFFFFFFFF: stay one below it.
+  const DWORD limit = timeoutMs <= 0              ? 0
+                      : timeoutMs >= 0xFFFFFFFELL ? 0xFFFFFFFEUL
+                                                  : static_cast<DWORD>(timeoutMs);
+  return ::SleepConditionVariableCS(&impl_->condition, &mutex->impl_->section, limit) != 0;
+}
+
 void ConditionVariable::Signal() { ::WakeConditionVariable(&impl_->condition); }
 
 void ConditionVariable::Broadcast() { ::WakeAllConditionVariable(&impl_->condition); }

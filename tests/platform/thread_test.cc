@@ -91,6 +91,27 @@ TEST(ConditionVariableTest, HandsOverAValueBothWays) {
   EXPECT_EQ(value, 2);
 }
 
+TEST(ConditionVariableTest, TimedWaitEndsBySignalOrTime) {
+  Mutex mutex;
+  ConditionVariable changed;
+  bool ready = false;  // guarded by mutex
+  {
+    MutexLock lock(&mutex);
+    EXPECT_FALSE(changed.WaitFor(&mutex, 20));
+  }
+  Thread signaller;
+  ASSERT_TRUE(signaller.Start([&] {
+    MutexLock lock(&mutex);
+    ready = true;
+    changed.Signal();
+  }));
+  {
+    MutexLock lock(&mutex);
+    while (!ready) ASSERT_TRUE(changed.WaitFor(&mutex, 10000));
+  }
+  signaller.Join();
+}
+
 TEST(ClockTest, MonotonicClockAdvances) {
   const int64_t before = MonotonicMilliseconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
