@@ -6,7 +6,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "controller/VoiceController.h"
 #include "controller/end_time.h"
 
 namespace voicecontrol {
@@ -101,30 +100,6 @@ TEST(EndTimeTest, AddsTheDurationAndCarriesIntoTheDate) {
 TEST(EndTimeTest, TooSmallABufferFails) {
   char out[19];
   EXPECT_FALSE(FormatLocalEndTime(LocalTime(2024, 1, 15, 10, 50, 0), 0, out, sizeof out));
-}
-
-class NullSink : public VoiceEventSink {
- public:
-  void OnError(std::wstring) override {}
-  void OnCommandResult(int32_t, int32_t, std::wstring) override {}
-  void OnQAllEmpty() override {}
-  void OnQAllEntry(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                   std::wstring, std::wstring, std::wstring) override {}
-  void OnQSingleResult(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring) override {}
-};
-
-TEST(SeqNoTest, RunsFromOneTo65534AndWraps) {
-  NullSink sink;
-  VoiceController controller(&sink);
-  EXPECT_TRUE(controller.serverAddress.empty());
-  for (int32_t expected = 1; expected <= 65534; ++expected) {
-    ASSERT_EQ(controller.NextSeqNo(), expected);
-  }
-  EXPECT_EQ(controller.NextSeqNo(), 1);
-  EXPECT_EQ(controller.NextSeqNo(), 2);
 }
 
 }  // namespace

@@ -29,18 +29,6 @@ TEST(ThreadTest, JoinWaitsForTheBody) {
   thread.Join();  // nothing left to wait for
 }
 
-TEST(ThreadTest, DestructorWaitsForTheBody) {
-  std::atomic<bool> done{false};
-  {
-    Thread thread;
-    ASSERT_TRUE(thread.Start([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      done = true;
-    }));
-  }
-  EXPECT_TRUE(done);
-}
-
 TEST(ThreadTest, JoinOnTheThreadItselfDoesNotHang) {
   std::atomic<bool> started{false};
   std::atomic<bool> joined{false};
