@@ -5,35 +5,75 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VC_XML_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VC_XML_ASAN 1
-#endif
-#endif
-
-#if defined(VC_XML_ASAN)
-#include <sanitizer/asan_interface.h>
-#define VC_XML_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define VC_XML_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define VC_XML_POISON(address, size) ((void)(address), (void)(size))
-#define VC_XML_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
-
 namespace voicecontrol {
 
 namespace {
 
-constexpr size_t kMaxBlockSize = size_t{1} << 20;
-// The header keeps objects at the strictest fundamental alignment.
-constexpr size_t kHeaderSize = alignof(std::max_align_t);
-constexpr uintptr_t kOwnerBit = 1;
+using xml_memory::HeaderOf;
+using xml_memory::kHeaderSize;
+using xml_memory::kOwnerBit;
 
-uintptr_t& HeaderOf(const void* object) {
-  return *reinterpret_cast<uintptr_t*>(
-      const_cast<char*>(static_cast<const char*>(object) - kHeaderSize));
+constexpr size_t kMaxBlockSize = size_t{1} << 20;
+
+// Blocks of arenas that went away on this thread, kept for the arenas made
+// after them. Handing a big tree's memory back to the C library lets it
+// return the pages to the system, and the next parse of a document that size
+// then spends more time taking page faults than parsing.
+//
+// The state is trivially destructible, so it stays usable while the thread
+// ends; the reaper, a separate thread_local, frees the blocks then and closes
+// the cache to arenas destroyed later in the thread's exit.
+constexpr size_t kMaxCachedBytes = size_t{8} << 20;
+
+struct BlockCache {
+  XmlArena::Block* blocks;  // most recently kept first
+  size_t bytes;
+  bool closed;
+};
+thread_local BlockCache blockCache;
+
+void FreeBlock(XmlArena::Block* block) {
+  VC_XML_UNPOISON(block, block->size);
+  std::free(block);
+}
+
+struct BlockCacheReaper {
+  ~BlockCacheReaper() {
+    blockCache.closed = true;
+    while (blockCache.blocks != nullptr) {
+      XmlArena::Block* next = blockCache.blocks->next;
+      FreeBlock(blockCache.blocks);
+      blockCache.blocks = next;
+    }
+    blockCache.bytes = 0;
+  }
+};
+thread_local BlockCacheReaper blockCacheReaper;
+
+void KeepOrFree(XmlArena::Block* block) {
+  if (blockCache.closed || blockCache.bytes + block->size > kMaxCachedBytes) {
+    FreeBlock(block);
+    return;
+  }
+  (void)&blockCacheReaper;  // makes sure the cache is emptied when the thread ends
+  block->next = blockCache.blocks;
+  blockCache.blocks = block;
+  blockCache.bytes += block->size;
+  // Nothing may touch a kept block but its header until it is reused.
+  VC_XML_POISON(block + 1, block->size - sizeof(XmlArena::Block));
+}
+
+// A kept block of at least `size` bytes, or null.
+XmlArena::Block* TakeKept(size_t size) {
+  for (XmlArena::Block** link = &blockCache.blocks; *link != nullptr; link = &(*link)->next) {
+    XmlArena::Block* block = *link;
+    if (block->size < size) continue;
+    *link = block->next;
+    blockCache.bytes -= block->size;
+    VC_XML_UNPOISON(block, block->size);
+    return block;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -41,8 +81,7 @@ uintptr_t& HeaderOf(const void* object) {
 XmlArena::~XmlArena() {
   while (blocks != nullptr) {
     Block* next = blocks->next;
-    VC_XML_UNPOISON(blocks, blocks->size);
-    std::free(blocks);
+    KeepOrFree(blocks);
     blocks = next;
   }
 }
@@ -51,26 +90,21 @@ void XmlArena::AddBlock(size_t atLeast) {
   size_t size = nextBlockSize;
   while (size < atLeast + sizeof(Block)) size *= 2;
   if (nextBlockSize < kMaxBlockSize) nextBlockSize *= 2;
-  void* memory = std::malloc(size);
-  if (memory == nullptr) throw std::bad_alloc();
-  Block* block = static_cast<Block*>(memory);
+  Block* block = TakeKept(atLeast + sizeof(Block));
+  if (block == nullptr) {
+    block = static_cast<Block*>(std::malloc(size));
+    if (block == nullptr) throw std::bad_alloc();
+    block->size = size;
+  }
   block->next = blocks;
-  block->size = size;
   blocks = block;
-  cursor = static_cast<char*>(memory) + sizeof(Block);
-  limit = static_cast<char*>(memory) + size;
+  cursor = reinterpret_cast<char*>(block) + sizeof(Block);
+  limit = reinterpret_cast<char*>(block) + block->size;
 }
 
-void* XmlArena::Allocate(size_t size, size_t alignment) {
-  // Blocks start at malloc's alignment and Block keeps it, so aligning the
-  // offset aligns the address.
-  uintptr_t address = reinterpret_cast<uintptr_t>(cursor);
-  uintptr_t aligned = (address + alignment - 1) & ~(uintptr_t{alignment} - 1);
-  if (cursor == nullptr || aligned + size > reinterpret_cast<uintptr_t>(limit)) {
-    AddBlock(size + alignment);
-    address = reinterpret_cast<uintptr_t>(cursor);
-    aligned = (address + alignment - 1) & ~(uintptr_t{alignment} - 1);
-  }
+void* XmlArena::AllocateInNewBlock(size_t size, size_t alignment) {
+  AddBlock(size + alignment);
+  const uintptr_t aligned = Align(reinterpret_cast<uintptr_t>(cursor), alignment);
   cursor = reinterpret_cast<char*>(aligned + size);
   return reinterpret_cast<void*>(aligned);
 }
@@ -91,28 +125,14 @@ void* AllocateOnHeap(size_t size) {
   return object;
 }
 
-void* AllocateInArena(XmlArena& arena, size_t size, bool ownsArena) {
-  char* memory = static_cast<char*>(arena.Allocate(size + kHeaderSize, kHeaderSize));
-  void* object = memory + kHeaderSize;
-  HeaderOf(object) = reinterpret_cast<uintptr_t>(&arena) | (ownsArena ? kOwnerBit : 0);
-  return object;
-}
-
-void Release(void* object, size_t size) noexcept {
-  if (object == nullptr) return;
+void ReleaseHeapOrOwner(void* object) noexcept {
   const uintptr_t header = HeaderOf(object);
   if (header == 0) {
     ::operator delete(static_cast<char*>(object) - kHeaderSize);
-  } else if (header & kOwnerBit) {
-    delete reinterpret_cast<XmlArena*>(header & ~kOwnerBit);
   } else {
-    // The memory stays with the arena; a later use of the dead object is
-    // still caught under the address sanitizer.
-    VC_XML_POISON(static_cast<char*>(object) - kHeaderSize, size + kHeaderSize);
+    delete reinterpret_cast<XmlArena*>(header & ~kOwnerBit);
   }
 }
-
-bool OwnsArena(const void* object) { return (HeaderOf(object) & kOwnerBit) != 0; }
 
 }  // namespace xml_memory
 
