@@ -1,0 +1,221 @@
+// The DOM access layer on the system's COM XML DOM (MSXML).
+//
+// This is the one file of the interface subsystem that talks to the
+// operating system: the DOM is a system service here. The host initialises
+// COM on every thread that loads documents; this file never does.
+//
+// Failing DOM calls raise `_com_error` with the call's HRESULT. Loading is
+// the exception: it swallows every failure and yields an empty root.
+#include <comdef.h>
+#include <msxml.h>
+#include <ole2.h>
+#include <windows.h>
+
+#include <new>
+#include <utility>
+
+#include "interface/dom.h"
+#include "interface/dom_text.h"
+
+namespace voicecontrol {
+
+namespace {
+
+// The identities are spelled out so that no import library of GUIDs is needed.
+const CLSID kDomDocumentClass = {
+    0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kUnknownInterface = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kDomNodeInterface = {
+    0x2933BF80, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kDomDocumentInterface = {
+    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+// In-process server, in-process handler or local server: whichever the
+// system registered for the DOM document class.
+constexpr DWORD kClassContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
+static_assert(kClassContext == 7, "class context of the DOM document");
+
+void ThrowIfFailed(HRESULT result) {
+  if (FAILED(result)) throw _com_error(result);
+}
+
+// One reference to a COM object, released when the holder goes.
+template <typename Interface>
+class ComReference {
+ public:
+  ComReference() = default;
+  explicit ComReference(Interface* pointer) : pointer_(pointer) {}
+  ~ComReference() {
+    if (pointer_ != nullptr) pointer_->Release();
+  }
+  ComReference(const ComReference&) = delete;
+  ComReference& operator=(const ComReference&) = delete;
+
+  Interface* get() const { return pointer_; }
+  Interface** out() { return &pointer_; }  // for calls that hand out a new reference
+  Interface* release() { return std::exchange(pointer_, nullptr); }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
+// A BSTR copy of a wide text, owned for the length of one call.
+class BstrText {
+ public:
+  explicit BstrText(const std::wstring& text)
+      : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
+    if (text_ == nullptr) throw _com_error(E_OUTOFMEMORY);
+  }
+  ~BstrText() { SysFreeString(text_); }
+  BstrText(const BstrText&) = delete;
+  BstrText& operator=(const BstrText&) = delete;
+
+  BSTR get() const { return text_; }
+
+ private:
+  BSTR text_;
+};
+
+// Copies a BSTR the DOM handed out and frees it.
+std::wstring TakeBstr(BSTR text) {
+  if (text == nullptr) return std::wstring();
+  std::wstring copy(text, SysStringLen(text));
+  SysFreeString(text);
+  return copy;
+}
+
+void ReleaseNode(void* node) { static_cast<IXMLDOMNode*>(node)->Release(); }
+
+}  // namespace
+
+struct DomDocument::State {
+  explicit State(IXMLDOMDocument* pointer) : document(pointer) {}
+  ComReference<IXMLDOMDocument> document;
+};
+
+struct DomNodeList::State {
+  explicit State(IXMLDOMNodeList* pointer) : list(pointer) {}
+  ComReference<IXMLDOMNodeList> list;
+};
+
+// Conversions between the portable handles and the COM interfaces. Each
+// node handle owns one reference to its IXMLDOMNode.
+struct DomBackend {
+  // Takes over the reference `node` carries; null gives the empty node.
+  static DomNode AdoptNode(IXMLDOMNode* node) {
+    if (node == nullptr) return DomNode();
+    try {
+      std::shared_ptr<void> keeper(node, ReleaseNode);  // releases `node` itself if this throws
+      return DomNode(std::move(keeper), node);
+    } catch (const std::bad_alloc&) {
+      throw _com_error(E_OUTOFMEMORY);
+    }
+  }
+
+  static IXMLDOMNode* Node(const DomNode& node) { return static_cast<IXMLDOMNode*>(node.node_); }
+
+  static DomNodeList AdoptList(IXMLDOMNodeList* list) {
+    ComReference<IXMLDOMNodeList> owner(list);
+    try {
+      auto state = std::make_shared<DomNodeList::State>(owner.get());
+      owner.release();
+      return DomNodeList(std::move(state));
+    } catch (const std::bad_alloc&) {
+      throw _com_error(E_OUTOFMEMORY);
+    }
+  }
+};
+
+DomNode DomDocument::LoadXml(const std::wstring& text) {
+  state_.reset();
+  try {
+    ComReference<IUnknown> unknown;
+    ThrowIfFailed(CoCreateInstance(kDomDocumentClass, nullptr, kClassContext, kUnknownInterface,
+                                   reinterpret_cast<void**>(unknown.out())));
+    ThrowIfFailed(OleRun(unknown.get()));
+    ComReference<IXMLDOMDocument> document;
+    ThrowIfFailed(unknown.get()->QueryInterface(kDomDocumentInterface,
+                                                reinterpret_cast<void**>(document.out())));
+    state_ = std::make_shared<State>(document.release());
+    IXMLDOMDocument* dom = state_->document.get();
+    ThrowIfFailed(dom->put_async(VARIANT_FALSE));
+    ThrowIfFailed(dom->put_preserveWhiteSpace(VARIANT_TRUE));
+    ThrowIfFailed(dom->put_resolveExternals(VARIANT_FALSE));
+    if (IsAcceptableXmlText(text)) {
+      // The declared encoding (GB2312 in our documents) cannot apply to a
+      // Unicode string, and some DOM implementations refuse the text for it.
+      const BstrText source(StripEncodingDeclaration(text));
+      VARIANT_BOOL parsed = VARIANT_FALSE;
+      dom->loadXML(source.get(), &parsed);  // a failed parse shows as a missing element
+    }
+  } catch (...) {
+    // Loading reports every failure by an empty root.
+  }
+  if (state_ == nullptr) return DomNode();
+
+  ComReference<IXMLDOMElement> element;
+  if (FAILED(state_->document.get()->get_documentElement(element.out())) ||
+      element.get() == nullptr) {
+    return DomNode();
+  }
+  IXMLDOMNode* root = nullptr;
+  if (FAILED(element.get()->QueryInterface(kDomNodeInterface, reinterpret_cast<void**>(&root)))) {
+    return DomNode();
+  }
+  try {
+    return DomBackend::AdoptNode(root);
+  } catch (...) {
+    return DomNode();
+  }
+}
+
+DomNode DomNode::SelectSingleNode(const std::wstring& path) const {
+  if (IsEmpty()) return DomNode();
+  const BstrText query(path);
+  IXMLDOMNode* found = nullptr;  // stays null (S_FALSE) when nothing matches
+  ThrowIfFailed(DomBackend::Node(*this)->selectSingleNode(query.get(), &found));
+  return DomBackend::AdoptNode(found);
+}
+
+DomNodeList DomNode::SelectNodes(const std::wstring& path) const {
+  if (IsEmpty()) throw _com_error(E_POINTER);
+  const BstrText query(path);
+  IXMLDOMNodeList* list = nullptr;
+  ThrowIfFailed(DomBackend::Node(*this)->selectNodes(query.get(), &list));
+  if (list == nullptr) return DomNodeList();
+  DomNodeList nodes = DomBackend::AdoptList(list);
+  ThrowIfFailed(list->reset());
+  return nodes;
+}
+
+std::wstring DomNode::GetText() const {
+  if (IsEmpty()) return std::wstring();
+  BSTR text = nullptr;
+  ThrowIfFailed(DomBackend::Node(*this)->get_text(&text));
+  return TakeBstr(text);
+}
+
+std::wstring DomNode::GetName() const {
+  if (IsEmpty()) return std::wstring();
+  BSTR name = nullptr;
+  ThrowIfFailed(DomBackend::Node(*this)->get_nodeName(&name));
+  return TakeBstr(name);
+}
+
+DomNode DomNodeList::NextElement() {
+  if (state_ == nullptr) throw _com_error(E_POINTER);
+  for (;;) {
+    IXMLDOMNode* next = nullptr;
+    ThrowIfFailed(state_->list.get()->nextNode(&next));
+    DomNode node = DomBackend::AdoptNode(next);
+    if (node.IsEmpty()) return node;  // the list is exhausted
+    DOMNodeType type = NODE_INVALID;
+    ThrowIfFailed(next->get_nodeType(&type));
+    if (type != NODE_ELEMENT) continue;
+    if (!filter_.empty() && node.GetName() != filter_) continue;
+    return node;
+  }
+}
+
+}  // namespace voicecontrol

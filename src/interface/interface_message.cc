@@ -1,0 +1,163 @@
+#include "interface/interface_message.h"
+
+#include <limits>
+#include <utility>
+
+namespace voicecontrol {
+
+namespace {
+
+std::wstring PathTo(const std::wstring& body_name, const wchar_t* element) {
+  return L"//Interface/" + body_name + L"/" + element;
+}
+
+bool IsBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+}  // namespace
+
+std::int32_t ParseDecimalInteger(const std::wstring& text) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+  size_t pos = 0;
+  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == L'+' || text[pos] == L'-')) {
+    negative = text[pos] == L'-';
+    ++pos;
+  }
+  // Accumulate the magnitude, stopping once it is past any 32-bit value so
+  // that long digit runs cannot overflow.
+  std::int64_t magnitude = 0;
+  for (; pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9'; ++pos) {
+    if (magnitude <= kMax + 1) magnitude = magnitude * 10 + (text[pos] - L'0');
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > kMax) return static_cast<std::int32_t>(kMax);
+  if (value < kMin) return static_cast<std::int32_t>(kMin);
+  return static_cast<std::int32_t>(value);
+}
+
+std::wstring EscapeFieldValue(const std::wstring& value) {
+  std::wstring escaped;
+  escaped.reserve(value.size());
+  for (wchar_t c : value) {
+    switch (c) {
+      case L'&':
+        escaped += L"&amp;";
+        break;
+      case L'<':
+        escaped += L"&lt;";
+        break;
+      case L'>':
+        escaped += L"&gt;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+InterfaceMessage::InterfaceMessage(const wchar_t* body_name)
+    : body_name_(body_name),
+      seq_no_path_(PathTo(body_name_, L"Seq_No")),
+      flow_id_path_(PathTo(body_name_, L"FlowID")),
+      field_num_path_(PathTo(body_name_, L"FieldNum")),
+      field_value_path_(PathTo(body_name_, L"Field/Field_Value")) {
+  text_ = L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<" + body_name_ + L">\n";
+}
+
+InterfaceMessage::~InterfaceMessage() = default;
+
+void InterfaceMessage::WriteElement(const wchar_t* name, std::int32_t value) {
+  text_ += L'<';
+  text_ += name;
+  text_ += L'>';
+  text_ += std::to_wstring(value);
+  text_ += L"</";
+  text_ += name;
+  text_ += L">\n";
+}
+
+void InterfaceMessage::WriteSeqNo(std::int32_t seq_no) { WriteElement(L"Seq_No", seq_no); }
+
+void InterfaceMessage::WriteFlowID(std::int32_t flow_id) { WriteElement(L"FlowID", flow_id); }
+
+void InterfaceMessage::WriteFieldNum(std::int32_t field_num) {
+  WriteElement(L"FieldNum", field_num);
+  text_ += L"<Field>\n";
+}
+
+void InterfaceMessage::WriteFieldValue(std::wstring value) {
+  // Escaping keeps a host's value from closing the element or injecting
+  // fields of its own; values without markup characters are unchanged.
+  text_ += L"<Field_Value>";
+  text_ += EscapeFieldValue(value);
+  text_ += L"</Field_Value>\n";
+}
+
+std::wstring InterfaceMessage::Finish() {
+  text_ += L"</Field>\n</" + body_name_ + L">\n</Interface>";
+  return text_;
+}
+
+int InterfaceMessage::Load(std::wstring source) {
+  text_ = std::move(source);
+  root_ = dom_.LoadXml(text_);
+  fields_ = DomNodeList();
+  fields_taken_ = 0;
+  fields_selected_ = false;
+  fields_exhausted_ = false;
+  return root_.IsEmpty() ? 0 : 1;
+}
+
+std::int32_t InterfaceMessage::ReadInteger(const std::wstring& path) {
+  if (root_.IsEmpty()) return 0;
+  const DomNode node = root_.SelectSingleNode(path);
+  if (node.IsEmpty()) return 0;
+  return ParseDecimalInteger(node.GetText());
+}
+
+std::int32_t InterfaceMessage::ReadSeqNo() { return ReadInteger(seq_no_path_); }
+
+std::int32_t InterfaceMessage::ReadFlowID() { return ReadInteger(flow_id_path_); }
+
+std::int32_t InterfaceMessage::ReadFieldNum() { return ReadInteger(field_num_path_); }
+
+std::wstring InterfaceMessage::ReadNextFieldValue() {
+  // The cursor saturates: a 2^31st value cannot exist in any real answer.
+  if (field_cursor_ == std::numeric_limits<std::int32_t>::max()) return std::wstring();
+  ++field_cursor_;
+  if (root_.IsEmpty() || fields_exhausted_) return std::wstring();
+  if (!fields_selected_) {
+    fields_ = root_.SelectNodes(field_value_path_);
+    fields_selected_ = true;
+    fields_taken_ = 0;
+  }
+  if (fields_.IsEmpty()) {
+    fields_exhausted_ = true;
+    return std::wstring();
+  }
+  // Catch up with the cursor: usually one step, more when calls were made
+  // before the document was loaded.
+  DomNode node;
+  while (fields_taken_ < field_cursor_) {
+    node = fields_.NextElement();
+    ++fields_taken_;
+    if (node.IsEmpty()) {
+      fields_exhausted_ = true;
+      return std::wstring();
+    }
+  }
+  return node.GetText();
+}
+
+InterfaceRequest::InterfaceRequest() : InterfaceMessage(L"Request") {}
+InterfaceRequest::~InterfaceRequest() = default;
+
+InterfaceResponse::InterfaceResponse() : InterfaceMessage(L"Response") {}
+InterfaceResponse::~InterfaceResponse() = default;
+
+}  // namespace voicecontrol

@@ -1,0 +1,35 @@
+// Time sources: a monotonic clock for time-outs and the local calendar
+// time for texts meant for people.
+#ifndef VOICECONTROL_PLATFORM_CLOCK_H_
+#define VOICECONTROL_PLATFORM_CLOCK_H_
+
+#include <cstdint>
+#include <ctime>
+
+#include "platform/export.h"
+
+namespace voicecontrol {
+namespace platform {
+
+// Milliseconds since an arbitrary fixed point; never goes backwards, not
+// affected by changes of the wall clock.
+VC_API int64_t MonotonicMilliseconds();
+
+struct LocalDateTime {
+  int year = 0;    // e.g. 2024
+  int month = 0;   // 1-12
+  int day = 0;     // 1-31
+  int hour = 0;    // 0-23
+  int minute = 0;  // 0-59
+  int second = 0;  // 0-60
+};
+
+// The local date and time of calendar time `when` (seconds since the
+// epoch, as std::time gives). Thread-safe. False when the system cannot
+// represent it.
+VC_API bool ToLocalDateTime(std::time_t when, LocalDateTime* out);
+
+}  // namespace platform
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_PLATFORM_CLOCK_H_

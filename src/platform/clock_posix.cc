@@ -1,0 +1,28 @@
+// Clocks on POSIX systems.
+#include <time.h>
+
+#include "platform/clock.h"
+
+namespace voicecontrol {
+namespace platform {
+
+int64_t MonotonicMilliseconds() {
+  timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool ToLocalDateTime(std::time_t when, LocalDateTime* out) {
+  tm local;
+  if (::localtime_r(&when, &local) == nullptr) return false;
+  out->year = local.tm_year + 1900;
+  out->month = local.tm_mon + 1;
+  out->day = local.tm_mday;
+  out->hour = local.tm_hour;
+  out->minute = local.tm_min;
+  out->second = local.tm_sec;
+  return true;
+}
+
+}  // namespace platform
+}  // namespace voicecontrol

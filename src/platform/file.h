@@ -1,0 +1,38 @@
+// A file written in one go: created or emptied, write-only, not shared
+// with other openers while it is open (where the system enforces that).
+#ifndef VOICECONTROL_PLATFORM_FILE_H_
+#define VOICECONTROL_PLATFORM_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/export.h"
+
+namespace voicecontrol {
+namespace platform {
+
+class VC_API OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates `path`, or empties it when it exists. False on failure.
+  bool Create(const char* path);
+
+  // Writes all `length` bytes. False on failure or when not open.
+  bool Write(const void* data, size_t length);
+
+  void Close();
+  bool IsOpen() const { return handle_ != kInvalid; }
+
+ private:
+  static constexpr intptr_t kInvalid = -1;
+  intptr_t handle_ = kInvalid;
+};
+
+}  // namespace platform
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_PLATFORM_FILE_H_

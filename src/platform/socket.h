@@ -1,0 +1,94 @@
+// TCP stream sockets over IPv4, as the controller and its test servers use
+// them: blocking connect and send, a readiness wait with a time-out, and
+// plain reads. Every call reports failure by its result; none throws.
+//
+// The host process initialises the socket library where the system needs
+// it (Windows Sockets); this layer never does.
+#ifndef VOICECONTROL_PLATFORM_SOCKET_H_
+#define VOICECONTROL_PLATFORM_SOCKET_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/export.h"
+
+namespace voicecontrol {
+namespace platform {
+
+enum class WaitResult { kReady, kTimedOut, kFailed };
+
+// One connected (or connecting) TCP socket. Move-only; the destructor
+// closes it.
+class VC_API TcpSocket {
+ public:
+  TcpSocket() = default;
+  ~TcpSocket();
+  TcpSocket(TcpSocket&& other) noexcept;
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  // Creates an IPv4 stream socket. False when the system refuses one.
+  bool Create();
+
+  // Connects, blocking, to `dottedAddress`:`port` (port in host order).
+  // The address is read as inet_addr reads it; an address that inet_addr
+  // rejects fails here without a connection attempt.
+  bool Connect(const char* dottedAddress, uint16_t port);
+
+  // One send call. Returns the bytes the system took (possibly fewer than
+  // `length`), or -1. A peer that has gone away never raises a signal.
+  long Send(const char* data, size_t length);
+
+  // Waits until a read would not block (data, end of stream or an error is
+  // pending), at most `timeoutMs` milliseconds (0 polls once).
+  WaitResult WaitReadable(int64_t timeoutMs);
+
+  // One read of at most `capacity` bytes. Returns the count read, 0 when
+  // the peer has closed the connection, -1 on an error.
+  long Receive(char* buffer, size_t capacity);
+
+  // Closes the socket; harmless when it is not open.
+  void Close();
+
+  bool IsOpen() const { return handle_ != kInvalid; }
+
+ private:
+  friend class TcpListener;
+  static constexpr intptr_t kInvalid = -1;
+  explicit TcpSocket(intptr_t handle) : handle_(handle) {}
+
+  intptr_t handle_ = kInvalid;
+};
+
+// A listening socket on the loopback interface, for in-process servers
+// (tests, benchmarks, the demo's responder).
+class VC_API TcpListener {
+ public:
+  TcpListener() = default;
+  ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  // Listens on 127.0.0.1:`port`; port 0 picks a free one (see Port()).
+  bool Listen(uint16_t port = 0);
+
+  // The port actually bound, in host order; 0 when not listening.
+  uint16_t Port() const { return port_; }
+
+  // Waits at most `timeoutMs` for a connection and accepts it. The result
+  // is not open when none arrived or the listener was closed.
+  TcpSocket Accept(int64_t timeoutMs);
+
+  void Close();
+  bool IsOpen() const { return handle_ != TcpSocket::kInvalid; }
+
+ private:
+  intptr_t handle_ = TcpSocket::kInvalid;
+  uint16_t port_ = 0;
+};
+
+}  // namespace platform
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_PLATFORM_SOCKET_H_

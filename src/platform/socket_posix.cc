@@ -1,0 +1,186 @@
+// TCP sockets on POSIX systems.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/socket.h"
+
+namespace voicecontrol {
+namespace platform {
+
+namespace {
+
+#if defined(MSG_NOSIGNAL)
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed peer must not raise SIGPIPE
+#else
+constexpr int kSendFlags = 0;  // SO_NOSIGPIPE is set on the socket instead
+#endif
+
+int NewStreamSocket() {
+#if defined(SOCK_CLOEXEC)
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#else
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+#endif
+#if defined(SO_NOSIGPIPE)
+  if (fd >= 0) {
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+  }
+#endif
+  return fd;
+}
+
+int ClampTimeout(int64_t timeoutMs) {
+  if (timeoutMs < 0) return 0;
+  return timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+}
+
+// poll() on one descriptor, resumed after signals until the time is up.
+WaitResult PollOne(int fd, short events, int64_t timeoutMs) {
+  const int64_t deadline = MonotonicMilliseconds() + (timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    pollfd entry{fd, events, 0};
+    const int64_t left = deadline - MonotonicMilliseconds();
+    const int ready = ::poll(&entry, 1, ClampTimeout(left));
+    if (ready > 0) return WaitResult::kReady;
+    if (ready == 0) return WaitResult::kTimedOut;
+    if (errno != EINTR) return WaitResult::kFailed;
+  }
+}
+
+// A connect() interrupted by a signal goes on in the background; wait for
+// its end and fetch its result.
+bool FinishInterruptedConnect(int fd) {
+  if (PollOne(fd, POLLOUT, INT_MAX) != WaitResult::kReady) return false;
+  int error = 0;
+  socklen_t size = sizeof error;
+  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() { Close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = kInvalid;
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+bool TcpSocket::Create() {
+  Close();
+  const int fd = NewStreamSocket();
+  if (fd < 0) return false;
+  handle_ = fd;
+  return true;
+}
+
+bool TcpSocket::Connect(const char* dottedAddress, uint16_t port) {
+  if (!IsOpen() || dottedAddress == nullptr) return false;
+  const in_addr_t address = ::inet_addr(dottedAddress);
+  if (address == INADDR_NONE) return false;  // unparsable, or the broadcast address
+  sockaddr_in peer;
+  std::memset(&peer, 0, sizeof peer);
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  const int fd = static_cast<int>(handle_);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
+  return errno == EINTR && FinishInterruptedConnect(fd);
+}
+
+long TcpSocket::Send(const char* data, size_t length) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    const ssize_t sent = ::send(static_cast<int>(handle_), data, length, kSendFlags);
+    if (sent >= 0) return static_cast<long>(sent);
+    if (errno != EINTR) return -1;
+  }
+}
+
+WaitResult TcpSocket::WaitReadable(int64_t timeoutMs) {
+  if (!IsOpen()) return WaitResult::kFailed;
+  return PollOne(static_cast<int>(handle_), POLLIN, timeoutMs);
+}
+
+long TcpSocket::Receive(char* buffer, size_t capacity) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    const ssize_t got = ::recv(static_cast<int>(handle_), buffer, capacity, 0);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+void TcpSocket::Close() {
+  if (!IsOpen()) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = kInvalid;
+}
+
+TcpListener::~TcpListener() { Close(); }
+
+bool TcpListener::Listen(uint16_t port) {
+  Close();
+  const int fd = NewStreamSocket();
+  if (fd < 0) return false;
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof local;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::listen(fd, SOMAXCONN) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  port_ = ntohs(local.sin_port);
+  return true;
+}
+
+TcpSocket TcpListener::Accept(int64_t timeoutMs) {
+  if (!IsOpen()) return TcpSocket();
+  const int fd = static_cast<int>(handle_);
+  if (PollOne(fd, POLLIN, timeoutMs) != WaitResult::kReady) return TcpSocket();
+  for (;;) {
+#if defined(SOCK_CLOEXEC) && defined(__linux__)
+    const int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+#else
+    const int client = ::accept(fd, nullptr, nullptr);
+#endif
+    if (client >= 0) return TcpSocket(client);
+    if (errno != EINTR) return TcpSocket();
+  }
+}
+
+void TcpListener::Close() {
+  if (!IsOpen()) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = TcpSocket::kInvalid;
+  port_ = 0;
+}
+
+}  // namespace platform
+}  // namespace voicecontrol

@@ -1,0 +1,307 @@
+// A small XML parser for narrow (8-bit) text with line-and-column diagnostics.
+//
+//   XmlParser::Parse  text -> tree of XmlNode/XmlAttr, or TXMLExcept on the
+//                     first error ("line 1, col 7, tag b not match a").
+//   XmlNode           one element: name, text, attributes, children.
+//   XmlNode::ToString tree -> text.
+//
+// The parser understands elements, attributes in single or double quotes, the
+// five predefined entities, CDATA sections, comments and processing
+// instructions (the last two are skipped). It does no namespace processing, no
+// DTDs and no numeric character references, and converts no character sets.
+//
+// Each thread has a scanner state of its own, so threads may parse different
+// documents at the same time; a tree itself is not synchronised.
+#ifndef VOICECONTROL_XML_XML_H_
+#define VOICECONTROL_XML_XML_H_
+
+#include <cstddef>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "platform/export.h"
+
+#ifndef VC_PRINTF_LIKE
+#if defined(__GNUC__)
+#define VC_PRINTF_LIKE(format_index, first_arg) \
+  __attribute__((format(printf, format_index, first_arg)))
+#else
+#define VC_PRINTF_LIKE(format_index, first_arg)
+#endif
+#endif
+
+namespace voicecontrol {
+
+class XmlNode;
+class XmlAttr;
+
+// Limits of the scanner's fixed buffers and of the tree.
+constexpr int kXmlMaxNameLength = 64;     // element and attribute names in the tree
+constexpr int kXmlMaxTokenLength = 255;   // a name or a quoted string in a tag
+constexpr int kXmlMaxTextRun = 2047;      // one run of character data
+constexpr int kXmlMaxCDataLength = 2048;  // the content of one CDATA section
+constexpr int kXmlMaxElementText = 2048;  // all character data of one element
+constexpr int kXmlMaxDepth = 256;         // nesting of elements, the root being 1
+constexpr int kXmlMessageSize = 512;      // TXMLExcept message, NUL included
+
+// Token kinds. The codes index the table of display names that parse errors
+// print for an expected kind, so their order is fixed.
+enum XmlTokenKind {
+  TokNone = 0,           // ""
+  TokTagOpen = 1,        // "<"
+  TokTagClose = 2,       // ">"
+  TokEndTagOpen = 3,     // "</"
+  TokEmptyTagClose = 4,  // "/>"
+  TokPiOpen = 5,         // "<?", never produced: instructions are skipped
+  TokPiClose = 6,        // "?>", never produced
+  TokText = 7,           // "text"
+  TokName = 8,           // "tag/attrname"
+  TokString = 9,         // "string"
+  TokEquals = 10,        // "="
+  TokEof = 11,           // "EOF"
+  TokCData = 12,         // "CDATA"
+  TokInvalid = 13,       // "invalid"
+};
+
+// The display name of a token kind ("<", "tag/attrname", ...); "" for a code
+// outside the table.
+VC_API const char* XmlTokenDisplayName(XmlTokenKind kind);
+
+// Replaces the references &amp; &lt; &gt; &apos; &quot; in place, left to
+// right; a replaced character is not examined again (&amp;lt; becomes &lt;).
+// Any other '&' stays as it is. Does nothing for a null text.
+VC_API void XmlDecode(char* text);
+
+// Copies at most size - 1 characters of src into dst and always terminates
+// dst (when size > 0). A null src gives an empty dst.
+VC_API void CopyBounded(char* dst, const char* src, int size);
+
+// text with & < > ' " replaced by entity references; nothing else is escaped.
+// A null text gives an empty result.
+VC_API std::string XmlEncode(const char* text);
+
+// The parse error: the message names the line and column of the offending
+// token, e.g. "line 1, col 7, tag b not match a". Thrown and caught by value.
+class VC_API TXMLExcept : public std::exception {
+ public:
+  // Keeps at most kXmlMessageSize - 1 characters of the message.
+  explicit TXMLExcept(const char* message);
+  const char* what() const noexcept override;
+
+ private:
+  char message[kXmlMessageSize];
+};
+
+// The scanner state and the parse entry.
+//
+// There is one state per thread (XmlParser::Current); XmlParser::Parse resets
+// it, so callers normally never touch it. The fields are public so that the
+// scanner can be driven token by token: Reset, then NextToken repeatedly.
+class VC_API XmlParser {
+ public:
+  // Parses a whole NUL-terminated text and returns its root element, which
+  // the caller owns (delete it). Throws TXMLExcept on the first error, having
+  // destroyed everything it built. Whatever follows the root is not examined.
+  static XmlNode* Parse(const char* text);
+
+  // The calling thread's scanner state.
+  static XmlParser& Current();
+
+  // Formats a message (printf rules) and throws it as TXMLExcept.
+  [[noreturn]] static void Fail(const char* format, ...) VC_PRINTF_LIKE(1, 2);
+
+  // Starts scanning `text`, which must stay unchanged and alive while it is
+  // scanned. The first token needs a NextToken.
+  void Reset(const char* text);
+
+  // Scans the next token into kind, tokenText, dataText, line and column.
+  // Never fails: what cannot be accepted becomes TokInvalid with a snippet.
+  void NextToken();
+
+  // Returns when the current token is of the expected kind; throws otherwise.
+  void Expect(XmlTokenKind expected) const;
+
+  const char* position = nullptr;   // next unread character
+  const char* countedTo = nullptr;  // how far lines and columns are counted
+  int inTag = 0;                    // 1 inside "<"..">": tag mode
+  XmlTokenKind kind = TokEof;       // current token
+  // Punctuation, a name, a decoded string or a diagnostic snippet; empty for
+  // TokEof, TokText and TokCData.
+  char tokenText[260] = {};
+  // Content of TokText (decoded) or TokCData (verbatim), or the snippet of an
+  // over-long one.
+  char dataText[2052] = {};
+  int line = 1;    // of the current token's first character, 1-based
+  int column = 1;  // of the current token's first character, 1-based
+
+ private:
+  friend class XmlNode;
+  XmlParser() = default;
+
+  void ScanTag();
+  void ScanContent();
+  void ScanString();
+  void ScanName();
+  void ScanText();
+  void ScanCData();
+  void CountLinesTo(const char* to);
+  void SetPunctuation(XmlTokenKind token, const char* text, int length);
+
+  // Character data of the open elements, innermost last (used by the parse
+  // steps; one buffer per parse instead of one per nesting level).
+  std::string* gatheredText = nullptr;
+  int depth = 0;  // open elements
+};
+
+// One attribute: a name of at most 64 characters and a heap copy of its value.
+// An attribute owns the attributes after it in its list.
+class VC_API XmlAttr {
+ public:
+  XmlAttr() = default;
+  ~XmlAttr();
+  XmlAttr(const XmlAttr&) = delete;
+  XmlAttr& operator=(const XmlAttr&) = delete;
+
+  const char* GetName() const { return name; }
+  // Keeps the first 64 characters of a longer name; null gives "".
+  void SetName(const char* newName);
+  // Null until a value is set.
+  const char* GetValue() const { return value.get(); }
+  // Replaces the value with a copy; a null value is ignored.
+  void SetValue(const char* newValue);
+  // Line of the name in the parsed text; 0 for attributes made otherwise.
+  int GetLine() const { return line; }
+  XmlAttr* GetNext() { return next; }
+  const XmlAttr* GetNext() const { return next; }
+
+  // Copies this attribute and every one after it, in order; the caller owns
+  // the first copy (and through it the rest).
+  XmlAttr* Clone() const;
+  // name="value", the value unescaped; a missing value is written as "".
+  std::string ToString() const;
+
+ private:
+  friend class XmlNode;
+
+  XmlAttr* next = nullptr;
+  int line = 0;
+  char name[kXmlMaxNameLength + 1] = {};
+  std::unique_ptr<char[]> value;
+};
+
+// One element. It owns its children, its attributes and its text; a root
+// belongs to whoever made it. The navigation functions come in const and
+// non-const forms; none of them throws.
+class VC_API XmlNode {
+ public:
+  XmlNode() = default;
+  // Destroys the whole subtree and the attributes. Does not unlink this
+  // element from its parent: RemoveChild does that.
+  ~XmlNode();
+  XmlNode(const XmlNode&) = delete;
+  XmlNode& operator=(const XmlNode&) = delete;
+
+  const char* GetName() const { return name; }
+  // Keeps the first 64 characters of a longer name; null gives "".
+  void SetName(const char* newName);
+  // The character data, or null when none was set (for a parsed element:
+  // one written as <e/>).
+  const char* GetText() const { return text.get(); }
+  // Replaces the text with a copy; a null text is ignored.
+  void SetText(const char* newText);
+  // Line of the element's "<" in the parsed text; 0 for elements made otherwise.
+  int GetLine() const { return line; }
+  XmlNode* GetParent() { return parent; }
+  const XmlNode* GetParent() const { return parent; }
+
+  XmlNode* GetFirstChild() { return firstChild; }
+  const XmlNode* GetFirstChild() const { return firstChild; }
+  XmlNode* GetNextSibling() { return nextSibling; }
+  const XmlNode* GetNextSibling() const { return nextSibling; }
+  XmlAttr* GetFirstAttr() { return firstAttr; }
+  const XmlAttr* GetFirstAttr() const { return firstAttr; }
+
+  // Attributes. Lookups by name ignore ASCII case; SetAttr matches exactly.
+  int GetAttrCount() const;
+  XmlAttr* GetAttr(int index);
+  const XmlAttr* GetAttr(int index) const;
+  XmlAttr* FindAttr(const char* attrName);
+  const XmlAttr* FindAttr(const char* attrName) const;
+  // Value of FindAttr(attrName), or null.
+  const char* GetAttrValue(const char* attrName) const;
+  // Sets the first attribute named exactly attrName, or appends one.
+  // Nothing happens when either argument is null.
+  void SetAttr(const char* attrName, const char* attrValue);
+  // Always appends a new attribute (names may repeat). Nothing happens when
+  // either argument is null.
+  void AddAttr(const char* attrName, const char* attrValue);
+  // Takes ownership of attr (and of any attributes linked after it) and
+  // appends it after the last attribute.
+  void AppendAttr(XmlAttr* attr);
+
+  // Children. Lookups by name ignore ASCII case; a null name matches nothing.
+  int GetChildCount() const;
+  int CountChildren(const char* childName) const;
+  XmlNode* GetChild(int index);
+  const XmlNode* GetChild(int index) const;
+  // Copies the name of the child at index into buffer (cut to size - 1
+  // characters), or makes it empty when there is no such child. Returns 1.
+  int GetChildName(int index, char* buffer, int size) const;
+  XmlNode* FindChild(const char* childName);
+  const XmlNode* FindChild(const char* childName) const;
+  // The n-th (0-based) child among those named childName.
+  XmlNode* FindChild(const char* childName, int n);
+  const XmlNode* FindChild(const char* childName, int n) const;
+  // First child named childName (any child when it is null) whose attribute
+  // attrName has exactly the value attrValue.
+  XmlNode* FindChildByAttr(const char* childName, const char* attrName, const char* attrValue);
+  const XmlNode* FindChildByAttr(const char* childName, const char* attrName,
+                                 const char* attrValue) const;
+
+  // Takes ownership of child: mode 1 appends it, any other mode makes it the
+  // first child.
+  void AddChild(XmlNode* child, int mode);
+  // Links element into this element's parent, right after this element
+  // (mode 1) or right before it (any other mode), and gives it that parent.
+  // Before needs a parent: without one nothing happens and the caller keeps
+  // the element. After without a parent links the two roots only; the caller
+  // still owns both.
+  void InsertSibling(XmlNode* element, int mode);
+  // Unlinks and destroys child; returns the 0-based position it had, -2 when
+  // this element has no children, -3 when child is not among them.
+  int RemoveChild(XmlNode* child);
+
+  // A deep copy owned by the caller, whose parent pointer is `newParent`
+  // (the copy is not linked into newParent's children).
+  XmlNode* Clone(XmlNode* newParent) const;
+  // The element as XML: start and end tag always (never "/>"), attributes in
+  // double quotes and unescaped, the escaped text before all children.
+  std::string ToString() const;
+
+ private:
+  friend class XmlParser;
+
+  // Parse steps; each expects the current token to be the first of its
+  // construct and leaves the token after it current.
+  void Parse(XmlParser& scanner);
+  bool ParseStartTag(XmlParser& scanner);
+  void ParseAttr(XmlParser& scanner, XmlAttr*& lastAttr);
+  void ParseContent(XmlParser& scanner);
+  void ParseEndTag(XmlParser& scanner);
+
+  XmlAttr* LastAttr() const;
+  XmlNode* LastChild() const;
+
+  XmlNode* firstChild = nullptr;
+  XmlNode* nextSibling = nullptr;
+  XmlNode* parent = nullptr;
+  XmlAttr* firstAttr = nullptr;
+  int line = 0;
+  char name[kXmlMaxNameLength + 1] = {};
+  std::unique_ptr<char[]> text;
+};
+
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_XML_XML_H_

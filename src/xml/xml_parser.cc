@@ -1,0 +1,191 @@
+// Recursive-descent parser: one XmlNode::Parse per element, reading the
+// tokens of the calling thread's scanner. The first error is thrown as
+// TXMLExcept; the partial tree is destroyed on the way out.
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "http/trim_space.h"
+#include "xml/xml.h"
+
+namespace voicecontrol {
+
+namespace {
+
+// Points the scanner at the per-parse text buffer and clears the pointer
+// again however the parse ends.
+class GatheredTextScope {
+ public:
+  GatheredTextScope(std::string*& slot, std::string* buffer) : slot_(slot) { slot_ = buffer; }
+  ~GatheredTextScope() { slot_ = nullptr; }
+  GatheredTextScope(const GatheredTextScope&) = delete;
+  GatheredTextScope& operator=(const GatheredTextScope&) = delete;
+
+ private:
+  std::string*& slot_;
+};
+
+}  // namespace
+
+TXMLExcept::TXMLExcept(const char* text) { CopyBounded(message, text, kXmlMessageSize); }
+
+const char* TXMLExcept::what() const noexcept { return message; }
+
+void XmlParser::Fail(const char* format, ...) {
+  char work[4096];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(work, sizeof(work), format, args);
+  va_end(args);
+  throw TXMLExcept(work);
+}
+
+void XmlParser::Expect(XmlTokenKind expected) const {
+  if (kind == expected) return;
+  if (kind == TokInvalid) Fail("line %d, col %d, \"%s\", Syntax Error", line, column, tokenText);
+  Fail("line %d, col %d, \"%s\" should be token type \"%s\"", line, column, tokenText,
+       XmlTokenDisplayName(expected));
+}
+
+XmlNode* XmlParser::Parse(const char* text) {
+  XmlParser& scanner = Current();
+  std::string gathered;
+  GatheredTextScope scope(scanner.gatheredText, &gathered);
+  scanner.Reset(text);
+  scanner.NextToken();
+  // Everything the parse makes hangs off the root as soon as it exists, so
+  // destroying the root on an error releases all of it.
+  std::unique_ptr<XmlNode> root(new XmlNode);
+  root->Parse(scanner);
+  return root.release();
+}
+
+void XmlNode::Parse(XmlParser& scanner) {
+  // Each level costs a few stack frames; a bound keeps hostile input from
+  // exhausting the stack of whatever thread parses it.
+  if (scanner.depth >= kXmlMaxDepth) {
+    XmlParser::Fail("line %d, col %d, too deep nesting,the max depth is %d", scanner.line,
+                    scanner.column, kXmlMaxDepth);
+  }
+  ++scanner.depth;
+  if (ParseStartTag(scanner)) {
+    ParseContent(scanner);
+    ParseEndTag(scanner);
+  }
+  --scanner.depth;
+}
+
+bool XmlNode::ParseStartTag(XmlParser& scanner) {
+  line = scanner.line;
+  scanner.Expect(TokTagOpen);
+  scanner.NextToken();
+  scanner.Expect(TokName);
+  if (std::strlen(scanner.tokenText) > kXmlMaxNameLength) {
+    XmlParser::Fail("line %d, col %d, too long tag,the max length is %d", scanner.line,
+                    scanner.column, kXmlMaxNameLength);
+  }
+  SetName(scanner.tokenText);
+  scanner.NextToken();
+  XmlAttr* lastAttr = nullptr;
+  while (scanner.kind != TokTagClose && scanner.kind != TokEmptyTagClose) {
+    ParseAttr(scanner, lastAttr);
+  }
+  const bool hasContent = scanner.kind == TokTagClose;
+  scanner.NextToken();
+  return hasContent;
+}
+
+void XmlNode::ParseAttr(XmlParser& scanner, XmlAttr*& lastAttr) {
+  scanner.Expect(TokName);
+  if (std::strlen(scanner.tokenText) > kXmlMaxNameLength) {
+    XmlParser::Fail("line %d, col %d, too long attribute name,the max length is %d", scanner.line,
+                    scanner.column, kXmlMaxNameLength);
+  }
+  XmlAttr* attr = new XmlAttr;
+  attr->SetName(scanner.tokenText);
+  attr->line = scanner.line;
+  // Linked through the remembered tail: appending stays constant-time for
+  // elements with many attributes.
+  if (lastAttr == nullptr) {
+    firstAttr = attr;
+  } else {
+    lastAttr->next = attr;
+  }
+  lastAttr = attr;
+  scanner.NextToken();
+  scanner.Expect(TokEquals);
+  scanner.NextToken();
+  scanner.Expect(TokString);
+  attr->SetValue(scanner.tokenText);
+  scanner.NextToken();
+}
+
+void XmlNode::ParseContent(XmlParser& scanner) {
+  // This element's character data goes to the end of the shared buffer; a
+  // child's data is appended behind it and cut off again when the child
+  // ends, so the buffer behaves like a stack.
+  std::string& gathered = *scanner.gatheredText;
+  const size_t start = gathered.size();
+  XmlNode* lastChild = nullptr;
+  auto link_child = [this, &lastChild](XmlNode* child) {
+    child->parent = this;
+    if (lastChild == nullptr) {
+      firstChild = child;
+    } else {
+      lastChild->nextSibling = child;
+    }
+    lastChild = child;
+  };
+
+  for (;;) {
+    switch (scanner.kind) {
+      case TokEndTagOpen:
+        if (gathered.size() > start) TrimSpace(gathered.data() + start);
+        SetText(gathered.c_str() + start);
+        gathered.resize(start);
+        return;
+      case TokText: {
+        const size_t length = std::strlen(scanner.dataText);
+        if (gathered.size() - start + length > static_cast<size_t>(kXmlMaxElementText)) {
+          XmlParser::Fail("line %d, col %d, too long text", scanner.line, scanner.column);
+        }
+        gathered.append(scanner.dataText, length);
+        scanner.NextToken();
+        break;
+      }
+      case TokTagOpen: {
+        XmlNode* child = new XmlNode;
+        link_child(child);
+        child->Parse(scanner);
+        break;
+      }
+      case TokCData: {
+        XmlNode* child = new XmlNode;
+        link_child(child);
+        child->SetName("CDATA");
+        child->SetText(scanner.dataText);
+        scanner.NextToken();
+        break;
+      }
+      default:
+        XmlParser::Fail("line %d, col %d, invalid token", scanner.line, scanner.column);
+    }
+  }
+}
+
+void XmlNode::ParseEndTag(XmlParser& scanner) {
+  scanner.Expect(TokEndTagOpen);
+  scanner.NextToken();
+  scanner.Expect(TokName);
+  if (std::strcmp(scanner.tokenText, name) != 0) {
+    XmlParser::Fail("line %d, col %d, tag %s not match %s", scanner.line, scanner.column,
+                    scanner.tokenText, name);
+  }
+  scanner.NextToken();
+  scanner.Expect(TokTagClose);
+  scanner.NextToken();
+}
+
+}  // namespace voicecontrol

@@ -1,0 +1,160 @@
+#include "interface/dom.h"
+
+#include <gtest/gtest.h>
+
+#include "interface/dom_text.h"
+
+namespace voicecontrol {
+namespace {
+
+const wchar_t kDocument[] =
+    L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n"
+    L"<Interface>\n<Response>\n<Seq_No>7</Seq_No>\n"
+    L"<Field>\n<Field_Value>x</Field_Value>\n<Field_Value> y </Field_Value>\n"
+    L"<Field_Value>\u4e2d\u6587</Field_Value>\n</Field>\n</Response>\n</Interface>";
+
+TEST(StripEncodingDeclarationTest, RemovesOnlyTheEncoding) {
+  EXPECT_EQ(StripEncodingDeclaration(L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<a/>"),
+            L"<?xml version=\"1.0\" ?>\n<a/>");
+  EXPECT_EQ(StripEncodingDeclaration(L"<?xml version='1.0'\tencoding = 'x' standalone='yes'?><a/>"),
+            L"<?xml version='1.0' standalone='yes'?><a/>");
+  EXPECT_EQ(StripEncodingDeclaration(L"\uFEFF<?xml version=\"1.0\" encoding=\"GB2312\"?><a/>"),
+            L"\uFEFF<?xml version=\"1.0\"?><a/>");
+}
+
+TEST(StripEncodingDeclarationTest, LeavesOtherTextsAlone) {
+  for (const std::wstring text :
+       {L"", L"<a encoding=\"x\"/>", L"<?xml version=\"1.0\"?><a/>",
+        L"<?xml-stylesheet encoding=\"x\"?><a/>", L" <?xml version=\"1.0\" encoding=\"x\"?>",
+        L"<?xml version=\"1.0\" encoding=\"GB2312", L"<?xml version=1.0 encoding=\"x\"?>",
+        L"<?xml"}) {
+    EXPECT_EQ(StripEncodingDeclaration(text), text);
+  }
+}
+
+TEST(DomTest, LoadsUnicodeTextDespiteDeclaredEncoding) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(kDocument);
+  ASSERT_FALSE(root.IsEmpty());
+  EXPECT_EQ(root.GetName(), L"Interface");
+  EXPECT_EQ(root.SelectSingleNode(L"//Interface/Response/Field/Field_Value[3]").GetText(),
+            L"\u4e2d\u6587");
+}
+
+TEST(DomTest, TextsThatAreNoDocumentGiveAnEmptyRoot) {
+  for (const std::wstring text :
+       {std::wstring(), std::wstring(L"not xml"), std::wstring(L"<a><b></a>"),
+        std::wstring(L"<a/><b/>"), std::wstring(L"<?xml version=\"1.0\"?>"),
+        std::wstring(L"<a>\0</a>", 8)}) {
+    DomDocument dom;
+    EXPECT_TRUE(dom.LoadXml(text).IsEmpty()) << text.size();
+  }
+}
+
+TEST(DomTest, ReloadingReplacesTheDocument) {
+  DomDocument dom;
+  ASSERT_FALSE(dom.LoadXml(L"<a>1</a>").IsEmpty());
+  EXPECT_TRUE(dom.LoadXml(L"<a>").IsEmpty());
+  EXPECT_EQ(dom.LoadXml(L"<b>2</b>").GetText(), L"2");
+}
+
+TEST(DomTest, TextKeepsWhiteSpaceAndGathersDescendants) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(
+      L"<r>\r\n <a> one </a><b>x<i> y </i><![CDATA[<z>]]>&amp;&#x4e2d;</b><c/><d>\t</d></r>");
+  ASSERT_FALSE(root.IsEmpty());
+  EXPECT_EQ(root.SelectSingleNode(L"/r/a").GetText(), L" one ");
+  EXPECT_EQ(root.SelectSingleNode(L"/r/b").GetText(), L"x y <z>&\u4e2d");
+  EXPECT_EQ(root.SelectSingleNode(L"/r/c").GetText(), L"");
+  EXPECT_EQ(root.SelectSingleNode(L"/r/d").GetText(), L"\t");
+  EXPECT_EQ(root.GetText(), L"\n  one x y <z>&\u4e2d\t");  // CR LF read as LF
+}
+
+TEST(DomTest, DoubleSlashPathsStartAtTheDocument) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(kDocument);
+  const DomNode field = root.SelectSingleNode(L"//Interface/Response/Field");
+  ASSERT_FALSE(field.IsEmpty());
+  EXPECT_EQ(field.SelectSingleNode(L"//Interface/Response/Seq_No").GetText(), L"7");
+  EXPECT_TRUE(root.SelectSingleNode(L"//Interface/Request/Seq_No").IsEmpty());
+  EXPECT_TRUE(DomNode().SelectSingleNode(L"//Interface").IsEmpty());
+  EXPECT_EQ(DomNode().GetText(), L"");
+}
+
+TEST(DomTest, NodeListWalksElementsInDocumentOrder) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(kDocument);
+  DomNodeList list = root.SelectNodes(L"//Interface/Response/Field/Field_Value");
+  ASSERT_FALSE(list.IsEmpty());
+  EXPECT_EQ(list.NextElement().GetText(), L"x");
+  EXPECT_EQ(list.NextElement().GetText(), L" y ");
+  EXPECT_EQ(list.NextElement().GetText(), L"\u4e2d\u6587");
+  EXPECT_TRUE(list.NextElement().IsEmpty());
+  EXPECT_TRUE(list.NextElement().IsEmpty());
+}
+
+TEST(DomTest, NextElementSkipsOtherNodesAndAppliesTheFilter) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(L"<r>t<a>1</a> <b>2</b><a>3</a></r>");
+  DomNodeList all = root.SelectNodes(L"/r/node()");
+  EXPECT_EQ(all.NextElement().GetName(), L"a");
+  EXPECT_EQ(all.NextElement().GetName(), L"b");
+  EXPECT_EQ(all.NextElement().GetText(), L"3");
+  EXPECT_TRUE(all.NextElement().IsEmpty());
+
+  DomNodeList only_a = root.SelectNodes(L"/r/*");
+  only_a.SetFilter(L"a");
+  EXPECT_EQ(only_a.NextElement().GetText(), L"1");
+  EXPECT_EQ(only_a.NextElement().GetText(), L"3");
+  EXPECT_TRUE(only_a.NextElement().IsEmpty());
+}
+
+TEST(DomTest, NodesOutliveTheirDocumentObject) {
+  DomNode node;
+  DomNodeList list;
+  {
+    DomDocument dom;
+    const DomNode root = dom.LoadXml(kDocument);
+    node = root.SelectSingleNode(L"//Seq_No");
+    list = root.SelectNodes(L"//Field_Value");
+    dom.LoadXml(L"<other/>");
+  }
+  EXPECT_EQ(node.GetText(), L"7");
+  EXPECT_EQ(list.NextElement().GetText(), L"x");
+}
+
+TEST(DomTest, NothingExternalIsResolved) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(
+      L"<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>"
+      L"<r>a&e;b</r>");
+  ASSERT_FALSE(root.IsEmpty());
+  const std::wstring text = root.GetText();
+  EXPECT_EQ(text.substr(0, 1), L"a");
+  EXPECT_EQ(text.substr(text.size() - 1), L"b");
+  EXPECT_LE(text.size(), 5u);  // at most the unexpanded reference
+}
+
+#if !defined(_WIN32)
+TEST(DomTest, FailingCallsRaiseDomErrorWithItsCode) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(kDocument);
+  try {
+    root.SelectSingleNode(L"//[");
+    FAIL() << "an invalid path must raise";
+  } catch (const DomError& error) {
+    EXPECT_EQ(error.Error(), kDomErrorFail);
+  }
+  try {
+    DomNode().SelectNodes(L"//a");
+    FAIL() << "selecting from the empty node must raise";
+  } catch (const DomError& error) {
+    EXPECT_EQ(error.Error(), kDomErrorPointer);
+  }
+  DomNodeList none;
+  EXPECT_THROW(none.NextElement(), DomError);
+}
+#endif
+
+}  // namespace
+}  // namespace voicecontrol
