@@ -5,12 +5,11 @@
 // joined multithreaded: the library's receive threads, which load answer
 // documents into the DOM and never call CoInitializeEx themselves, then
 // belong to the process's multithreaded apartment.
-#include <winsock2.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
+#include <winsock2.h>
 
 #include <cstdio>
-
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   WSADATA wsa;
@@ -21,7 +20,8 @@ int main(int argc, char** argv) {
   }
   const HRESULT com_status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(com_status)) {
-    std::fprintf(stderr, "CoInitializeEx failed: 0x%08lx\n", static_cast<unsigned long>(com_status));
+    std::fprintf(stderr, "CoInitializeEx failed: 0x%08lx\n",
+                 static_cast<unsigned long>(com_status));
     WSACleanup();
     return 1;
   }
