@@ -5,9 +5,13 @@
 // joined multithreaded: the library's receive threads, which load answer
 // documents into the DOM and never call CoInitializeEx themselves, then
 // belong to the process's multithreaded apartment.
-#include <gtest/gtest.h>
-#include <objbase.h>
+// winsock2.h has to come before anything that pulls in windows.h.
+// clang-format off
 #include <winsock2.h>
+#include <objbase.h>
+// clang-format on
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 
