@@ -1,21 +1,15 @@
-// `voicectl demo`: the six commands against an in-process responder.
-#ifndef VOICECONTROL_TOOLS_VOICECTL_DEMO_H_
-#define VOICECONTROL_TOOLS_VOICECTL_DEMO_H_
+#ifndef VOICECTL_DEMO_H_
+#define VOICECTL_DEMO_H_
 
-#include <string>
+#include <iosfwd>
 
 namespace voicectl {
 
-struct DemoOptions {
-  // The controller writes its logs to "../SendVoiceMsg.log" and
-  // "../RecvVoiceMsg.log"; the demo runs from `logDir`/run so that they
-  // land in `logDir`.
-  std::string logDir;
-};
-
-// Returns the process exit code: 0 when every command got its answer.
-int RunDemo(const DemoOptions& options);
+// Starts the simulator in-process on a free loopback port, runs the six
+// commands against it, then one command per fault mode, printing every
+// callback. Returns 0 when every step ended the way it should.
+int RunDemo(std::ostream& out, std::ostream& err);
 
 }  // namespace voicectl
 
-#endif  // VOICECONTROL_TOOLS_VOICECTL_DEMO_H_
+#endif  // VOICECTL_DEMO_H_
