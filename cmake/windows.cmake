@@ -28,6 +28,11 @@ foreach(dll ${VC_RUNTIME_DLLS})
     message(FATAL_ERROR "the toolchain's ${dll} was not found")
   endif()
   file(COPY ${path} DESTINATION ${VC_WINDOWS_BIN_DIR})
+  # Debian's copies carry debug information (libstdc++-6.dll is ~20 MB with
+  # it); a host ships them without.
+  if(CMAKE_STRIP)
+    execute_process(COMMAND ${CMAKE_STRIP} --strip-debug ${VC_WINDOWS_BIN_DIR}/${dll})
+  endif()
 endforeach()
 
 # Executables run under Wine through a wrapper with the build's own prefix.
