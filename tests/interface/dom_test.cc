@@ -37,12 +37,16 @@ TEST(DomTest, LoadsUnicodeTextDespiteDeclaredEncoding) {
   const DomNode root = dom.LoadXml(kDocument);
   ASSERT_FALSE(root.IsEmpty());
   EXPECT_EQ(root.GetName(), L"Interface");
-  EXPECT_EQ(root.SelectSingleNode(L"//Interface/Response/Field/Field_Value[3]").GetText(),
-            L"\u4e2d\u6587");
+  // The third value, reached without a positional predicate: MSXML's default
+  // selection language (XSL Patterns) counts those from 0, XPath from 1.
+  DomNodeList values = root.SelectNodes(L"//Interface/Response/Field/Field_Value");
+  values.NextElement();
+  values.NextElement();
+  EXPECT_EQ(values.NextElement().GetText(), L"\u4e2d\u6587");
 }
 
 TEST(DomTest, TextsThatAreNoDocumentGiveAnEmptyRoot) {
-  for (const std::wstring text :
+  for (const std::wstring& text :
        {std::wstring(), std::wstring(L"not xml"), std::wstring(L"<a><b></a>"),
         std::wstring(L"<a/><b/>"), std::wstring(L"<?xml version=\"1.0\"?>"),
         std::wstring(L"<a>\0</a>", 8)}) {
