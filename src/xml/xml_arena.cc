@@ -1,5 +1,6 @@
 #include "xml/xml_arena.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,82 +16,98 @@ using xml_memory::kOwnerBit;
 
 constexpr size_t kMaxBlockSize = size_t{1} << 20;
 
-// Blocks of arenas that went away on this thread, kept for the arenas made
-// after them. Handing a big tree's memory back to the C library lets it
-// return the pages to the system, and the next parse of a document that size
-// then spends more time taking page faults than parsing.
+// The blocks of the last arena that went away, kept for the next one made.
+// Handing a big tree's memory back to the C library lets it return the
+// pages to the system, and the next parse of a document that size then
+// spends more time taking page faults than parsing.
 //
-// The state is trivially destructible, so it stays usable while the thread
-// ends; the reaper, a separate thread_local, frees the blocks then and closes
-// the cache to arenas destroyed later in the thread's exit.
+// The cache is one list in one atomic pointer: an arena takes the whole list
+// when it needs its first block and puts its own blocks back when it goes,
+// so neither side ever waits for the other (two parses at once simply find
+// one list between them). Everything here is trivially destructible and so
+// stays usable during static destruction; the reaper frees the kept blocks
+// when the library goes away and closes the cache to arenas destroyed after
+// that. (No thread_local with a destructor: those are fragile in a DLL that
+// may be unloaded before its threads end.)
 constexpr size_t kMaxCachedBytes = size_t{8} << 20;
 
-struct BlockCache {
-  XmlArena::Block* blocks;  // most recently kept first
-  size_t bytes;
-  bool closed;
-};
-thread_local BlockCache blockCache;
+std::atomic<XmlArena::Block*> cachedBlocks{nullptr};
+std::atomic<bool> cacheClosed{false};
 
-void FreeBlock(XmlArena::Block* block) {
-  VC_XML_UNPOISON(block, block->size);
-  std::free(block);
+void FreeBlocks(XmlArena::Block* blocks) {
+  while (blocks != nullptr) {
+    XmlArena::Block* next = blocks->next;
+    VC_XML_UNPOISON(blocks, blocks->size);
+    std::free(blocks);
+    blocks = next;
+  }
 }
 
 struct BlockCacheReaper {
   ~BlockCacheReaper() {
-    blockCache.closed = true;
-    while (blockCache.blocks != nullptr) {
-      XmlArena::Block* next = blockCache.blocks->next;
-      FreeBlock(blockCache.blocks);
-      blockCache.blocks = next;
-    }
-    blockCache.bytes = 0;
+    cacheClosed.store(true);
+    FreeBlocks(cachedBlocks.exchange(nullptr));
   }
 };
-thread_local BlockCacheReaper blockCacheReaper;
+BlockCacheReaper blockCacheReaper;
 
-void KeepOrFree(XmlArena::Block* block) {
-  if (blockCache.closed || blockCache.bytes + block->size > kMaxCachedBytes) {
-    FreeBlock(block);
+// Keeps as many of the blocks as fit in the cache, in their order, and frees
+// the rest together with whatever the cache held before.
+void KeepOrFree(XmlArena::Block* blocks) {
+  if (cacheClosed.load()) {
+    FreeBlocks(blocks);
     return;
   }
-  (void)&blockCacheReaper;  // makes sure the cache is emptied when the thread ends
-  block->next = blockCache.blocks;
-  blockCache.blocks = block;
-  blockCache.bytes += block->size;
-  // Nothing may touch a kept block but its header until it is reused.
-  VC_XML_POISON(block + 1, block->size - sizeof(XmlArena::Block));
-}
-
-// A kept block of at least `size` bytes, or null.
-XmlArena::Block* TakeKept(size_t size) {
-  for (XmlArena::Block** link = &blockCache.blocks; *link != nullptr; link = &(*link)->next) {
-    XmlArena::Block* block = *link;
-    if (block->size < size) continue;
-    *link = block->next;
-    blockCache.bytes -= block->size;
-    VC_XML_UNPOISON(block, block->size);
-    return block;
+  XmlArena::Block* kept = nullptr;
+  XmlArena::Block** keptEnd = &kept;
+  XmlArena::Block* rejected = nullptr;
+  size_t bytes = 0;
+  while (blocks != nullptr) {
+    XmlArena::Block* block = blocks;
+    blocks = block->next;
+    if (bytes + block->size > kMaxCachedBytes) {
+      block->next = rejected;
+      rejected = block;
+      continue;
+    }
+    bytes += block->size;
+    block->next = nullptr;
+    *keptEnd = block;
+    keptEnd = &block->next;
+    // Nothing may touch a kept block but its header until it is reused.
+    VC_XML_POISON(block + 1, block->size - sizeof(XmlArena::Block));
   }
-  return nullptr;
+  FreeBlocks(rejected);
+  FreeBlocks(cachedBlocks.exchange(kept));
 }
 
 }  // namespace
 
 XmlArena::~XmlArena() {
-  while (blocks != nullptr) {
-    Block* next = blocks->next;
-    KeepOrFree(blocks);
-    blocks = next;
-  }
+  // One list of every block, the spares last.
+  Block** end = &blocks;
+  while (*end != nullptr) end = &(*end)->next;
+  *end = spares;
+  KeepOrFree(blocks);
 }
 
 void XmlArena::AddBlock(size_t atLeast) {
   size_t size = nextBlockSize;
   while (size < atLeast + sizeof(Block)) size *= 2;
   if (nextBlockSize < kMaxBlockSize) nextBlockSize *= 2;
-  Block* block = TakeKept(atLeast + sizeof(Block));
+  if (!tookSpares) {
+    spares = cachedBlocks.exchange(nullptr);
+    tookSpares = true;
+  }
+  Block* block = nullptr;
+  for (Block** link = &spares; *link != nullptr; link = &(*link)->next) {
+    if ((*link)->size >= atLeast + sizeof(Block)) {
+      block = *link;
+      *link = block->next;
+      VC_XML_UNPOISON(block + 1, block->size - sizeof(Block));
+      break;
+    }
+  }
   if (block == nullptr) {
     block = static_cast<Block*>(std::malloc(size));
     if (block == nullptr) throw std::bad_alloc();

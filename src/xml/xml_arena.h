@@ -8,7 +8,7 @@
 // Deleting an arena object runs its destructor (which releases anything on
 // the heap that was attached to it later) but returns no memory; the arena
 // goes when its owner, the parsed root, is deleted; its blocks are then kept
-// (up to a bound) for the next arena made on the same thread. Nothing can move an
+// (up to a bound) for the next arena. Nothing can move an
 // element out of its tree without destroying it, so every arena object dies
 // no later than its owner.
 #ifndef VOICECONTROL_XML_XML_ARENA_H_
@@ -72,7 +72,10 @@ class XmlArena {
   void* AllocateInNewBlock(size_t size, size_t alignment);
   void AddBlock(size_t atLeast);
 
-  Block* blocks = nullptr;
+  Block* blocks = nullptr;  // in use, newest first
+  // Blocks left by an earlier arena, taken with the first block needed.
+  Block* spares = nullptr;
+  bool tookSpares = false;
   char* cursor = nullptr;
   char* limit = nullptr;
   size_t nextBlockSize = 4096;
