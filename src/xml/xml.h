@@ -217,6 +217,7 @@ class VC_API XmlAttr {
   XmlAttr* next = nullptr;
   int line = 0;
   bool valueInArena = false;  // value belongs to the parse's arena
+  bool inArena = false;       // the attribute itself was made by a parse
   char name[kXmlMaxNameLength + 1] = {};
   char* value = nullptr;
 };
@@ -340,6 +341,7 @@ class VC_API XmlNode {
   XmlAttr* firstAttr = nullptr;
   int line = 0;
   bool textInArena = false;  // text belongs to the parse's arena
+  bool inArena = false;      // the element itself was made by a parse
   char name[kXmlMaxNameLength + 1] = {};
   char* text = nullptr;
 };

@@ -59,6 +59,12 @@ class XmlArena {
   // A NUL-terminated copy of the first length characters of text.
   char* CopyText(const char* text, size_t length);
 
+  // Whether anything from outside the arena (a heap text, value, element or
+  // attribute, or another parsed tree) was ever attached to an object in it.
+  // Until then destroying the owner needs no visit to each object.
+  bool HoldsForeign() const { return holdsForeign; }
+  void NoteForeign() { holdsForeign = true; }
+
   // The header of each block of memory, at its start.
   struct Block {
     Block* next;
@@ -76,6 +82,7 @@ class XmlArena {
   // Blocks left by an earlier arena, taken with the first block needed.
   Block* spares = nullptr;
   bool tookSpares = false;
+  bool holdsForeign = false;
   char* cursor = nullptr;
   char* limit = nullptr;
   size_t nextBlockSize = 4096;
@@ -118,6 +125,18 @@ inline void Release(void* object, size_t size) noexcept {
     return;
   }
   ReleaseHeapOrOwner(object);
+}
+
+// The arena an object lives in; null for one on the heap.
+inline XmlArena* ArenaOf(const void* object) {
+  return reinterpret_cast<XmlArena*>(HeaderOf(object) & ~kOwnerBit);
+}
+
+// To be called, for an object made in an arena, whenever something not
+// allocated in that arena is attached to it (or, for an element, linked among
+// its children or siblings). Only objects made with new have the header.
+inline void NoteForeignAttachment(const void* object) {
+  if (XmlArena* arena = ArenaOf(object)) arena->NoteForeign();
 }
 
 // True for an object that owns its arena: it must destroy its subtree

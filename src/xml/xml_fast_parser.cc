@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "xml/xml.h"
@@ -72,6 +73,18 @@ bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 bool IsTrimmable(char c) {
   const unsigned char byte = static_cast<unsigned char>(c);
   return byte >= 1 && byte <= 32;
+}
+
+// Most names, values and texts are a few bytes long: a loop is cheaper than
+// a call then.
+char* CopyPlain(char* out, const char* begin, const char* end) {
+  const size_t length = static_cast<size_t>(end - begin);
+  if (length > 32) {
+    std::memcpy(out, begin, length);
+    return out + length;
+  }
+  while (begin < end) *out++ = *begin++;
+  return out;
 }
 
 size_t CountLineFeeds(const char* begin, const char* end) {
@@ -161,6 +174,14 @@ class XmlParsePaths::Builder {
   char* CopyToArena(const char* begin, const char* end, bool hasReference);
   static void Link(Open& open, XmlNode* child);
 
+  // What `new (arena) T` does, without the call into the tree's module.
+  template <typename T>
+  T* NewInArena() {
+    T* object = ::new (xml_memory::AllocateInArena(*arena_, sizeof(T), false)) T;
+    object->inArena = true;
+    return object;
+  }
+
   const char* p_;
   size_t lineFeeds_ = 0;  // before p_
   XmlArena* arena_ = nullptr;
@@ -169,12 +190,18 @@ class XmlParsePaths::Builder {
 };
 
 void XmlParsePaths::Builder::SkipBlanks() {
+  // Locals, not the members: stores through p_ could alias the text as far
+  // as the compiler knows, and would be redone on every byte.
+  const char* p = p_;
+  size_t lineFeeds = lineFeeds_;
   for (;;) {
-    const ByteClass byteClass = ClassOf(p_);
-    if (byteClass < kBlank) return;
-    lineFeeds_ += byteClass == kLineFeed;
-    ++p_;
+    const ByteClass byteClass = ClassOf(p);
+    if (byteClass < kBlank) break;
+    lineFeeds += byteClass == kLineFeed;
+    ++p;
   }
+  p_ = p;
+  lineFeeds_ = lineFeeds;
 }
 
 // From p_ (the opener itself), moves past the next terminator; false when
@@ -191,20 +218,22 @@ bool XmlParsePaths::Builder::SkipPast(const char* terminator, size_t length) {
 // letter); p_ moves past it.
 size_t XmlParsePaths::Builder::ScanName(int* colons) {
   const char* start = p_;
+  const char* p = start;
   int count = 0;
   for (;;) {
-    const ByteClass byteClass = ClassOf(p_);
+    const ByteClass byteClass = ClassOf(p);
     if (byteClass == kNameChar) {
-      ++p_;
+      ++p;
     } else if (byteClass == kColon) {
       ++count;
-      ++p_;
+      ++p;
     } else {
       break;
     }
   }
+  p_ = p;
   *colons = count;
-  return static_cast<size_t>(p_ - start);
+  return static_cast<size_t>(p - start);
 }
 
 char* XmlParsePaths::Builder::CopyToArena(const char* begin, const char* end, bool hasReference) {
@@ -213,8 +242,7 @@ char* XmlParsePaths::Builder::CopyToArena(const char* begin, const char* end, bo
   if (hasReference) {
     copyEnd = CopyDecoded(copy, begin, end);
   } else {
-    std::memcpy(copy, begin, static_cast<size_t>(end - begin));
-    copyEnd = copy + (end - begin);
+    copyEnd = CopyPlain(copy, begin, end);
   }
   *copyEnd = '\0';
   return copy;
@@ -241,8 +269,7 @@ XmlParsePaths::Builder::TagEnd XmlParsePaths::Builder::ReadStartTag(XmlNode* nod
   int colons;
   const size_t length = ScanName(&colons);
   if (length > size_t{kXmlMaxNameLength} || colons > 1) return TagEnd::kDeclined;
-  std::memcpy(node->name, name, length);
-  node->name[length] = '\0';
+  *CopyPlain(node->name, name, name + length) = '\0';
   *nameLength = length;
   XmlAttr* lastAttr = nullptr;
   for (;;) {
@@ -268,9 +295,8 @@ bool XmlParsePaths::Builder::ReadAttr(XmlNode* node, XmlAttr*& lastAttr) {
   int colons;
   const size_t length = ScanName(&colons);
   if (length > size_t{kXmlMaxNameLength} || colons > 1) return false;
-  XmlAttr* attr = new (*arena_) XmlAttr;
-  std::memcpy(attr->name, name, length);
-  attr->name[length] = '\0';
+  XmlAttr* attr = NewInArena<XmlAttr>();
+  *CopyPlain(attr->name, name, name + length) = '\0';
   attr->line = Line();
   if (lastAttr == nullptr) {
     node->firstAttr = attr;
@@ -285,21 +311,22 @@ bool XmlParsePaths::Builder::ReadAttr(XmlNode* node, XmlAttr*& lastAttr) {
   SkipBlanks();
   const char quote = *p_;
   if (quote != '"' && quote != '\'') return false;
-  const char* value = ++p_;
+  const char* value = p_ + 1;
+  const char* p = value;
   bool hasReference = false;
   for (;;) {
-    while (!kTables.stopsString[static_cast<unsigned char>(*p_)]) ++p_;
-    const char c = *p_;
+    while (!kTables.stopsString[static_cast<unsigned char>(*p)]) ++p;
+    const char c = *p;
     if (c == quote) break;
     if (c == '\0') return false;
     if (c == '\n') ++lineFeeds_;
     if (c == '&') hasReference = true;
-    ++p_;
+    ++p;
   }
-  if (p_ - value > kXmlMaxTokenLength) return false;
-  attr->value = CopyToArena(value, p_, hasReference);
+  if (p - value > kXmlMaxTokenLength) return false;
+  attr->value = CopyToArena(value, p, hasReference);
   attr->valueInArena = true;
-  ++p_;
+  p_ = p + 1;
   return true;
 }
 
@@ -307,15 +334,16 @@ bool XmlParsePaths::Builder::ReadAttr(XmlNode* node, XmlAttr*& lastAttr) {
 bool XmlParsePaths::Builder::ReadEndTag(const Open& open) {
   p_ += 2;
   SkipBlanks();
-  const char* name = p_;
-  if (!IsAsciiLetter(*p_)) return false;
-  int colons;
-  const size_t length = ScanName(&colons);
-  if (length != open.nameLength) return false;
-  // Names are short: a plain loop beats a call to memcmp.
+  // The element's own name, and no name character after it. (A plain loop:
+  // names are short, and it stops at the text's terminator by itself.)
+  const char* name = open.node->name;
+  const size_t length = open.nameLength;
   for (size_t i = 0; i < length; ++i) {
-    if (name[i] != open.node->name[i]) return false;
+    if (p_[i] != name[i]) return false;
   }
+  p_ += length;
+  const ByteClass after = ClassOf(p_);
+  if (after == kNameChar || after == kColon) return false;
   SkipBlanks();
   if (*p_ != '>') return false;
   ++p_;
@@ -326,15 +354,17 @@ bool XmlParsePaths::Builder::ReadEndTag(const Open& open) {
 // end of the text.
 bool XmlParsePaths::Builder::ReadRun(Open& open) {
   const char* begin = p_;
+  const char* p = begin;
   bool hasReference = false;
   for (;;) {
-    while (!kTables.stopsText[static_cast<unsigned char>(*p_)]) ++p_;
-    const char c = *p_;
+    while (!kTables.stopsText[static_cast<unsigned char>(*p)]) ++p;
+    const char c = *p;
     if (c == '<' || c == '\0') break;
     if (c == '\n') ++lineFeeds_;
     if (c == '&') hasReference = true;
-    ++p_;
+    ++p;
   }
+  p_ = p;
   if (p_ - begin > kXmlMaxTextRun) return false;
   if (!open.gathering && open.run == nullptr) {
     open.run = begin;
@@ -365,7 +395,7 @@ bool XmlParsePaths::Builder::ReadCData(Open& open) {
   const char* content = p_ + kCDataOpenerLength;
   const char* end = std::strstr(content, "]]>");
   if (end == nullptr || end - content > kXmlMaxCDataLength) return false;
-  XmlNode* child = new (*arena_, false) XmlNode;
+  XmlNode* child = NewInArena<XmlNode>();
   Link(open, child);
   std::memcpy(child->name, "CDATA", 6);
   child->text = CopyToArena(content, end, false);
@@ -416,6 +446,7 @@ XmlNode* XmlParsePaths::Builder::Build(XmlRootEnd* rootEnd) {
 
   std::unique_ptr<XmlArena> arena(new XmlArena);
   std::unique_ptr<XmlNode> root(new (*arena, true) XmlNode);
+  root->inArena = true;
   arena_ = arena.release();
 
   Open* top = open_;
@@ -458,7 +489,7 @@ XmlNode* XmlParsePaths::Builder::Build(XmlRootEnd* rootEnd) {
       continue;
     }
     if (top + 1 == open_ + kXmlMaxDepth) return nullptr;  // nested too deep
-    XmlNode* child = new (*arena_, false) XmlNode;
+    XmlNode* child = NewInArena<XmlNode>();
     Link(*top, child);
     size_t nameLength;
     tagEnd = ReadStartTag(child, &nameLength);

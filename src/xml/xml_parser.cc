@@ -91,6 +91,7 @@ XmlNode* XmlParser::ParseWithScanner(const char* text) {
   // root on an error releases all of it.
   std::unique_ptr<XmlArena> arena(new XmlArena);
   std::unique_ptr<XmlNode> root(new (*arena, true) XmlNode);
+  root->inArena = true;
   XmlArena& memory = *arena.release();
   std::string gathered;
   ParseScope scope(gathered, memory, scanner.gatheredText, scanner.arena);
@@ -142,6 +143,7 @@ void XmlNode::ParseAttr(XmlParser& scanner, XmlAttr*& lastAttr) {
                     scanner.column, kXmlMaxNameLength);
   }
   XmlAttr* attr = new (*scanner.arena) XmlAttr;
+  attr->inArena = true;
   std::memcpy(attr->name, scanner.tokenText, scanner.tokenLength + 1);
   attr->line = scanner.line;
   // Linked through the remembered tail: appending stays constant-time for
@@ -200,12 +202,14 @@ void XmlNode::ParseContent(XmlParser& scanner) {
         break;
       case TokTagOpen: {
         XmlNode* child = new (*scanner.arena, false) XmlNode;
+        child->inArena = true;
         link_child(child);
         child->Parse(scanner);
         break;
       }
       case TokCData: {
         XmlNode* child = new (*scanner.arena, false) XmlNode;
+        child->inArena = true;
         link_child(child);
         child->SetParsedName("CDATA", 5);
         child->text = scanner.arena->CopyText(scanner.dataText, scanner.dataLength);

@@ -97,6 +97,7 @@ void XmlAttr::SetValue(const char* newValue) {
   char* copy = CopyText(newValue);
   ReleaseValue();
   value = copy;
+  if (inArena) xml_memory::NoteForeignAttachment(this);
 }
 
 XmlAttr* XmlAttr::Clone() const {
@@ -116,6 +117,11 @@ XmlAttr* XmlAttr::Clone() const {
 // ---- XmlNode: lifetime and plain fields ----
 
 XmlNode::~XmlNode() {
+  // A parsed tree that nothing from outside was attached to holds nothing
+  // but memory of its arena, which goes as a whole with this root.
+  if (inArena && xml_memory::OwnsArena(this) && !xml_memory::ArenaOf(this)->HoldsForeign()) {
+    return;
+  }
   // Destroy the subtree without recursion: before an element is deleted its
   // children are spliced into the list still to be deleted, so every
   // destructor called from here finds no children of its own. A parsed root
@@ -152,6 +158,7 @@ void XmlNode::SetText(const char* newText) {
   char* copy = CopyText(newText);
   ReleaseText();
   text = copy;
+  if (inArena) xml_memory::NoteForeignAttachment(this);
 }
 
 void XmlNode::SetParsedName(const char* newName, size_t length) {
@@ -223,6 +230,7 @@ void XmlNode::AddAttr(const char* attrName, const char* attrValue) {
 void XmlNode::AppendAttr(XmlAttr* attr) {
   assert(attr != nullptr);
   if (attr == nullptr) return;
+  if (inArena) xml_memory::NoteForeignAttachment(this);
   XmlAttr* last = LastAttr();
   if (last == nullptr) {
     firstAttr = attr;
@@ -307,6 +315,7 @@ XmlNode* XmlNode::FindChildByAttr(const char* childName, const char* attrName,
 void XmlNode::AddChild(XmlNode* child, int mode) {
   assert(child != nullptr);
   if (child == nullptr) return;
+  if (inArena) xml_memory::NoteForeignAttachment(this);
   child->parent = this;
   if (mode != 1) {
     child->nextSibling = firstChild;
@@ -324,6 +333,8 @@ void XmlNode::AddChild(XmlNode* child, int mode) {
 void XmlNode::InsertSibling(XmlNode* element, int mode) {
   assert(element != nullptr);
   if (element == nullptr) return;
+  if (inArena) xml_memory::NoteForeignAttachment(this);
+  if (parent != nullptr && parent->inArena) xml_memory::NoteForeignAttachment(parent);
   if (mode == 1) {
     element->parent = parent;
     element->nextSibling = nextSibling;

@@ -179,5 +179,41 @@ TEST(XmlFastParserTest, TreesParsedInTurnStayIntact) {
   EXPECT_EQ(second->ToString(), printed);
 }
 
+TEST(XmlFastParserTest, HeapPartsAttachedToAParsedTreeAreFreedWithIt) {
+  // A parsed tree is released as a whole unless something from outside its
+  // memory was attached; the leak checker sees anything missed here.
+  std::unique_ptr<XmlNode> root(XmlParser::Parse("<r a='1'><c b='2'>t</c><d/></r>"));
+  XmlNode* child = root->FindChild("c");
+  child->SetText("heap text");
+  child->GetFirstAttr()->SetValue("heap value");
+  child->AddAttr("extra", "x");
+  child->AddChild(new XmlNode, 1);
+  child->AddChild(XmlParser::Parse("<parsed><inner/></parsed>"), 0);
+  root->FindChild("d")->InsertSibling(new XmlNode, 1);
+  root->FindChild("d")->InsertSibling(new XmlNode, 0);
+  EXPECT_EQ(root->GetChildCount(), 4);
+  EXPECT_EQ(child->GetChildCount(), 2);
+  EXPECT_STREQ(child->GetChild(0)->GetName(), "parsed");
+  root.reset();
+
+  // Each kind of attachment on its own, on an otherwise untouched tree.
+  const char* text = "<r a='1'><c/></r>";
+  std::unique_ptr<XmlNode> a(XmlParser::Parse(text));
+  a->GetFirstAttr()->SetValue("v");
+  std::unique_ptr<XmlNode> b(XmlParser::Parse(text));
+  b->GetFirstChild()->SetText("t");
+  std::unique_ptr<XmlNode> c(XmlParser::Parse(text));
+  c->GetFirstChild()->AddAttr("n", "v");
+  std::unique_ptr<XmlNode> d(XmlParser::Parse(text));
+  d->GetFirstChild()->AddChild(new XmlNode, 1);
+  std::unique_ptr<XmlNode> e(XmlParser::Parse(text));
+  e->GetFirstChild()->InsertSibling(new XmlNode, 1);
+  // A parsed tree inside a hand-made one.
+  XmlNode made;
+  made.SetText("stack");
+  made.AddChild(XmlParser::Parse(text), 1);
+  EXPECT_EQ(made.GetChildCount(), 1);
+}
+
 }  // namespace
 }  // namespace voicecontrol
