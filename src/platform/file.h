@@ -18,7 +18,8 @@ class VC_API OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates `path`, or empties it when it exists. False on failure.
+  // Creates `path`, or replaces its content when it exists: once closed,
+  // the file holds exactly the bytes written since. False on failure.
   bool Create(const char* path);
 
   // Writes all `length` bytes. False on failure or when not open.
@@ -30,6 +31,7 @@ class VC_API OutputFile {
  private:
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;
+  uint64_t written_ = 0;
 };
 
 }  // namespace platform

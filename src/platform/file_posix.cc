@@ -1,5 +1,10 @@
 // Output files on POSIX systems. POSIX has no share modes; the file is
 // simply opened write-only.
+//
+// An existing file is not truncated on opening but cut to the written
+// length on closing: ext4 flushes a file to disk when it is closed after
+// having been truncated to zero and rewritten, which costs a millisecond or
+// more per record, while the final content is the same either way.
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,9 +19,10 @@ OutputFile::~OutputFile() { Close(); }
 bool OutputFile::Create(const char* path) {
   Close();
   if (path == nullptr) return false;
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   handle_ = fd;
+  written_ = 0;
   return true;
 }
 
@@ -29,12 +35,16 @@ bool OutputFile::Write(const void* data, size_t length) {
     if (written <= 0) return false;
     bytes += written;
     length -= static_cast<size_t>(written);
+    written_ += static_cast<uint64_t>(written);
   }
   return true;
 }
 
 void OutputFile::Close() {
   if (!IsOpen()) return;
+  // Drops what is left of an earlier, longer content.
+  const int cut = ::ftruncate(static_cast<int>(handle_), static_cast<off_t>(written_));
+  static_cast<void>(cut);  // the file stays usable either way
   ::close(static_cast<int>(handle_));
   handle_ = kInvalid;
 }

@@ -1,6 +1,6 @@
 // TCP sockets through Windows Sockets. The host has initialised Windows
 // Sockets (WSAStartup) before the first call.
-#include <windows.h>
+// winsock2.h brings in windows.h itself, in the order it needs.
 #include <winsock2.h>
 
 #include <climits>

@@ -4,6 +4,7 @@
 #ifndef VOICECONTROL_PLATFORM_THREAD_H_
 #define VOICECONTROL_PLATFORM_THREAD_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -45,6 +46,31 @@ class VC_API Mutex {
 
   void Lock();
   void Unlock();
+
+ private:
+  friend class ConditionVariable;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Waiting for a condition guarded by a Mutex.
+class VC_API ConditionVariable {
+ public:
+  ConditionVariable();
+  ~ConditionVariable();
+  ConditionVariable(const ConditionVariable&) = delete;
+  ConditionVariable& operator=(const ConditionVariable&) = delete;
+
+  // Releases `mutex` (held by the caller) while waiting, and holds it again
+  // on return. May return without a signal: callers check their condition
+  // in a loop.
+  void Wait(Mutex* mutex);
+  // Like Wait, for at most `timeoutMs` milliseconds. False when the time
+  // ran out.
+  bool WaitFor(Mutex* mutex, int64_t timeoutMs);
+  // Wakes one waiter, or all of them.
+  void Signal();
+  void Broadcast();
 
  private:
   struct Impl;

@@ -1,5 +1,6 @@
 // Threads and mutexes on POSIX systems.
 #include <pthread.h>
+#include <time.h>
 
 #include <cerrno>
 #include <utility>
@@ -60,6 +61,43 @@ Mutex::~Mutex() { ::pthread_mutex_destroy(&impl_->mutex); }
 void Mutex::Lock() { ::pthread_mutex_lock(&impl_->mutex); }
 
 void Mutex::Unlock() { ::pthread_mutex_unlock(&impl_->mutex); }
+
+struct ConditionVariable::Impl {
+  pthread_cond_t condition;
+};
+
+ConditionVariable::ConditionVariable() : impl_(std::make_unique<Impl>()) {
+  // Timed waits measure against the monotonic clock, immune to changes of
+  // the wall clock.
+  pthread_condattr_t attributes;
+  ::pthread_condattr_init(&attributes);
+  ::pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+  ::pthread_cond_init(&impl_->condition, &attributes);
+  ::pthread_condattr_destroy(&attributes);
+}
+
+ConditionVariable::~ConditionVariable() { ::pthread_cond_destroy(&impl_->condition); }
+
+void ConditionVariable::Wait(Mutex* mutex) {
+  ::pthread_cond_wait(&impl_->condition, &mutex->impl_->mutex);
+}
+
+bool ConditionVariable::WaitFor(Mutex* mutex, int64_t timeoutMs) {
+  if (timeoutMs < 0) timeoutMs = 0;
+  timespec deadline;
+  ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
+  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  return ::pthread_cond_timedwait(&impl_->condition, &mutex->impl_->mutex, &deadline) != ETIMEDOUT;
+}
+
+void ConditionVariable::Signal() { ::pthread_cond_signal(&impl_->condition); }
+
+void ConditionVariable::Broadcast() { ::pthread_cond_broadcast(&impl_->condition); }
 
 }  // namespace platform
 }  // namespace voicecontrol

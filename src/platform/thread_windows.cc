@@ -65,5 +65,29 @@ void Mutex::Lock() { ::EnterCriticalSection(&impl_->section); }
 
 void Mutex::Unlock() { ::LeaveCriticalSection(&impl_->section); }
 
+struct ConditionVariable::Impl {
+  CONDITION_VARIABLE condition = CONDITION_VARIABLE_INIT;
+};
+
+ConditionVariable::ConditionVariable() : impl_(std::make_unique<Impl>()) {}
+
+ConditionVariable::~ConditionVariable() = default;  // nothing to release
+
+void ConditionVariable::Wait(Mutex* mutex) {
+  ::SleepConditionVariableCS(&impl_->condition, &mutex->impl_->section, INFINITE);
+}
+
+bool ConditionVariable::WaitFor(Mutex* mutex, int64_t timeoutMs) {
+  // INFINITE is 0xFFFFFFFF: stay one below it.
+  const DWORD limit = timeoutMs <= 0              ? 0
+                      : timeoutMs >= 0xFFFFFFFELL ? 0xFFFFFFFEUL
+                                                  : static_cast<DWORD>(timeoutMs);
+  return ::SleepConditionVariableCS(&impl_->condition, &mutex->impl_->section, limit) != 0;
+}
+
+void ConditionVariable::Signal() { ::WakeConditionVariable(&impl_->condition); }
+
+void ConditionVariable::Broadcast() { ::WakeAllConditionVariable(&impl_->condition); }
+
 }  // namespace platform
 }  // namespace voicecontrol

@@ -17,7 +17,6 @@
 
 #include <cstddef>
 #include <exception>
-#include <memory>
 #include <string>
 
 #include "platform/export.h"
@@ -35,6 +34,7 @@ namespace voicecontrol {
 
 class XmlNode;
 class XmlAttr;
+class XmlArena;
 
 // Limits of the scanner's fixed buffers and of the tree.
 constexpr int kXmlMaxNameLength = 64;     // element and attribute names in the tree
@@ -145,13 +145,24 @@ class VC_API XmlParser {
   void ScanName();
   void ScanText();
   void ScanCData();
-  void CountLinesTo(const char* to);
-  void SetPunctuation(XmlTokenKind token, const char* text, int length);
+  void SkipBlanksAndCount();
+  void StartNewLine(const char* lineFeed);
+  void SetPunctuation(XmlTokenKind token, const char* text, size_t length);
+  void SetSnippet(const char* snippet);
 
+  // Start of the line that countedTo is on, for the column.
+  const char* lineStart = nullptr;
+  // Whether the bytes from countedTo to position may hold line feeds that
+  // are not counted yet.
+  bool spanMayHoldLineFeeds = false;
+  // Lengths of tokenText and dataText, kept so the parse steps need no strlen.
+  size_t tokenLength = 0;
+  size_t dataLength = 0;
   // Character data of the open elements, innermost last (used by the parse
   // steps; one buffer per parse instead of one per nesting level).
   std::string* gatheredText = nullptr;
-  int depth = 0;  // open elements
+  XmlArena* arena = nullptr;  // memory of the tree being parsed
+  int depth = 0;              // open elements
 };
 
 // One attribute: a name of at most 64 characters and a heap copy of its value.
@@ -162,12 +173,16 @@ class VC_API XmlAttr {
   ~XmlAttr();
   XmlAttr(const XmlAttr&) = delete;
   XmlAttr& operator=(const XmlAttr&) = delete;
+  // Attributes of a parsed tree share its memory; these keep `new XmlAttr`
+  // and `delete` working for both kinds.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* object, std::size_t size) noexcept;
 
   const char* GetName() const { return name; }
   // Keeps the first 64 characters of a longer name; null gives "".
   void SetName(const char* newName);
   // Null until a value is set.
-  const char* GetValue() const { return value.get(); }
+  const char* GetValue() const { return value; }
   // Replaces the value with a copy; a null value is ignored.
   void SetValue(const char* newValue);
   // Line of the name in the parsed text; 0 for attributes made otherwise.
@@ -184,10 +199,15 @@ class VC_API XmlAttr {
  private:
   friend class XmlNode;
 
+  static void* operator new(std::size_t size, XmlArena& arena);
+  static void operator delete(void* object, XmlArena& arena) noexcept;
+  void ReleaseValue();
+
   XmlAttr* next = nullptr;
   int line = 0;
+  bool valueInArena = false;  // value belongs to the parse's arena
   char name[kXmlMaxNameLength + 1] = {};
-  std::unique_ptr<char[]> value;
+  char* value = nullptr;
 };
 
 // One element. It owns its children, its attributes and its text; a root
@@ -201,13 +221,17 @@ class VC_API XmlNode {
   ~XmlNode();
   XmlNode(const XmlNode&) = delete;
   XmlNode& operator=(const XmlNode&) = delete;
+  // Elements of a parsed tree share its memory; these keep `new XmlNode` and
+  // `delete` working for both kinds.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* object, std::size_t size) noexcept;
 
   const char* GetName() const { return name; }
   // Keeps the first 64 characters of a longer name; null gives "".
   void SetName(const char* newName);
   // The character data, or null when none was set (for a parsed element:
   // one written as <e/>).
-  const char* GetText() const { return text.get(); }
+  const char* GetText() const { return text; }
   // Replaces the text with a copy; a null text is ignored.
   void SetText(const char* newText);
   // Line of the element's "<" in the parsed text; 0 for elements made otherwise.
@@ -282,6 +306,11 @@ class VC_API XmlNode {
  private:
   friend class XmlParser;
 
+  static void* operator new(std::size_t size, XmlArena& arena, bool ownsArena);
+  static void operator delete(void* object, XmlArena& arena, bool ownsArena) noexcept;
+  void ReleaseText();
+  void SetParsedName(const char* newName, size_t length);
+
   // Parse steps; each expects the current token to be the first of its
   // construct and leaves the token after it current.
   void Parse(XmlParser& scanner);
@@ -298,8 +327,9 @@ class VC_API XmlNode {
   XmlNode* parent = nullptr;
   XmlAttr* firstAttr = nullptr;
   int line = 0;
+  bool textInArena = false;  // text belongs to the parse's arena
   char name[kXmlMaxNameLength + 1] = {};
-  std::unique_ptr<char[]> text;
+  char* text = nullptr;
 };
 
 }  // namespace voicecontrol

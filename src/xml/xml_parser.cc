@@ -5,26 +5,37 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "http/trim_space.h"
 #include "xml/xml.h"
+#include "xml/xml_arena.h"
 
 namespace voicecontrol {
 
 namespace {
 
-// Points the scanner at the per-parse text buffer and clears the pointer
+// Points the scanner at what one parse works with, and clears the pointers
 // again however the parse ends.
-class GatheredTextScope {
+class ParseScope {
  public:
-  GatheredTextScope(std::string*& slot, std::string* buffer) : slot_(slot) { slot_ = buffer; }
-  ~GatheredTextScope() { slot_ = nullptr; }
-  GatheredTextScope(const GatheredTextScope&) = delete;
-  GatheredTextScope& operator=(const GatheredTextScope&) = delete;
+  ParseScope(std::string& gathered, XmlArena& arena, std::string*& gatheredSlot,
+             XmlArena*& arenaSlot)
+      : gatheredSlot_(gatheredSlot), arenaSlot_(arenaSlot) {
+    gatheredSlot_ = &gathered;
+    arenaSlot_ = &arena;
+  }
+  ~ParseScope() {
+    gatheredSlot_ = nullptr;
+    arenaSlot_ = nullptr;
+  }
+  ParseScope(const ParseScope&) = delete;
+  ParseScope& operator=(const ParseScope&) = delete;
 
  private:
-  std::string*& slot_;
+  std::string*& gatheredSlot_;
+  XmlArena*& arenaSlot_;
 };
 
 }  // namespace
@@ -51,13 +62,16 @@ void XmlParser::Expect(XmlTokenKind expected) const {
 
 XmlNode* XmlParser::Parse(const char* text) {
   XmlParser& scanner = Current();
+  // The root owns the arena that holds the whole tree, and everything the
+  // parse makes hangs off the root as soon as it exists, so destroying the
+  // root on an error releases all of it.
+  std::unique_ptr<XmlArena> arena(new XmlArena);
+  std::unique_ptr<XmlNode> root(new (*arena, true) XmlNode);
+  XmlArena& memory = *arena.release();
   std::string gathered;
-  GatheredTextScope scope(scanner.gatheredText, &gathered);
+  ParseScope scope(gathered, memory, scanner.gatheredText, scanner.arena);
   scanner.Reset(text);
   scanner.NextToken();
-  // Everything the parse makes hangs off the root as soon as it exists, so
-  // destroying the root on an error releases all of it.
-  std::unique_ptr<XmlNode> root(new XmlNode);
   root->Parse(scanner);
   return root.release();
 }
@@ -82,11 +96,11 @@ bool XmlNode::ParseStartTag(XmlParser& scanner) {
   scanner.Expect(TokTagOpen);
   scanner.NextToken();
   scanner.Expect(TokName);
-  if (std::strlen(scanner.tokenText) > kXmlMaxNameLength) {
+  if (scanner.tokenLength > kXmlMaxNameLength) {
     XmlParser::Fail("line %d, col %d, too long tag,the max length is %d", scanner.line,
                     scanner.column, kXmlMaxNameLength);
   }
-  SetName(scanner.tokenText);
+  SetParsedName(scanner.tokenText, scanner.tokenLength);
   scanner.NextToken();
   XmlAttr* lastAttr = nullptr;
   while (scanner.kind != TokTagClose && scanner.kind != TokEmptyTagClose) {
@@ -99,12 +113,12 @@ bool XmlNode::ParseStartTag(XmlParser& scanner) {
 
 void XmlNode::ParseAttr(XmlParser& scanner, XmlAttr*& lastAttr) {
   scanner.Expect(TokName);
-  if (std::strlen(scanner.tokenText) > kXmlMaxNameLength) {
+  if (scanner.tokenLength > kXmlMaxNameLength) {
     XmlParser::Fail("line %d, col %d, too long attribute name,the max length is %d", scanner.line,
                     scanner.column, kXmlMaxNameLength);
   }
-  XmlAttr* attr = new XmlAttr;
-  attr->SetName(scanner.tokenText);
+  XmlAttr* attr = new (*scanner.arena) XmlAttr;
+  std::memcpy(attr->name, scanner.tokenText, scanner.tokenLength + 1);
   attr->line = scanner.line;
   // Linked through the remembered tail: appending stays constant-time for
   // elements with many attributes.
@@ -118,7 +132,8 @@ void XmlNode::ParseAttr(XmlParser& scanner, XmlAttr*& lastAttr) {
   scanner.Expect(TokEquals);
   scanner.NextToken();
   scanner.Expect(TokString);
-  attr->SetValue(scanner.tokenText);
+  attr->value = scanner.arena->CopyText(scanner.tokenText, scanner.tokenLength);
+  attr->valueInArena = true;
   scanner.NextToken();
 }
 
@@ -141,31 +156,36 @@ void XmlNode::ParseContent(XmlParser& scanner) {
 
   for (;;) {
     switch (scanner.kind) {
-      case TokEndTagOpen:
-        if (gathered.size() > start) TrimSpace(gathered.data() + start);
-        SetText(gathered.c_str() + start);
+      case TokEndTagOpen: {
+        size_t length = gathered.size() - start;
+        if (length > 0) {
+          TrimSpace(gathered.data() + start);
+          length = std::strlen(gathered.c_str() + start);
+        }
+        text = scanner.arena->CopyText(gathered.c_str() + start, length);
+        textInArena = true;
         gathered.resize(start);
         return;
-      case TokText: {
-        const size_t length = std::strlen(scanner.dataText);
-        if (gathered.size() - start + length > static_cast<size_t>(kXmlMaxElementText)) {
+      }
+      case TokText:
+        if (gathered.size() - start + scanner.dataLength > size_t{kXmlMaxElementText}) {
           XmlParser::Fail("line %d, col %d, too long text", scanner.line, scanner.column);
         }
-        gathered.append(scanner.dataText, length);
+        gathered.append(scanner.dataText, scanner.dataLength);
         scanner.NextToken();
         break;
-      }
       case TokTagOpen: {
-        XmlNode* child = new XmlNode;
+        XmlNode* child = new (*scanner.arena, false) XmlNode;
         link_child(child);
         child->Parse(scanner);
         break;
       }
       case TokCData: {
-        XmlNode* child = new XmlNode;
+        XmlNode* child = new (*scanner.arena, false) XmlNode;
         link_child(child);
-        child->SetName("CDATA");
-        child->SetText(scanner.dataText);
+        child->SetParsedName("CDATA", 5);
+        child->text = scanner.arena->CopyText(scanner.dataText, scanner.dataLength);
+        child->textInArena = true;
         scanner.NextToken();
         break;
       }

@@ -34,22 +34,33 @@ constexpr int kSnippetLength = 9;
 constexpr char kCDataOpener[] = "<![CDATA[";
 constexpr int kCDataOpenerLength = 9;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool IsNameChar(char c) {
-  return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c == ':' || c == '-';
-}
+// Byte classes, looked up once per byte: names and blanks are most of what
+// the scanner walks over.
+enum ByteClass : unsigned char { kOther = 0, kNameChar = 1, kBlank = 2, kLineFeed = 3 };
 
-bool StartsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
+struct ByteClassTable {
+  ByteClass byByte[256] = {};
+  constexpr ByteClassTable() {
+    for (int c = 0; c < 256; ++c) {
+      // Name characters: ASCII letters, digits, '_', ':' and '-'.
+      if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+          c == ':' || c == '-') {
+        byByte[c] = kNameChar;
+      }
+    }
+    byByte[static_cast<unsigned char>(' ')] = kBlank;
+    byByte[static_cast<unsigned char>('\t')] = kBlank;
+    byByte[static_cast<unsigned char>('\r')] = kBlank;
+    byByte[static_cast<unsigned char>('\n')] = kLineFeed;
+  }
+};
+constexpr ByteClassTable kByteClasses;
 
-const char* SkipBlanks(const char* p) {
-  while (IsBlank(*p)) ++p;
-  return p;
-}
+ByteClass ClassOf(char c) { return kByteClasses.byByte[static_cast<unsigned char>(c)]; }
+
+bool IsNameChar(char c) { return ClassOf(c) == kNameChar; }
 
 // The first nine characters of `start` (fewer at the end of the input)
 // followed by "(Too long)".
@@ -62,6 +73,9 @@ void CopyRun(char* out, const char* start, size_t length) {
   std::memcpy(out, start, length);
   out[length] = '\0';
 }
+
+// Rewrites text[0, length) in place as XmlDecode does; returns the new length.
+size_t DecodeInPlace(char* text, size_t length);
 
 int AddClamped(int value, std::ptrdiff_t amount) {
   return amount > INT_MAX - value ? INT_MAX : value + static_cast<int>(amount);
@@ -101,9 +115,14 @@ void CopyBounded(char* dst, const char* src, int size) {
 }
 
 void XmlDecode(char* text) {
-  if (text == nullptr) return;
-  char* in = std::strchr(text, '&');
-  if (in == nullptr) return;
+  if (text != nullptr) DecodeInPlace(text, std::strlen(text));
+}
+
+namespace {
+
+size_t DecodeInPlace(char* text, size_t length) {
+  char* in = static_cast<char*>(std::memchr(text, '&', length));
+  if (in == nullptr) return length;
   char* out = in;
   while (*in != '\0') {
     if (*in == '&') {
@@ -123,7 +142,10 @@ void XmlDecode(char* text) {
     *out++ = *in++;
   }
   *out = '\0';
+  return static_cast<size_t>(out - text);
 }
+
+}  // namespace
 
 XmlParser& XmlParser::Current() {
   // One state per thread: parses on different threads never share it.
@@ -136,7 +158,8 @@ void XmlParser::Reset(const char* text) {
   kind = TokEof;
   tokenText[0] = '\0';
   dataText[0] = '\0';
-  position = countedTo = text != nullptr ? text : "";
+  position = countedTo = lineStart = text != nullptr ? text : "";
+  spanMayHoldLineFeeds = false;
   line = 1;
   column = 1;
   depth = 0;
@@ -145,6 +168,8 @@ void XmlParser::Reset(const char* text) {
 void XmlParser::NextToken() {
   tokenText[0] = '\0';
   dataText[0] = '\0';
+  tokenLength = 0;
+  dataLength = 0;
   if (inTag) {
     ScanTag();
   } else {
@@ -152,32 +177,50 @@ void XmlParser::NextToken() {
   }
 }
 
-// Walks from countedTo up to `to`: a line feed starts a new line at column 1,
-// every other byte (CR and tab included) is one column.
-void XmlParser::CountLinesTo(const char* to) {
-  const char* p = countedTo;
-  while (p < to) {
-    const void* found = std::memchr(p, '\n', static_cast<size_t>(to - p));
-    if (found == nullptr) {
-      column = AddClamped(column, to - p);
-      break;
-    }
-    line = AddClamped(line, 1);
-    column = 1;
-    p = static_cast<const char*>(found) + 1;
-  }
-  countedTo = to;
+// Lines and columns: a line feed starts a new line at column 1, every other
+// byte (CR and tab included) is one column, so the column is one more than
+// the number of bytes since the last line feed. Line feeds among blanks are
+// counted while skipping them; the span of the previous token is searched
+// only when that token could hold one (strings, text, CDATA, comments and
+// instructions).
+void XmlParser::StartNewLine(const char* lineFeed) {
+  if (line < INT_MAX) ++line;
+  lineStart = lineFeed + 1;
 }
 
-void XmlParser::SetPunctuation(XmlTokenKind token, const char* punctuation, int length) {
+void XmlParser::SkipBlanksAndCount() {
+  if (spanMayHoldLineFeeds) {
+    for (const char* p = countedTo; p < position;) {
+      const void* found = std::memchr(p, '\n', static_cast<size_t>(position - p));
+      if (found == nullptr) break;
+      StartNewLine(static_cast<const char*>(found));
+      p = static_cast<const char*>(found) + 1;
+    }
+    spanMayHoldLineFeeds = false;
+  }
+  const char* p = position;
+  for (ByteClass byteClass; (byteClass = ClassOf(*p)) >= kBlank; ++p) {
+    if (byteClass == kLineFeed) StartNewLine(p);
+  }
+  position = countedTo = p;
+  column = AddClamped(1, p - lineStart);
+}
+
+void XmlParser::SetPunctuation(XmlTokenKind token, const char* punctuation, size_t length) {
   kind = token;
-  CopyRun(tokenText, punctuation, static_cast<size_t>(length));
+  CopyRun(tokenText, punctuation, length);
+  tokenLength = length;
   position += length;
 }
 
+void XmlParser::SetSnippet(const char* snippet) {
+  kind = TokInvalid;
+  tokenLength = std::strlen(snippet);
+  CopyRun(tokenText, snippet, tokenLength);
+}
+
 void XmlParser::ScanTag() {
-  position = SkipBlanks(position);
-  CountLinesTo(position);
+  SkipBlanksAndCount();
   const char c = *position;
   if (c == '\0') {
     kind = TokEof;
@@ -196,6 +239,7 @@ void XmlParser::ScanTag() {
   } else {
     kind = TokInvalid;
     CopyBounded(tokenText, position, kSnippetLength + 1);
+    tokenLength = std::strlen(tokenText);
   }
 }
 
@@ -206,38 +250,40 @@ void XmlParser::ScanString() {
   if (close != nullptr && close - content <= kXmlMaxTokenLength) {
     kind = TokString;
     CopyRun(tokenText, content, static_cast<size_t>(close - content));
-    XmlDecode(tokenText);
+    tokenLength = DecodeInPlace(tokenText, static_cast<size_t>(close - content));
     position = close + 1;
+    spanMayHoldLineFeeds = true;
     return;
   }
   kind = TokInvalid;
   WriteTooLongSnippet(tokenText, content);
+  tokenLength = std::strlen(tokenText);
   position = close != nullptr ? close : content + std::strlen(content);
+  spanMayHoldLineFeeds = true;
 }
 
 void XmlParser::ScanName() {
-  const char* end = position;
-  int colons = 0;
-  while (IsNameChar(*end)) {
-    colons += *end == ':';
-    ++end;
-  }
+  const char* end = position + 1;  // the first character is a letter
+  while (IsNameChar(*end)) ++end;
   const std::ptrdiff_t length = end - position;
   if (length > kXmlMaxTokenLength) {
     kind = TokInvalid;
     WriteTooLongSnippet(tokenText, position);
+    tokenLength = std::strlen(tokenText);
   } else {
-    // A qualified name has at most one prefix.
-    kind = colons >= 2 ? TokInvalid : TokName;
     CopyRun(tokenText, position, static_cast<size_t>(length));
+    tokenLength = static_cast<size_t>(length);
+    // A qualified name has at most one prefix.
+    const char* colon = static_cast<const char*>(std::memchr(tokenText, ':', tokenLength));
+    const bool twoColons = colon != nullptr && std::strchr(colon + 1, ':') != nullptr;
+    kind = twoColons ? TokInvalid : TokName;
   }
   position = end;
 }
 
 void XmlParser::ScanContent() {
   for (;;) {
-    position = SkipBlanks(position);
-    CountLinesTo(position);
+    SkipBlanksAndCount();
     if (*position == '\0') {
       kind = TokEof;
       return;
@@ -246,29 +292,29 @@ void XmlParser::ScanContent() {
       ScanText();
       return;
     }
-    if (StartsWith(position, "<!--")) {
+    if (position[1] == '!' && position[2] == '-' && position[3] == '-') {
       // Searched from the opener itself, so "<!-->" is a whole comment.
       const char* end = std::strstr(position, "-->");
       if (end == nullptr) {
-        kind = TokInvalid;
-        std::strcpy(tokenText, "<!-- ... (NEED -->)");
+        SetSnippet("<!-- ... (NEED -->)");
         return;
       }
       position = end + 3;
+      spanMayHoldLineFeeds = true;
       continue;
     }
     if (position[1] == '?') {
       // Searched from the opener itself, so "<?>" is a whole instruction.
       const char* end = std::strstr(position, "?>");
       if (end == nullptr) {
-        kind = TokInvalid;
-        std::strcpy(tokenText, "<? ... (NEED ?>)");
+        SetSnippet("<? ... (NEED ?>)");
         return;
       }
       position = end + 2;
+      spanMayHoldLineFeeds = true;
       continue;
     }
-    if (StartsWith(position, kCDataOpener)) {
+    if (position[1] == '!' && std::strncmp(position, kCDataOpener, kCDataOpenerLength) == 0) {
       ScanCData();
       return;
     }
@@ -286,18 +332,20 @@ void XmlParser::ScanCData() {
   const char* content = position + kCDataOpenerLength;
   const char* end = std::strstr(content, "]]>");
   if (end == nullptr) {
-    kind = TokInvalid;
-    std::strcpy(tokenText, "<![CDATA ... (NEED ]]>)");
+    SetSnippet("<![CDATA ... (NEED ]]>)");
     return;
   }
   if (end - content > kXmlMaxCDataLength) {
     kind = TokInvalid;
     WriteTooLongSnippet(dataText, position);
+    dataLength = std::strlen(dataText);
     return;
   }
   kind = TokCData;
-  CopyRun(dataText, content, static_cast<size_t>(end - content));
+  dataLength = static_cast<size_t>(end - content);
+  CopyRun(dataText, content, dataLength);
   position = end + 3;
+  spanMayHoldLineFeeds = true;
 }
 
 // Character data runs up to the next "<" or the end of the input; the length
@@ -308,12 +356,14 @@ void XmlParser::ScanText() {
   if (end - position > kXmlMaxTextRun) {
     kind = TokInvalid;
     WriteTooLongSnippet(dataText, position);
+    dataLength = std::strlen(dataText);
   } else {
     kind = TokText;
     CopyRun(dataText, position, static_cast<size_t>(end - position));
-    XmlDecode(dataText);
+    dataLength = DecodeInPlace(dataText, static_cast<size_t>(end - position));
   }
   position = end;
+  spanMayHoldLineFeeds = true;
 }
 
 }  // namespace voicecontrol

@@ -6,9 +6,11 @@
 
 #include <cassert>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "xml/xml.h"
+#include "xml/xml_arena.h"
 
 namespace voicecontrol {
 
@@ -23,10 +25,10 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
   return *a == *b;
 }
 
-std::unique_ptr<char[]> CopyText(const char* text) {
+char* CopyText(const char* text) {
   const size_t size = std::strlen(text) + 1;
-  std::unique_ptr<char[]> copy(new char[size]);
-  std::memcpy(copy.get(), text, size);
+  char* copy = new char[size];
+  std::memcpy(copy, text, size);
   return copy;
 }
 
@@ -35,6 +37,36 @@ void SetInlineName(char* name, const char* newName) {
 }
 
 }  // namespace
+
+// ---- memory ----
+
+void* XmlAttr::operator new(std::size_t size) { return xml_memory::AllocateOnHeap(size); }
+
+void* XmlAttr::operator new(std::size_t size, XmlArena& arena) {
+  return xml_memory::AllocateInArena(arena, size, false);
+}
+
+void XmlAttr::operator delete(void* object, std::size_t size) noexcept {
+  xml_memory::Release(object, size);
+}
+
+void XmlAttr::operator delete(void* object, XmlArena&) noexcept {
+  xml_memory::Release(object, sizeof(XmlAttr));
+}
+
+void* XmlNode::operator new(std::size_t size) { return xml_memory::AllocateOnHeap(size); }
+
+void* XmlNode::operator new(std::size_t size, XmlArena& arena, bool ownsArena) {
+  return xml_memory::AllocateInArena(arena, size, ownsArena);
+}
+
+void XmlNode::operator delete(void* object, std::size_t size) noexcept {
+  xml_memory::Release(object, size);
+}
+
+void XmlNode::operator delete(void* object, XmlArena&, bool) noexcept {
+  xml_memory::Release(object, sizeof(XmlNode));
+}
 
 // ---- XmlAttr ----
 
@@ -48,6 +80,13 @@ XmlAttr::~XmlAttr() {
     delete rest;
     rest = after;
   }
+  ReleaseValue();
+}
+
+void XmlAttr::ReleaseValue() {
+  if (!valueInArena) delete[] value;
+  value = nullptr;
+  valueInArena = false;
 }
 
 void XmlAttr::SetName(const char* newName) { SetInlineName(name, newName); }
@@ -55,7 +94,9 @@ void XmlAttr::SetName(const char* newName) { SetInlineName(name, newName); }
 void XmlAttr::SetValue(const char* newValue) {
   assert(newValue != nullptr);
   if (newValue == nullptr) return;
-  value = CopyText(newValue);
+  char* copy = CopyText(newValue);
+  ReleaseValue();
+  value = copy;
 }
 
 XmlAttr* XmlAttr::Clone() const {
@@ -67,7 +108,7 @@ XmlAttr* XmlAttr::Clone() const {
     link = &copy->next;
     std::memcpy(copy->name, source->name, sizeof(copy->name));
     copy->line = source->line;
-    if (source->value) copy->value = CopyText(source->value.get());
+    if (source->value != nullptr) copy->value = CopyText(source->value);
   }
   return first;
 }
@@ -77,12 +118,14 @@ XmlAttr* XmlAttr::Clone() const {
 XmlNode::~XmlNode() {
   // Destroy the subtree without recursion: before an element is deleted its
   // children are spliced into the list still to be deleted, so every
-  // destructor called from here finds no children of its own.
+  // destructor called from here finds no children of its own. A parsed root
+  // that was added as a child keeps its subtree, which lives in its arena and
+  // must go before the arena does.
   XmlNode* pending = firstChild;
   while (pending != nullptr) {
     XmlNode* node = pending;
     pending = node->nextSibling;
-    if (node->firstChild != nullptr) {
+    if (node->firstChild != nullptr && !xml_memory::OwnsArena(node)) {
       XmlNode* last = node->firstChild;
       while (last->nextSibling != nullptr) last = last->nextSibling;
       last->nextSibling = pending;
@@ -92,6 +135,13 @@ XmlNode::~XmlNode() {
     delete node;
   }
   delete firstAttr;
+  ReleaseText();
+}
+
+void XmlNode::ReleaseText() {
+  if (!textInArena) delete[] text;
+  text = nullptr;
+  textInArena = false;
 }
 
 void XmlNode::SetName(const char* newName) { SetInlineName(name, newName); }
@@ -99,7 +149,14 @@ void XmlNode::SetName(const char* newName) { SetInlineName(name, newName); }
 void XmlNode::SetText(const char* newText) {
   assert(newText != nullptr);
   if (newText == nullptr) return;
-  text = CopyText(newText);
+  char* copy = CopyText(newText);
+  ReleaseText();
+  text = copy;
+}
+
+void XmlNode::SetParsedName(const char* newName, size_t length) {
+  std::memcpy(name, newName, length);
+  name[length] = '\0';
 }
 
 // ---- XmlNode: attributes ----
@@ -310,7 +367,7 @@ XmlNode* XmlNode::Clone(XmlNode* newParent) const {
     std::memcpy(copy->name, source.name, sizeof(copy->name));
     copy->parent = copyParent;
     copy->line = source.line;
-    if (source.text) copy->text = CopyText(source.text.get());
+    if (source.text != nullptr) copy->text = CopyText(source.text);
     if (source.firstAttr != nullptr) copy->firstAttr = source.firstAttr->Clone();
     return copy.release();
   };

@@ -74,6 +74,10 @@ TEST(HttpMessageTest, TextSettersStoreTrimmedCopies) {
 
   message.SetEtag("   ");
   EXPECT_STREQ(message.GetEtag(), "");
+
+  HttpRequest request;  // Unlike the header values, the URI is kept as given.
+  request.SetUri(" /x y\t");
+  EXPECT_STREQ(request.GetUri(), " /x y\t");
 }
 
 TEST(HttpMessageTest, SettingAFieldFromItsOwnValueIsSafe) {
@@ -88,12 +92,6 @@ TEST(HttpMessageTest, SettingAFieldFromItsOwnValueIsSafe) {
   request.SetBody(request.GetBody() + 2, 3);
   EXPECT_EQ(request.GetBodyLength(), 3);
   EXPECT_STREQ(request.GetBody(), "cde");
-}
-
-TEST(HttpMessageTest, UriKeepsItsSpaces) {
-  HttpRequest request;
-  request.SetUri(" /x y\t");
-  EXPECT_STREQ(request.GetUri(), " /x y\t");
 }
 
 TEST(HttpMessageTest, BodyIsCopiedUntrimmedWithATrailingNul) {
@@ -111,7 +109,7 @@ TEST(HttpMessageTest, BodyIsCopiedUntrimmedWithATrailingNul) {
   EXPECT_STREQ(message.GetBody(), "");
 }
 
-TEST(HttpRequestTest, SerialisesTheDocumentedExample) {
+TEST(HttpRequestTest, SerialisesPutWithTypeAndBody) {
   HttpRequest request;
   request.SetMethod(kHttpPut);
   request.SetUri("/a");
@@ -188,17 +186,6 @@ TEST(HttpMessageTest, EmptyBodyIsWrittenThroughTheNumericForm) {
   request.SetUri("/");
   request.SetBody("ignored", 0);
   EXPECT_EQ(SerializeInto(request, 100).bytes, "GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-}
-
-TEST(HttpMessageTest, SerialisingTwiceGivesTheSameBytesAndKeepsTheMessage) {
-  HttpResponse response;
-  response.SetStatusCode(200);
-  response.SetBody("x", 1);
-  const Output first = SerializeInto(response, 100);
-  const Output second = SerializeInto(response, 100);
-  EXPECT_EQ(first.bytes, second.bytes);
-  EXPECT_EQ(response.GetBodyLength(), 1);
-  EXPECT_EQ(response.GetStatusCode(), 200);
 }
 
 TEST(HttpResponseTest, StatusLineUsesTheTable) {
@@ -296,18 +283,6 @@ TEST(HttpMessageTest, AppendHeadersAndBodyFollowsTheCallersStartLine) {
   std::fill(buffer.begin(), buffer.end(), 'x');
   EXPECT_EQ(message.AppendHeadersAndBody(buffer.data(), 10, &length), kHttpNoStartLine);
   EXPECT_EQ(buffer[10], 'x');
-}
-
-TEST(HttpMessageTest, MovingKeepsTheStoredPointers) {
-  HttpRequest request;
-  request.SetUri("/m");
-  request.SetMethod(kHttpGet);
-  request.SetBody("body", -1);
-  const char* body = request.GetBody();
-  HttpRequest moved(std::move(request));
-  EXPECT_EQ(moved.GetBody(), body);
-  EXPECT_STREQ(moved.GetUri(), "/m");
-  EXPECT_EQ(moved.GetMethod(), kHttpGet);
 }
 
 // Broken preconditions stop debug builds; release builds leave the field

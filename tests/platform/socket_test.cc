@@ -105,15 +105,6 @@ TEST(TcpSocketTest, ClosedSocketsRefuseEveryOperation) {
   EXPECT_FALSE(listener.Accept(10).IsOpen());  // nobody connects
 }
 
-TEST(TcpSocketTest, MovingTransfersOwnership) {
-  Pair pair;
-  Connect(&pair);
-  TcpSocket moved(std::move(pair.client));
-  EXPECT_FALSE(pair.client.IsOpen());
-  ASSERT_TRUE(moved.IsOpen());
-  EXPECT_EQ(moved.Send("a", 1), 1);
-}
-
 }  // namespace
 }  // namespace platform
 }  // namespace voicecontrol

@@ -29,18 +29,6 @@ TEST(ThreadTest, JoinWaitsForTheBody) {
   thread.Join();  // nothing left to wait for
 }
 
-TEST(ThreadTest, DestructorWaitsForTheBody) {
-  std::atomic<bool> done{false};
-  {
-    Thread thread;
-    ASSERT_TRUE(thread.Start([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      done = true;
-    }));
-  }
-  EXPECT_TRUE(done);
-}
-
 TEST(ThreadTest, JoinOnTheThreadItselfDoesNotHang) {
   std::atomic<bool> started{false};
   std::atomic<bool> joined{false};
@@ -68,6 +56,48 @@ TEST(MutexTest, SerialisesIncrements) {
   }
   for (auto& thread : threads) thread.Join();
   EXPECT_EQ(counter, 40000);
+}
+
+TEST(ConditionVariableTest, HandsOverAValueBothWays) {
+  Mutex mutex;
+  ConditionVariable changed;
+  int value = 0;  // guarded by mutex
+  Thread echo;
+  ASSERT_TRUE(echo.Start([&] {
+    MutexLock lock(&mutex);
+    while (value != 1) changed.Wait(&mutex);
+    value = 2;
+    changed.Broadcast();
+  }));
+  {
+    MutexLock lock(&mutex);
+    value = 1;
+    changed.Signal();
+    while (value != 2) changed.Wait(&mutex);
+  }
+  echo.Join();
+  EXPECT_EQ(value, 2);
+}
+
+TEST(ConditionVariableTest, TimedWaitEndsBySignalOrTime) {
+  Mutex mutex;
+  ConditionVariable changed;
+  bool ready = false;  // guarded by mutex
+  {
+    MutexLock lock(&mutex);
+    EXPECT_FALSE(changed.WaitFor(&mutex, 20));
+  }
+  Thread signaller;
+  ASSERT_TRUE(signaller.Start([&] {
+    MutexLock lock(&mutex);
+    ready = true;
+    changed.Signal();
+  }));
+  {
+    MutexLock lock(&mutex);
+    while (!ready) ASSERT_TRUE(changed.WaitFor(&mutex, 10000));
+  }
+  signaller.Join();
 }
 
 TEST(ClockTest, MonotonicClockAdvances) {
@@ -123,6 +153,9 @@ TEST(OutputFileTest, CreateEmptiesAndWritesBytes) {
   file.Close();
   EXPECT_FALSE(file.Write("x", 1));
   EXPECT_EQ(ReadAll(path.c_str()), std::string("a\0b", 3));
+  ASSERT_TRUE(file.Create(path.c_str()));
+  file.Close();
+  EXPECT_EQ(ReadAll(path.c_str()), "");
   std::remove(path.c_str());
 }
 

@@ -157,8 +157,14 @@ TEST(XmlScannerTest, LinesAndColumns) {
   EXPECT_EQ(Scan("ab<")[1], (Token{TokTagOpen, "<", 1, 3}));
   // Carriage returns and tabs count as columns; only line feeds start lines.
   EXPECT_EQ(Scan("\r\n\t\r<")[0], (Token{TokTagOpen, "<", 2, 3}));
-  // Line breaks inside a string are counted when the next token is.
+  // Line breaks inside a token are counted when the next token is.
   EXPECT_EQ(Scan("<a x='1\n\n2'  y")[5], (Token{TokName, "y", 3, 5}));
+  EXPECT_EQ(
+      Scan("a\nbc <"),
+      (std::vector<Token>{{TokText, "a\nbc ", 1, 1}, {TokTagOpen, "<", 2, 4}, {TokEof, "", 2, 5}}));
+  EXPECT_EQ(Scan("<![CDATA[\n\n]]>x")[1], (Token{TokText, "x", 3, 4}));
+  EXPECT_EQ(Scan("<?a\n?>\r\n<!--\n-->x")[0], (Token{TokText, "x", 4, 4}));
+  EXPECT_EQ(Scan("<a\n\tb\n=\n'v'>\n\n")[5], (Token{TokTagClose, ">", 4, 4}));
 }
 
 TEST(XmlScannerTest, ResetStartsOver) {

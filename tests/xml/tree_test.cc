@@ -258,5 +258,38 @@ TEST(XmlTreeTest, VeryDeepTreesNeedNoCallStack) {
   EXPECT_EQ(text.substr(0, 10), "<r><d><d><");
 }
 
+// A parsed tree keeps its elements in memory of its own; editing it with heap
+// elements, texts and values, and nesting parsed trees in each other, must
+// release everything exactly once (the test run checks leaks and reuse).
+TEST(XmlTreeTest, ParsedAndBuiltElementsMix) {
+  std::unique_ptr<XmlNode> parsed(XmlParser::Parse("<a x='1'><b y='2'>t<c/></b><d/></a>"));
+  parsed->SetText("new text");
+  parsed->SetAttr("x", "changed");
+  parsed->AddAttr("z", "added");
+  parsed->GetChild(0)->GetAttr(0)->SetValue("v");
+  parsed->GetChild(0)->AddChild(NewElement("built"), 1);
+  parsed->GetChild(0)->GetChild(1)->SetText("built text");
+  EXPECT_EQ(parsed->ToString(),
+            "<a x=\"changed\" z=\"added\">new text<b y=\"v\">t<c></c><built>built text</built></b>"
+            "<d></d></a>");
+
+  // Another parsed tree as a child, then removed again; and one left inside.
+  XmlNode* inner = XmlParser::Parse("<i><j k='l'>m</j></i>");
+  parsed->AddChild(inner, 1);
+  parsed->AddChild(XmlParser::Parse("<p><q/></p>"), 0);
+  EXPECT_EQ(parsed->RemoveChild(inner), 3);
+  EXPECT_EQ(parsed->RemoveChild(parsed->GetChild(1)), 1);  // b, a parsed subtree
+  EXPECT_EQ(parsed->ToString(), "<a x=\"changed\" z=\"added\">new text<p><q></q></p><d></d></a>");
+
+  // A built tree holding a parsed one.
+  std::unique_ptr<XmlNode> holder(NewElement("holder"));
+  holder->AddChild(XmlParser::Parse("<r><s><t/></s></r>"), 1);
+  holder->GetChild(0)->AddChild(NewElement("u"), 1);
+  EXPECT_EQ(holder->ToString(), "<holder><r><s><t></t></s><u></u></r></holder>");
+  std::unique_ptr<XmlNode> copy(parsed->Clone(nullptr));
+  parsed.reset();
+  EXPECT_EQ(copy->ToString(), "<a x=\"changed\" z=\"added\">new text<p><q></q></p><d></d></a>");
+}
+
 }  // namespace
 }  // namespace voicecontrol

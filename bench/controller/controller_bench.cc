@@ -1,0 +1,415 @@
+// One command's round trip over loopback, three ways against the same
+// in-process server:
+//   RawSocket   a blocking socket that sends the request bytes and reads the
+//               answer: the floor;
+//   Curl        libcurl with the command as custom method, a new
+//               connection per request;
+//   Controller  VoiceController::Kick until the sink has the result.
+// Then the CPU time a request costs while a slow server takes a second, and
+// 32 controllers with 200 commands each in parallel.
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "controller/VoiceController.h"
+#include "interface/HttpXmlReq.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+
+namespace voicecontrol {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string KickRequest() {
+  HttpXmlReq request;
+  request.CreateBody();
+  request.SetMethod(kHttpXmlKick);
+  request.SetSeqNo(1);
+  request.SetFlowID(1002);
+  request.SetFieldNum(2);
+  request.AddFieldValue(L"conference-1");
+  request.AddFieldValue(L"participant-42");
+  std::string bytes;
+  request.Serialize(&bytes);
+  return bytes;
+}
+
+std::string KickAnswer() {
+  HttpXmlRsp answer;
+  answer.CreateBody();
+  answer.SetStatus(200);
+  answer.SetSeqNo(1);
+  answer.SetFlowID(1002);
+  answer.SetFieldNum(2);
+  answer.AddFieldValue(L"0");
+  answer.AddFieldValue(L"kicked");
+  std::string bytes;
+  answer.Serialize(&bytes);
+  return bytes;
+}
+
+// Reads until the HTTP message is complete, the peer closes or a second
+// passes.
+bool ReadMessage(platform::TcpSocket& socket, std::string* message) {
+  message->clear();
+  char chunk[8192];
+  while (!IsResponseComplete(message->data(), static_cast<int>(message->size()))) {
+    if (socket.WaitReadable(1000) != platform::WaitResult::kReady) return false;
+    const long got = socket.Receive(chunk, sizeof chunk);
+    if (got <= 0) return false;
+    message->append(chunk, static_cast<size_t>(got));
+  }
+  return true;
+}
+
+// Answers every request with the same bytes, optionally after a delay.
+class Server {
+ public:
+  explicit Server(std::string answer, int delayMs = 0)
+      : answer_(std::move(answer)), delayMs_(delayMs) {
+    listener_.Listen();
+    thread_.Start([this] { Run(); });
+  }
+  ~Server() {
+    stop_ = true;
+    thread_.Join();
+  }
+  uint16_t port() const { return listener_.Port(); }
+
+ private:
+  void Run() {
+    std::string request;
+    while (!stop_) {
+      platform::TcpSocket connection = listener_.Accept(20);
+      if (!connection.IsOpen() || !ReadMessage(connection, &request)) continue;
+      if (delayMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
+      connection.Send(answer_.data(), answer_.size());
+    }
+  }
+
+  const std::string answer_;
+  const int delayMs_;
+  platform::TcpListener listener_;
+  std::atomic<bool> stop_{false};
+  platform::Thread thread_;
+};
+
+Server& SharedServer() {
+  static Server server(KickAnswer());
+  return server;
+}
+
+// Medians of the round trips, in microseconds, by benchmark.
+double g_rawMedian = 0, g_curlMedian = 0, g_controllerMedian = 0;
+
+void ReportLatencies(benchmark::State& state, std::vector<double>* micros, double* median) {
+  if (micros->empty()) return;
+  std::sort(micros->begin(), micros->end());
+  *median = (*micros)[micros->size() / 2];
+  state.counters["median_us"] = *median;
+  state.counters["p90_us"] = (*micros)[micros->size() * 9 / 10];
+}
+
+double Micros(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::micro>(to - from).count();
+}
+
+// The floor: connect, send the request bytes, read the answer, close.
+bool RawRoundTrip(const std::string& request, uint16_t port, std::string* answer) {
+  platform::TcpSocket socket;
+  return socket.Create() && socket.Connect("127.0.0.1", port) &&
+         socket.Send(request.data(), request.size()) == static_cast<long>(request.size()) &&
+         ReadMessage(socket, answer);
+}
+
+void BM_RawSocket(benchmark::State& state) {
+  const std::string request = KickRequest();
+  const uint16_t port = SharedServer().port();
+  std::string answer;
+  std::vector<double> micros;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    if (!RawRoundTrip(request, port, &answer)) {
+      state.SkipWithError("raw round trip failed");
+      break;
+    }
+    micros.push_back(Micros(start, Clock::now()));
+  }
+  ReportLatencies(state, &micros, &g_rawMedian);
+}
+BENCHMARK(BM_RawSocket)->UseRealTime()->MinTime(2.0);
+
+size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// libcurl sending the same command: custom method, same body and Host,
+// no other headers, a fresh connection per request.
+class CurlClient {
+ public:
+  explicit CurlClient(uint16_t port) {
+    const std::string request = KickRequest();
+    body_ = request.substr(request.find("\r\n\r\n") + 4);
+    url_ = "http://127.0.0.1:" + std::to_string(port) + "/MyURL/";
+    for (const char* header : {"Host: Host", "Content-Type:", "Accept:", "Expect:"}) {
+      headers_ = curl_slist_append(headers_, header);
+    }
+    curl_ = curl_easy_init();
+    curl_easy_setopt(curl_, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, "KICK");
+    curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body_.c_str());
+    curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body_.size()));
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, Discard);
+  }
+  ~CurlClient() {
+    curl_slist_free_all(headers_);
+    curl_easy_cleanup(curl_);
+  }
+  bool RoundTrip() { return curl_easy_perform(curl_) == CURLE_OK; }
+
+ private:
+  std::string body_;
+  std::string url_;
+  curl_slist* headers_ = nullptr;
+  CURL* curl_ = nullptr;
+};
+
+void BM_Curl(benchmark::State& state) {
+  CurlClient curl(SharedServer().port());
+  std::vector<double> micros;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    if (!curl.RoundTrip()) {
+      state.SkipWithError("curl round trip failed");
+      break;
+    }
+    micros.push_back(Micros(start, Clock::now()));
+  }
+  ReportLatencies(state, &micros, &g_curlMedian);
+}
+BENCHMARK(BM_Curl)->UseRealTime()->MinTime(2.0);
+
+// Counts outcomes and lets a host thread wait for the next one.
+class WaitingSink : public VoiceEventSink {
+ public:
+  void OnError(std::wstring) override { Count(&errors); }
+  void OnCommandResult(int32_t, int32_t, std::wstring) override { Count(&results); }
+  void OnQAllEmpty() override { Count(&results); }
+  void OnQAllEntry(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
+                   std::wstring, std::wstring, std::wstring) override {
+    Count(&results);
+  }
+  void OnQSingleResult(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
+                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
+                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
+                       std::wstring, std::wstring, std::wstring) override {
+    Count(&results);
+  }
+
+  // Waits until `total` outcomes have arrived.
+  void WaitFor(long total) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return results + errors >= total; });
+  }
+
+  long results = 0;               // guarded by mutex_
+  long errors = 0;                // guarded by mutex_
+  Clock::time_point lastOutcome;  // guarded by mutex_
+
+ private:
+  void Count(long* counter) {
+    const Clock::time_point now = Clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++*counter;
+      lastOutcome = now;
+    }
+    changed_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+void BM_Controller(benchmark::State& state) {
+  WaitingSink sink;
+  VoiceController controller(&sink);
+  controller.serverAddress = "127.0.0.1";
+  controller.serverPort = SharedServer().port();
+  std::vector<double> micros;
+  long expected = 0;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    controller.Kick(L"conference-1", L"participant-42");
+    sink.WaitFor(++expected);
+    // Up to the callback itself; waking this thread afterwards is the
+    // host's business.
+    micros.push_back(std::chrono::duration<double, std::micro>(sink.lastOutcome - start).count());
+  }
+  if (sink.errors > 0) state.SkipWithError("a command failed");
+  ReportLatencies(state, &micros, &g_controllerMedian);
+}
+BENCHMARK(BM_Controller)->UseRealTime()->MinTime(2.0);
+
+// The three clients in turn, one request each per iteration, so that load
+// from elsewhere on the machine affects all of them alike. The ratios come
+// from this run.
+double g_mixedRaw = 0, g_mixedCurl = 0, g_mixedController = 0;
+
+void BM_Interleaved(benchmark::State& state) {
+  const std::string request = KickRequest();
+  const uint16_t port = SharedServer().port();
+  CurlClient curl(port);
+  WaitingSink sink;
+  VoiceController controller(&sink);
+  controller.serverAddress = "127.0.0.1";
+  controller.serverPort = port;
+  std::string answer;
+  std::vector<double> raw, viaCurl, viaController;
+  long expected = 0;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    if (!RawRoundTrip(request, port, &answer)) state.SkipWithError("raw round trip failed");
+    raw.push_back(Micros(start, Clock::now()));
+    start = Clock::now();
+    if (!curl.RoundTrip()) state.SkipWithError("curl round trip failed");
+    viaCurl.push_back(Micros(start, Clock::now()));
+    start = Clock::now();
+    controller.Kick(L"conference-1", L"participant-42");
+    sink.WaitFor(++expected);
+    viaController.push_back(Micros(start, sink.lastOutcome));
+  }
+  if (sink.errors > 0) state.SkipWithError("a command failed");
+  ReportLatencies(state, &raw, &g_mixedRaw);
+  state.counters.erase("p90_us");
+  state.counters["raw_us"] = g_mixedRaw;
+  ReportLatencies(state, &viaCurl, &g_mixedCurl);
+  state.counters["curl_us"] = g_mixedCurl;
+  ReportLatencies(state, &viaController, &g_mixedController);
+  state.counters["controller_us"] = g_mixedController;
+  state.counters.erase("median_us");
+  state.counters.erase("p90_us");
+  state.counters["ctl/raw"] = g_mixedController / g_mixedRaw;
+  state.counters["ctl/curl"] = g_mixedController / g_mixedCurl;
+}
+BENCHMARK(BM_Interleaved)->UseRealTime()->MinTime(3.0);
+
+// CPU time of the whole process while one request waits for a server that
+// answers after a second (the server thread only sleeps meanwhile).
+void BM_CpuWhileWaitingOneSecond(benchmark::State& state) {
+  Server slow(KickAnswer(), 1000);
+  WaitingSink sink;
+  VoiceController controller(&sink);
+  controller.serverAddress = "127.0.0.1";
+  controller.serverPort = slow.port();
+  double worstCpuMs = 0;
+  long expected = 0;
+  for (auto _ : state) {
+    const std::clock_t before = std::clock();
+    controller.Kick(L"conference-1", L"participant-42");
+    sink.WaitFor(++expected);
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+    worstCpuMs = std::max(worstCpuMs, cpuMs);
+  }
+  if (sink.errors > 0) state.SkipWithError("a command failed");
+  state.counters["worst_cpu_ms"] = worstCpuMs;
+}
+BENCHMARK(BM_CpuWhileWaitingOneSecond)->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+int CountOpenDescriptors() {
+  std::error_code error;
+  int count = 0;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    ++count;
+  }
+  return count;
+}
+
+// 32 controllers, each on a host thread of its own, 200 commands each, the
+// next command once the previous outcome has arrived.
+void BM_ParallelControllers(benchmark::State& state) {
+  constexpr int kControllers = 32;
+  constexpr int kCommands = 200;
+  Server& server = SharedServer();
+  long lost = 0, duplicated = 0, errors = 0;
+  int leaked = 0;
+  for (auto _ : state) {
+    const int descriptorsBefore = CountOpenDescriptors();
+    std::vector<std::unique_ptr<WaitingSink>> sinks;
+    for (int c = 0; c < kControllers; ++c) sinks.push_back(std::make_unique<WaitingSink>());
+    {
+      std::vector<std::unique_ptr<platform::Thread>> hosts;
+      for (int c = 0; c < kControllers; ++c) {
+        hosts.push_back(std::make_unique<platform::Thread>());
+        WaitingSink* sink = sinks[c].get();
+        hosts.back()->Start([sink, &server] {
+          VoiceController controller(sink);
+          controller.serverAddress = "127.0.0.1";
+          controller.serverPort = server.port();
+          for (long i = 1; i <= kCommands; ++i) {
+            controller.Kick(L"conference-1", L"participant-42");
+            sink->WaitFor(i);
+          }
+        });
+      }
+    }  // joins every host thread; each controller has waited for its threads
+    for (const auto& sink : sinks) {
+      const long outcomes = sink->results + sink->errors;
+      lost += std::max(0L, kCommands - outcomes);
+      duplicated += std::max(0L, outcomes - kCommands);
+      errors += sink->errors;
+    }
+    leaked += CountOpenDescriptors() - descriptorsBefore;
+  }
+  state.counters["commands"] = kControllers * kCommands;
+  state.counters["lost"] = static_cast<double>(lost);
+  state.counters["duplicated"] = static_cast<double>(duplicated);
+  state.counters["errors"] = static_cast<double>(errors);
+  state.counters["leaked_fds"] = leaked;
+  if (lost || duplicated || errors || leaked) state.SkipWithError("outcomes or descriptors lost");
+}
+BENCHMARK(BM_ParallelControllers)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace voicecontrol
+
+int main(int argc, char** argv) {
+  // The controller logs to "../SendVoiceMsg.log" and "../RecvVoiceMsg.log":
+  // keep them in a directory of their own.
+  namespace fs = std::filesystem;
+  const fs::path logs = fs::temp_directory_path() / "voicecontrol_bench";
+  fs::create_directories(logs / "run");
+  const fs::path previous = fs::current_path();
+  fs::current_path(logs / "run");
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  using voicecontrol::g_mixedController;
+  using voicecontrol::g_mixedCurl;
+  using voicecontrol::g_mixedRaw;
+  if (g_mixedRaw > 0 && g_mixedCurl > 0 && g_mixedController > 0) {
+    std::printf("interleaved medians: raw %.1f us, curl %.1f us, controller %.1f us\n", g_mixedRaw,
+                g_mixedCurl, g_mixedController);
+    std::printf("controller / raw  = %.2f (goal <= 1.20)\n", g_mixedController / g_mixedRaw);
+    std::printf("controller / curl = %.2f (goal < 1.00)\n", g_mixedController / g_mixedCurl);
+  }
+  curl_global_cleanup();
+  fs::current_path(previous);
+  fs::remove_all(logs);
+  return 0;
+}

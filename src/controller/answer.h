@@ -1,0 +1,33 @@
+// The dispatcher in two halves: reading what an answer carries (which may
+// throw whatever the document layer throws) and delivering it to the sink.
+// The receive thread keeps the halves apart so that a failing read becomes
+// "decode." without ever following a delivery.
+#ifndef VOICECONTROL_CONTROLLER_ANSWER_H_
+#define VOICECONTROL_CONTROLLER_ANSWER_H_
+
+#include <cstdint>
+#include <string>
+
+namespace voicecontrol {
+
+class HttpXmlRsp;
+class VoiceEventSink;
+
+namespace internal {
+
+struct Answer {
+  enum class Kind { kBadMessage, kParamError, kCommandResult, kQAll, kQSingle };
+  Kind kind = Kind::kBadMessage;
+  int32_t flowId = 0;
+  int32_t number = 0;       // the code, or the QAll entry count
+  std::wstring values[18];  // command result: [0]; QAll: the eight lists; QSingle: all
+};
+
+Answer ReadAnswer(HttpXmlRsp& response);
+void DeliverAnswer(VoiceEventSink* sink, const Answer& answer);
+void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists);
+
+}  // namespace internal
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_CONTROLLER_ANSWER_H_

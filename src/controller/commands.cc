@@ -1,0 +1,127 @@
+// The six commands: each becomes one interface message in one HttpXmlReq,
+// serialised on the caller's stack and handed to the transport.
+#include <cstdio>
+#include <cstring>
+
+#include "controller/VoiceController.h"
+#include "controller/convert.h"
+#include "controller/end_time.h"
+#include "interface/HttpXmlReq.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+
+namespace voicecontrol {
+
+namespace {
+
+// Rows of the method table.
+constexpr int kKickMethod = 3;
+constexpr int kChangeMethod = 4;
+constexpr int kQSingleMethod = 5;
+constexpr int kCreateMethod = 6;
+constexpr int kQAllMethod = 7;
+constexpr int kDsCallMethod = 8;
+
+// A field's UTF-8 form plus its terminator.
+constexpr int kFieldCapacity = 256;
+constexpr int kMaxFields = 4;
+constexpr int kRequestCapacity = 65535;
+
+}  // namespace
+
+bool FormatLocalEndTime(std::time_t start, uint32_t durationSeconds, char* out, size_t capacity) {
+  platform::LocalDateTime end;
+  if (!platform::ToLocalDateTime(start + static_cast<std::time_t>(durationSeconds), &end)) {
+    return false;
+  }
+  const int written = std::snprintf(out, capacity, "%04d-%02d-%02d %02d:%02d:%02d", end.year,
+                                    end.month, end.day, end.hour, end.minute, end.second);
+  return written > 0 && static_cast<size_t>(written) < capacity;
+}
+
+int32_t VoiceController::NextSeqNo() {
+  int32_t current = seqNo.load();
+  int32_t next;
+  do {
+    next = current + 1 >= 65535 ? 1 : current + 1;
+  } while (!seqNo.compare_exchange_weak(current, next));
+  return next;
+}
+
+// Builds and sends one command. `texts` are the wide arguments in field
+// order; `lastValue`, when given, is a narrow ASCII field after them.
+void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring* const* texts,
+                                  int textCount, const char* lastValue) {
+  const int32_t sequence = NextSeqNo();
+  char fields[kMaxFields][kFieldCapacity] = {};
+  int fieldCount = 0;
+  for (int i = 0; i < textCount; ++i, ++fieldCount) {
+    // Too long a text is refused rather than cut: a cut name or number
+    // would reach the server as a different one.
+    if (WideToUtf8(texts[i]->c_str(), fields[i], kFieldCapacity - 1) < 0) {
+      ReportError("param error.");
+      return;
+    }
+  }
+  if (lastValue != nullptr) {
+    std::snprintf(fields[fieldCount++], kFieldCapacity, "%s", lastValue);
+  }
+
+  // Serialize terminates what it writes; a failure leaves the request empty.
+  char buffer[kRequestCapacity];
+  buffer[0] = '\0';
+  {
+    HttpXmlReq request;
+    request.CreateBody();
+    request.SetMethod(method);
+    request.SetSeqNo(sequence);
+    request.SetFlowID(flowId);
+    request.SetFieldNum(fieldCount);
+    // The request narrows its body through the ANSI code page, so each
+    // field goes in as the ANSI reading of its UTF-8 bytes: the wire then
+    // carries those bytes.
+    for (int i = 0; i < fieldCount; ++i) {
+      request.AddFieldValue(platform::AnsiToWideString(fields[i], std::strlen(fields[i])));
+    }
+    int length = 0;
+    request.Serialize(buffer, kRequestCapacity, &length);
+  }
+  SendRequest(buffer);
+}
+
+void VoiceController::Create(std::wstring a, std::wstring b, std::wstring c, std::wstring d) {
+  const std::wstring* texts[] = {&a, &b, &c, &d};
+  SendCommand(kCreateMethod, 1001, texts, 4, nullptr);
+}
+
+void VoiceController::Kick(std::wstring a, std::wstring b) {
+  const std::wstring* texts[] = {&a, &b};
+  SendCommand(kKickMethod, 1002, texts, 2, nullptr);
+}
+
+void VoiceController::Change(std::wstring a, std::wstring b, uint16_t n) {
+  const std::wstring* texts[] = {&a, &b};
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(n));
+  SendCommand(kChangeMethod, 1003, texts, 2, digits);
+}
+
+void VoiceController::QAll() { SendCommand(kQAllMethod, 1004, nullptr, 0, nullptr); }
+
+void VoiceController::QSingle(std::wstring a) {
+  const std::wstring* texts[] = {&a};
+  SendCommand(kQSingleMethod, 1005, texts, 1, nullptr);
+}
+
+void VoiceController::DsCall(std::wstring a, std::wstring b, uint32_t durationSeconds) {
+  const std::wstring* texts[] = {&a, &b};
+  char endTime[40];
+  if (!FormatLocalEndTime(std::time(nullptr), durationSeconds, endTime, sizeof endTime)) {
+    NextSeqNo();  // every command takes its number, also one that fails
+    ReportError("param error.");
+    return;
+  }
+  SendCommand(kDsCallMethod, 1006, texts, 2, endTime);
+}
+
+}  // namespace voicecontrol

@@ -1,0 +1,167 @@
+// Turning a parsed answer into the sink call its FlowID selects.
+#include <algorithm>
+#include <cwctype>
+#include <vector>
+
+#include "controller/VoiceController.h"
+#include "controller/answer.h"
+#include "interface/HttpXmlReq.h"
+
+namespace voicecontrol {
+
+namespace internal {
+
+namespace {
+
+constexpr int32_t kCreateFlow = 1001;
+constexpr int32_t kKickFlow = 1002;
+constexpr int32_t kChangeFlow = 1003;
+constexpr int32_t kQAllFlow = 1004;
+constexpr int32_t kQSingleFlow = 1005;
+constexpr int32_t kDsCallFlow = 1006;
+
+constexpr int kListCount = 8;
+constexpr int kQSingleValues = 18;
+
+// Reads a number as _wtoi does: white space, a sign, decimal digits up to
+// the first other character, 0 when there are none. Saturates instead of
+// overflowing.
+int32_t WideToInt(const std::wstring& text) {
+  size_t i = 0;
+  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    value = std::min<long long>(value * 10 + (text[i] - L'0'), 1LL + INT32_MAX);
+  }
+  value = negative ? -value : value;
+  return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+}
+
+void ReadValues(HttpXmlRsp& response, int count, Answer* answer) {
+  for (int i = 0; i < count; ++i) answer->values[i] = response.GetNextFieldValue();
+}
+
+}  // namespace
+
+Answer ReadAnswer(HttpXmlRsp& response) {
+  Answer answer;
+  answer.flowId = response.GetFlowID();
+  response.GetSeqNo();  // answers are matched by FlowID alone
+  const int32_t fieldNum = response.GetFieldNum();
+  switch (answer.flowId) {
+    case kCreateFlow:
+    case kKickFlow:
+    case kChangeFlow:
+    case kDsCallFlow:
+      if (fieldNum < 1) break;
+      answer.kind = Answer::Kind::kCommandResult;
+      answer.number = WideToInt(response.GetNextFieldValue());
+      answer.values[0] = response.GetNextFieldValue();
+      return answer;
+    case kQAllFlow:
+      if (fieldNum < 9) break;
+      answer.kind = Answer::Kind::kQAll;
+      answer.number = WideToInt(response.GetNextFieldValue());
+      ReadValues(response, kListCount, &answer);
+      return answer;
+    case kQSingleFlow:
+      if (fieldNum < 9) break;
+      answer.kind = Answer::Kind::kQSingle;
+      ReadValues(response, kQSingleValues, &answer);
+      return answer;
+    default:
+      answer.kind = Answer::Kind::kBadMessage;
+      return answer;
+  }
+  answer.kind = Answer::Kind::kParamError;
+  return answer;
+}
+
+void DeliverAnswer(VoiceEventSink* sink, const Answer& answer) {
+  const std::wstring* v = answer.values;
+  switch (answer.kind) {
+    case Answer::Kind::kBadMessage:
+      sink->OnError(L"bad message.");
+      break;
+    case Answer::Kind::kParamError:
+      sink->OnError(L"param error.");
+      break;
+    case Answer::Kind::kCommandResult:
+      sink->OnCommandResult(answer.flowId, answer.number, v[0]);
+      break;
+    case Answer::Kind::kQAll:
+      DeliverQAllEntries(sink, answer.number, v);
+      break;
+    case Answer::Kind::kQSingle:
+      sink->OnQSingleResult(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10],
+                            v[11], v[12], v[13], v[14], v[15], v[16], v[17]);
+      break;
+  }
+}
+
+void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists) {
+  if (count <= 0) {
+    sink->OnQAllEmpty();
+    return;
+  }
+  if (count == 1) {
+    // A single entry travels unsplit, a trailing separator included.
+    sink->OnQAllEntry(lists[0], lists[1], lists[2], lists[3], lists[4], lists[5], lists[6],
+                      lists[7]);
+    return;
+  }
+  std::vector<std::wstring> items[kListCount];
+  size_t longest = 0;
+  for (int k = 0; k < kListCount; ++k) {
+    SplitList(lists[k], L",", &items[k]);
+    longest = std::max(longest, items[k].size());
+  }
+  // A count beyond the lists' items gives empty texts for the missing
+  // items, but never more entries than the longest list holds: the count
+  // comes from the wire and may be absurd.
+  const size_t entries = std::min(static_cast<size_t>(count), longest);
+  if (entries == 0) {
+    // Not one item in any list: there is nothing to deliver but the fact.
+    sink->OnQAllEmpty();
+    return;
+  }
+  const std::wstring empty;
+  auto item = [&](int k, size_t i) -> const std::wstring& {
+    return i < items[k].size() ? items[k][i] : empty;
+  };
+  for (size_t i = 0; i < entries; ++i) {
+    sink->OnQAllEntry(item(0, i), item(1, i), item(2, i), item(3, i), item(4, i), item(5, i),
+                      item(6, i), item(7, i));
+  }
+}
+
+}  // namespace internal
+
+void SplitList(const std::wstring& text, const std::wstring& separator,
+               std::vector<std::wstring>* list) {
+  if (separator.empty() || list == nullptr) return;  // nothing could ever be terminated
+  size_t start = 0;
+  for (size_t found = text.find(separator); found != std::wstring::npos;
+       found = text.find(separator, start)) {
+    list->push_back(text.substr(start, found - start));
+    start = found + separator.size();
+  }
+}
+
+void VoiceController::DispatchResponse(HttpXmlRsp& response) {
+  internal::DeliverAnswer(sink, internal::ReadAnswer(response));
+}
+
+void VoiceController::DeliverQAllResult(int32_t count, std::wstring list1, std::wstring list2,
+                                        std::wstring list3, std::wstring list4, std::wstring list5,
+                                        std::wstring list6, std::wstring list7,
+                                        std::wstring list8) {
+  const std::wstring lists[] = {std::move(list1), std::move(list2), std::move(list3),
+                                std::move(list4), std::move(list5), std::move(list6),
+                                std::move(list7), std::move(list8)};
+  internal::DeliverQAllEntries(sink, count, lists);
+}
+
+}  // namespace voicecontrol

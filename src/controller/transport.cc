@@ -1,0 +1,237 @@
+// Carrying one request to the server and its answer back: a connection of
+// its own per request, a receive thread that owns that connection, and the
+// two log files.
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <string_view>
+
+#include "controller/VoiceController.h"
+#include "controller/answer.h"
+#include "controller/receive_threads.h"
+#include "interface/HttpXmlReq.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+
+namespace voicecontrol {
+
+// One request in flight, owned by its receive thread once sent.
+struct VoiceController::Request {
+  platform::TcpSocket socket;
+  VoiceEventSink* sink = nullptr;
+  int64_t timeoutMs = 0;
+};
+
+namespace {
+
+// The whole answer must fit, with a terminator, into this many bytes.
+constexpr int kResponseCapacity = 81920;
+// At most this much is read at once.
+constexpr int kReadChunk = 8192;
+
+constexpr char kSendLogPath[] = "../SendVoiceMsg.log";
+constexpr char kReceiveLogPath[] = "../RecvVoiceMsg.log";
+constexpr char16_t kSendMarker[] = u"---> \r\n";
+constexpr char16_t kReceiveMarker[] = u"<--- \r\n";
+
+void ReportTo(VoiceEventSink* sink, const char* text) {
+  sink->OnError(std::wstring(text, text + std::strlen(text)));
+}
+
+// Both log files are shared by every controller of the process; records
+// must never interleave.
+platform::Mutex& LogMutex() {
+  static platform::Mutex mutex;
+  return mutex;
+}
+
+// Replaces the file's content with the marker as UTF-16LE, then the
+// message up to its first zero byte. The caller holds LogMutex(). Failures
+// are ignored: no request depends on its log.
+void WriteLogRecordLocked(const char* path, const char16_t* marker, const char* message,
+                          size_t length) {
+  // Small records (nearly all) go out in one write.
+  char record[4096];
+  size_t markerLength = 0;
+  for (const char16_t* unit = marker; *unit != 0; ++unit) {
+    record[markerLength++] = static_cast<char>(*unit & 0xFF);
+    record[markerLength++] = static_cast<char>(*unit >> 8);
+  }
+  const size_t messageLength = std::find(message, message + length, '\0') - message;
+  platform::OutputFile file;
+  if (!file.Create(path)) return;
+  if (markerLength + messageLength <= sizeof record) {
+    std::memcpy(record + markerLength, message, messageLength);
+    file.Write(record, markerLength + messageLength);
+  } else if (file.Write(record, markerLength)) {
+    file.Write(message, messageLength);
+  }
+}
+
+bool IsAtoiSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads a decimal number as atoi does (white space, sign, digits up to the
+// first other byte, 0 when there are none), stopping at `end`; values
+// beyond the int range saturate instead of being undefined.
+long long ReadAtoi(const char* text, const char* end) {
+  while (text < end && IsAtoiSpace(*text)) ++text;
+  bool negative = false;
+  if (text < end && (*text == '+' || *text == '-')) negative = *text++ == '-';
+  long long value = 0;
+  for (; text < end && *text >= '0' && *text <= '9'; ++text) {
+    value = std::min<long long>(value * 10 + (*text - '0'), 1LL + INT_MAX);
+  }
+  value = negative ? -value : value;
+  return std::clamp<long long>(value, INT_MIN, INT_MAX);
+}
+
+bool StartsWithContentLength(const char* text, const char* end) {
+  static constexpr char kName[] = "content-length:";
+  constexpr size_t kNameLength = sizeof kName - 1;
+  if (end - text < static_cast<std::ptrdiff_t>(kNameLength)) return false;
+  for (size_t i = 0; i < kNameLength; ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != kName[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int IsResponseComplete(const char* data, int length) {
+  if (data == nullptr || length <= 0) return 0;
+  const std::string_view text(data, static_cast<size_t>(length));
+  const size_t headerEnd = text.find("\r\n\r\n");
+  if (headerEnd == std::string_view::npos) return 0;
+  const long long bodyAtHand = static_cast<long long>(length) - (headerEnd + 4);
+  const char* end = data + length;
+  // A Content-Length header begins right after a line end; the status line
+  // is never taken for one.
+  for (size_t cr = text.find('\r'); cr < headerEnd; cr = text.find('\r', cr + 1)) {
+    const char* name = data + cr + 2;
+    if (name > end || !StartsWithContentLength(name, end)) continue;
+    const long long declared = ReadAtoi(name + 15, end);
+    return declared <= bodyAtHand ? 1 : 0;
+  }
+  return 1;
+}
+
+void VoiceController::ReportError(const char* text) { ReportTo(sink, text); }
+
+VoiceController::VoiceController(VoiceEventSink* sink)
+    : sink(sink), receiveThreads(std::make_unique<internal::ReceiveThreads>()) {}
+
+// Waits for the answers still in flight (at most their time-out).
+VoiceController::~VoiceController() = default;
+
+int VoiceController::SendRequest(const char* request) {
+  auto pending = std::make_shared<Request>();
+  pending->sink = sink;
+  pending->timeoutMs = receiveTimeoutMs;
+  platform::TcpSocket& socket = pending->socket;
+  if (!socket.Create()) {
+    ReportError("socket error.");
+    return -1;
+  }
+  if (!socket.Connect(serverAddress.c_str(), serverPort)) {
+    socket.Close();
+    ReportError("connect error.");
+    return -1;
+  }
+  const size_t length = request == nullptr ? 0 : std::strlen(request);
+  if (socket.Send(request, length) < 1) {
+    socket.Close();
+    ReportError("send error.");
+    return -1;
+  }
+
+  {
+    platform::MutexLock logLock(&LogMutex());
+    WriteLogRecordLocked(kSendLogPath, kSendMarker, request, length);
+  }
+  const bool started = !failThreadStarts && receiveThreads->Run([pending] {
+    try {
+      ReceiveResponse(pending.get());
+    } catch (...) {
+      // Only a host callback throws here. Its exception has nowhere to go
+      // on this thread, and the outcome has been delivered already.
+    }
+  });
+  if (!started) {
+    // The request went out, but nobody can wait for its answer.
+    socket.Close();
+    ReportError("timeout.");
+    return -1;
+  }
+  return 0;
+}
+
+// Runs on the receive thread.
+void VoiceController::ReceiveResponse(Request* request) {
+  VoiceEventSink* const sink = request->sink;
+  platform::TcpSocket& socket = request->socket;
+  char response[kResponseCapacity];
+  int received = 0;
+  response[0] = '\0';
+  const int64_t deadline = platform::MonotonicMilliseconds() + request->timeoutMs;
+  for (;;) {
+    if (received == kResponseCapacity - 1) {
+      // Not complete within the buffer: it never will be.
+      socket.Close();
+      ReportTo(sink, "decode.");
+      return;
+    }
+    const int64_t left = deadline - platform::MonotonicMilliseconds();
+    if (left <= 0 || socket.WaitReadable(left) != platform::WaitResult::kReady) {
+      socket.Close();
+      ReportTo(sink, "timeout.");
+      return;
+    }
+    const int room = std::min(kReadChunk, kResponseCapacity - 1 - received);
+    const long got = socket.Receive(response + received, static_cast<size_t>(room));
+    if (got <= 0) {
+      // The server closed (or broke) the connection before the answer was
+      // complete; waiting longer cannot complete it.
+      socket.Close();
+      ReportTo(sink, "timeout.");
+      return;
+    }
+    received += static_cast<int>(got);
+    response[received] = '\0';
+    if (IsResponseComplete(response, received)) break;
+  }
+  socket.Close();
+  {
+    platform::MutexLock logLock(&LogMutex());
+    WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response, static_cast<size_t>(received));
+  }
+
+  // Reading the answer is kept apart from delivering it: the document
+  // layer may throw on a failing read, which makes the answer undecodable,
+  // while nothing must follow a delivery.
+  internal::Answer answer;
+  const char* failure = nullptr;
+  try {
+    HttpXmlRsp parsed;
+    if (parsed.CreateBody() != 0) {
+      failure = "init http parse.";
+    } else if (parsed.Parse(response, received) != 0) {
+      failure = "decode.";
+    } else {
+      answer = internal::ReadAnswer(parsed);
+    }
+  } catch (...) {
+    failure = "decode.";
+  }
+  if (failure != nullptr) {
+    ReportTo(sink, failure);
+  } else {
+    internal::DeliverAnswer(sink, answer);
+  }
+}
+
+}  // namespace voicecontrol

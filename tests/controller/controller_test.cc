@@ -1,0 +1,467 @@
+// The controller end to end against a loopback server in this process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "controller/VoiceController.h"
+#include "controller/end_time.h"
+#include "platform/clock.h"
+#include "test_support.h"
+
+namespace voicecontrol {
+namespace {
+
+using testing::Answer;
+using testing::HttpAnswer;
+using testing::HttpRequest;
+using testing::RecordingSink;
+using testing::RequestDocument;
+using testing::TestServer;
+using Events = std::vector<std::string>;
+
+// Answers every command sensibly, by its method.
+TestServer::Handler Responder() {
+  return [](platform::TcpSocket& connection, const std::string& request) {
+    const std::string method = request.substr(0, request.find(' '));
+    std::string answer;
+    if (method == "CREATE") answer = Answer(1001, 2, {"0", "created"});
+    if (method == "KICK") answer = Answer(1002, 2, {"1", "kicked"});
+    if (method == "CHANGE") answer = Answer(1003, 2, {"2", "changed"});
+    if (method == "DSCALL") answer = Answer(1006, 2, {"3", "scheduled"});
+    if (method == "QALL") {
+      answer = Answer(
+          1004, 9,
+          {"2", "a1,b1,", "a2,b2,", "a3,b3,", "a4,b4,", "a5,b5,", "a6,b6,", "a7,b7,", "a8,b8,"});
+    }
+    if (method == "QSINGLE") {
+      std::vector<std::string> values;
+      for (int i = 1; i <= 18; ++i) values.push_back("s" + std::to_string(i));
+      answer = Answer(1005, 18, values);
+    }
+    connection.Send(answer.data(), answer.size());
+  };
+}
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  void Target(const TestServer& server) {
+    controller->serverAddress = "127.0.0.1";
+    controller->serverPort = server.port();
+  }
+
+  RecordingSink sink;
+  std::unique_ptr<VoiceController> controller = std::make_unique<VoiceController>(&sink);
+};
+
+TEST_F(ControllerTest, EveryCommandSendsItsRequestAndGetsItsCallback) {
+  TestServer server(Responder());
+  Target(server);
+  controller->Create(L"conf", L"alice", L"", L"4");
+  sink.WaitFor(1);
+  controller->Kick(L"conf", L"bob");
+  sink.WaitFor(2);
+  controller->Change(L"conf", L"carol", 0);
+  sink.WaitFor(3);
+  controller->QAll();
+  sink.WaitFor(5);
+  controller->QSingle(L"conf");
+  sink.WaitFor(6);
+  const std::time_t before = std::time(nullptr);
+  controller->DsCall(L"conf", L"dave", 1200);
+  const std::time_t after = std::time(nullptr);
+  const Events events = sink.WaitFor(7);
+
+  EXPECT_EQ(events,
+            (Events{"result 1001 0 created", "result 1002 1 kicked", "result 1003 2 changed",
+                    "entry a1|a2|a3|a4|a5|a6|a7|a8", "entry b1|b2|b3|b4|b5|b6|b7|b8",
+                    "single s1|s2|s3|s4|s5|s6|s7|s8|s9|s10|s11|s12|s13|s14|s15|s16|s17|s18",
+                    "result 1006 3 scheduled"}));
+
+  const Events requests = server.requests();
+  ASSERT_EQ(requests.size(), 6u);
+  EXPECT_EQ(requests[0],
+            HttpRequest("CREATE", RequestDocument(1, 1001, 4, {"conf", "alice", "", "4"})));
+  EXPECT_EQ(requests[1], HttpRequest("KICK", RequestDocument(2, 1002, 2, {"conf", "bob"})));
+  EXPECT_EQ(requests[2],
+            HttpRequest("CHANGE", RequestDocument(3, 1003, 3, {"conf", "carol", "0"})));
+  EXPECT_EQ(requests[3], HttpRequest("QALL", RequestDocument(4, 1004, 0, {})));
+  EXPECT_EQ(requests[3].size(), 225u);  // a 167-byte document
+  EXPECT_EQ(requests[4], HttpRequest("QSINGLE", RequestDocument(5, 1005, 1, {"conf"})));
+  // The end time lies 1200 s after the call, in local time.
+  std::string endTimes[2];
+  char text[40];
+  ASSERT_TRUE(FormatLocalEndTime(before, 1200, text, sizeof text));
+  endTimes[0] = text;
+  ASSERT_TRUE(FormatLocalEndTime(after, 1200, text, sizeof text));
+  endTimes[1] = text;
+  const std::string& dscall = requests[5];
+  EXPECT_TRUE(
+      dscall == HttpRequest("DSCALL", RequestDocument(6, 1006, 3, {"conf", "dave", endTimes[0]})) ||
+      dscall == HttpRequest("DSCALL", RequestDocument(6, 1006, 3, {"conf", "dave", endTimes[1]})))
+      << dscall;
+}
+
+TEST_F(ControllerTest, ChangeWritesTheNumberInDecimal) {
+  TestServer server(Responder());
+  Target(server);
+  controller->Change(L"a", L"b", 65535);
+  sink.WaitFor(1);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0],
+            HttpRequest("CHANGE", RequestDocument(1, 1003, 3, {"a", "b", "65535"})));
+}
+
+TEST_F(ControllerTest, TextsTravelAsUtf8AndOversizedOnesAreRefused) {
+  TestServer server(Responder());
+  Target(server);
+  controller->QSingle(L"\u00e9\u4e2d\U0001F600");
+  sink.WaitFor(1);
+  controller->QSingle(std::wstring(255, L'x'));
+  sink.WaitFor(2);
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(server.requests()[0],
+            HttpRequest("QSINGLE",
+                        RequestDocument(1, 1005, 1, {"\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80"})));
+  EXPECT_EQ(server.requests()[1],
+            HttpRequest("QSINGLE", RequestDocument(2, 1005, 1, {std::string(255, 'x')})));
+
+  // 256 bytes of UTF-8: refused on the calling thread, nothing is sent.
+  controller->Create(L"a", std::wstring(128, L'\u00e9'), L"c", L"d");
+  EXPECT_EQ(sink.events().back(), "error param error.");
+  controller->QSingle(std::wstring(256, L'x'));
+  EXPECT_EQ(sink.events().back(), "error param error.");
+  EXPECT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(sink.events().size(), 4u);
+}
+
+TEST_F(ControllerTest, SequenceNumbersWrapAfter65534) {
+  TestServer server(Responder());
+  Target(server);
+  for (int i = 0; i < 65533; ++i) controller->NextSeqNo();
+  controller->Kick(L"a", L"b");
+  sink.WaitFor(1);
+  controller->Kick(L"a", L"b");
+  sink.WaitFor(2);
+  const Events requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0], HttpRequest("KICK", RequestDocument(65534, 1002, 2, {"a", "b"})));
+  EXPECT_EQ(requests[1], HttpRequest("KICK", RequestDocument(1, 1002, 2, {"a", "b"})));
+}
+
+TEST_F(ControllerTest, ConnectionFailuresAreReportedDuringTheCall) {
+  uint16_t closedPort;
+  {
+    platform::TcpListener listener;
+    ASSERT_TRUE(listener.Listen());
+    closedPort = listener.Port();
+  }
+  controller->serverAddress = "127.0.0.1";
+  controller->serverPort = closedPort;
+  controller->QAll();
+  EXPECT_EQ(sink.events(), Events{"error connect error."});
+
+  TestServer server(Responder());
+  Target(server);
+  for (const char* address : {"", "300.1.1.1", "localhost", "1.2.3.4.5"}) {
+    controller->serverAddress = address;
+    controller->QAll();
+  }
+  EXPECT_EQ(sink.events().size(), 5u);
+  for (const std::string& event : sink.events()) EXPECT_EQ(event, "error connect error.");
+  EXPECT_EQ(server.connections(), 0);
+}
+
+TEST_F(ControllerTest, AnEmptyRequestIsASendError) {
+  TestServer server(Responder());
+  Target(server);
+  EXPECT_EQ(controller->SendRequest(""), -1);
+  EXPECT_EQ(sink.events(), Events{"error send error."});
+  EXPECT_EQ(controller->SendRequest(HttpRequest("QALL", RequestDocument(9, 1004, 0, {})).c_str()),
+            0);
+  EXPECT_EQ(sink.WaitFor(3).size(), 3u);
+}
+
+TEST_F(ControllerTest, AnswerErrorsReachTheSink) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"HTTP/1.0 200 OK\r\n\r\n", "error decode."},
+      {"HTTP/1.1 299 Fine\r\n\r\n", "error decode."},
+      {"garbage\r\n\r\n", "error decode."},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "error bad message."},
+      {Answer(2000, 2, {"1", "x"}), "error bad message."},
+      {Answer(1005, 8, std::vector<std::string>(18, "v")), "error param error."},
+  };
+  for (const auto& [answer, expected] : cases) {
+    RecordingSink local;
+    VoiceController client(&local);
+    TestServer server(TestServer::Reply(answer));
+    client.serverAddress = "127.0.0.1";
+    client.serverPort = server.port();
+    client.QSingle(L"x");
+    EXPECT_EQ(local.WaitFor(1), Events{expected}) << answer;
+  }
+}
+
+TEST_F(ControllerTest, AnEarlyCloseEndsTheRequestAtOnce) {
+  // With an hour of time-out, only the closed connection can end it.
+  controller->SetReceiveTimeoutForTesting(3600 * 1000);
+  TestServer server(TestServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"));
+  Target(server);
+  controller->QAll();
+  EXPECT_EQ(sink.WaitFor(1), Events{"error timeout."});
+}
+
+TEST_F(ControllerTest, ASilentServerTimesOut) {
+  controller->SetReceiveTimeoutForTesting(200);
+  TestServer server(TestServer::Silent());
+  Target(server);
+  controller->QAll();
+  EXPECT_EQ(sink.WaitFor(1), Events{"error timeout."});
+}
+
+TEST_F(ControllerTest, TheRealTimeOutIsFiveSeconds) {
+  TestServer server(TestServer::Silent());
+  Target(server);
+  const int64_t start = platform::MonotonicMilliseconds();
+  controller->QAll();
+  EXPECT_EQ(sink.WaitFor(1, 20000), Events{"error timeout."});
+  EXPECT_GE(platform::MonotonicMilliseconds() - start, 4900);
+}
+
+TEST_F(ControllerTest, AnOversizedAnswerIsUndecodable) {
+  // 90,000 bytes without a header end, and a header announcing more body
+  // than the buffer holds.
+  for (const std::string& answer :
+       {std::string(90000, 'x'),
+        "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(99999, 'y')}) {
+    RecordingSink local;
+    VoiceController client(&local);
+    client.SetReceiveTimeoutForTesting(3600 * 1000);
+    TestServer server(TestServer::Reply(answer));
+    client.serverAddress = "127.0.0.1";
+    client.serverPort = server.port();
+    client.QAll();
+    EXPECT_EQ(local.WaitFor(1), Events{"error decode."});
+  }
+}
+
+TEST_F(ControllerTest, AnAnswerFillingTheBufferExactlyIsStillRead) {
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: ";
+  std::string body = testing::AnswerDocument(1, 1001, 2, {"5", "ok"});
+  // Pad with white space after the document to 81,919 bytes in all.
+  const size_t total = 81919;
+  const size_t fixed = head.size() + 5 + 4 + body.size();
+  body += std::string(total - fixed, ' ');
+  const std::string answer = head + std::to_string(body.size()) + "\r\n\r\n" + body;
+  ASSERT_EQ(answer.size(), total);
+  controller->SetReceiveTimeoutForTesting(3600 * 1000);
+  TestServer server(TestServer::Reply(answer));
+  Target(server);
+  controller->QAll();
+  EXPECT_EQ(sink.WaitFor(1), Events{"result 1001 5 ok"});
+}
+
+TEST_F(ControllerTest, AThreadThatCannotStartEndsInATimeOut) {
+  TestServer server(Responder());
+  Target(server);
+  controller->FailThreadStartsForTesting(true);
+  controller->QAll();
+  EXPECT_EQ(sink.events(), Events{"error timeout."});
+  controller->FailThreadStartsForTesting(false);
+  controller->QAll();
+  sink.WaitFor(3);
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(ControllerTest, CommandsMayOverlap) {
+  TestServer server(Responder());
+  Target(server);
+  controller->Create(L"a", L"b", L"c", L"d");
+  controller->Kick(L"a", L"b");
+  controller->Change(L"a", L"b", 7);
+  Events events = sink.WaitFor(3);
+  std::sort(events.begin(), events.end());
+  EXPECT_EQ(events,
+            (Events{"result 1001 0 created", "result 1002 1 kicked", "result 1003 2 changed"}));
+}
+
+TEST_F(ControllerTest, TheDestructorWaitsForAnswersInFlight) {
+  controller->SetReceiveTimeoutForTesting(200);
+  TestServer server(TestServer::Silent());
+  Target(server);
+  controller->QAll();
+  controller.reset();
+  EXPECT_EQ(sink.events(), Events{"error timeout."});
+}
+
+TEST_F(ControllerTest, ManyRequestsInFlightEachEndOnce) {
+  // The server holds each connection for a while, so that several requests
+  // wait at once; the destructor then waits for all of them.
+  controller->SetReceiveTimeoutForTesting(100);
+  TestServer server(
+      [](platform::TcpSocket& connection, const std::string&) { connection.WaitReadable(20); });
+  Target(server);
+  for (int i = 0; i < 6; ++i) controller->QAll();
+  controller.reset();
+  EXPECT_EQ(sink.events().size(), 6u);
+  for (const std::string& event : sink.events()) EXPECT_EQ(event, "error timeout.");
+}
+
+TEST_F(ControllerTest, CallbacksMayIssueCommandsAndDestroyTheController) {
+  TestServer server(Responder());
+  Target(server);
+  std::atomic<int> callbacksDone{0};
+  sink.after = [&](const std::string& event) {
+    if (event == "result 1001 0 created") {
+      controller->QAll();  // the next command, from the callback
+    } else if (event == "entry a1|a2|a3|a4|a5|a6|a7|a8") {
+      controller.reset();  // the rest of this answer still arrives
+    }
+    ++callbacksDone;
+  };
+  controller->Create(L"a", L"b", L"c", L"d");
+  // The sink must outlive the calls that follow the destruction.
+  while (callbacksDone < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(sink.events(), (Events{"result 1001 0 created", "entry a1|a2|a3|a4|a5|a6|a7|a8",
+                                   "entry b1|b2|b3|b4|b5|b6|b7|b8"}));
+}
+
+TEST_F(ControllerTest, ACallbackThatThrowsDoesNotEndTheProcess) {
+  TestServer server(Responder());
+  Target(server);
+  sink.after = [](const std::string&) { throw std::runtime_error("host failure"); };
+  controller->Kick(L"a", L"b");
+  sink.WaitFor(1);
+  controller->Change(L"a", L"b", 1);
+  EXPECT_EQ(sink.WaitFor(2), (Events{"result 1002 1 kicked", "result 1003 2 changed"}));
+}
+
+int CountOpenDescriptors() {
+  const std::filesystem::path fds = "/proc/self/fd";
+  std::error_code error;
+  if (!std::filesystem::exists(fds, error)) return -1;
+  int count = 0;
+  for (auto it = std::filesystem::directory_iterator(fds, error);
+       it != std::filesystem::directory_iterator(); it.increment(error)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(ControllerLoadTest, ManyControllersInParallelGetEveryOutcomeOnce) {
+  constexpr int kControllers = 8;
+  constexpr int kCommands = 40;
+  TestServer server(Responder());
+  const int descriptorsBefore = CountOpenDescriptors();
+  RecordingSink sinks[kControllers];
+  platform::Thread hosts[kControllers];
+  for (int c = 0; c < kControllers; ++c) {
+    ASSERT_TRUE(hosts[c].Start([&, c] {
+      VoiceController controller(&sinks[c]);
+      controller.serverAddress = "127.0.0.1";
+      controller.serverPort = server.port();
+      for (int i = 0; i < kCommands; ++i) {
+        controller.Kick(L"conf", L"user" + std::to_wstring(i));
+        sinks[c].WaitFor(static_cast<size_t>(i) + 1);
+      }
+    }));
+  }
+  for (auto& host : hosts) host.Join();
+  for (auto& sink : sinks) {
+    const Events events = sink.events();
+    EXPECT_EQ(events.size(), static_cast<size_t>(kCommands));
+    for (const std::string& event : events) EXPECT_EQ(event, "result 1002 1 kicked");
+  }
+  EXPECT_EQ(server.requests().size(), static_cast<size_t>(kControllers * kCommands));
+  EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore);
+}
+
+// The log files are named relative to the current directory ("../"), so
+// these tests run from a fresh subdirectory of a temporary directory.
+class LogFileTest : public ControllerTest {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    root_ = std::filesystem::path(::testing::TempDir()) /
+            ("voicecontrol_logs_" + std::to_string(platform::MonotonicMilliseconds()));
+    std::filesystem::create_directories(root_ / "run");
+    std::filesystem::current_path(root_ / "run");
+  }
+  void TearDown() override {
+    controller.reset();
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(root_);
+  }
+  std::string SendLog() { return testing::ReadFileBytes((root_ / "SendVoiceMsg.log").string()); }
+  std::string ReceiveLog() { return testing::ReadFileBytes((root_ / "RecvVoiceMsg.log").string()); }
+
+  const std::string sendMarker{"-\0-\0-\0>\0 \0\r\0\n\0", 14};
+  const std::string receiveMarker{"<\0-\0-\0-\0 \0\r\0\n\0", 14};
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path root_;
+};
+
+TEST_F(LogFileTest, EachLogHoldsTheLastRecordOnly) {
+  const std::string answer = Answer(1002, 2, {"1", "kicked"});
+  TestServer server(TestServer::Reply(answer));
+  Target(server);
+  controller->Kick(L"conf", L"bob");
+  sink.WaitFor(1);
+  EXPECT_EQ(SendLog(), sendMarker + server.requests()[0]);
+  EXPECT_EQ(ReceiveLog(), receiveMarker + answer);
+
+  controller->Kick(L"conf", L"eve");
+  sink.WaitFor(2);
+  EXPECT_EQ(SendLog(), sendMarker + server.requests()[1]);
+  EXPECT_EQ(ReceiveLog(), receiveMarker + answer);
+}
+
+TEST_F(LogFileTest, FailedAnswersLeaveTheReceiveLogAlone) {
+  const std::string first = Answer(1004, 9, {"0", "", "", "", "", "", "", "", ""});
+  {
+    TestServer server(TestServer::Reply(first));
+    Target(server);
+    controller->QAll();
+    sink.WaitFor(1);
+  }
+  controller->SetReceiveTimeoutForTesting(100);
+  for (const TestServer::Handler& handler :
+       {TestServer::Silent(), TestServer::Reply(std::string(90000, 'x'))}) {
+    TestServer server(handler);
+    Target(server);
+    const size_t seen = sink.events().size();
+    controller->QAll();
+    sink.WaitFor(seen + 1);
+    EXPECT_EQ(SendLog(), sendMarker + server.requests().back());
+    EXPECT_EQ(ReceiveLog(), receiveMarker + first);
+  }
+  EXPECT_EQ(sink.events(), (Events{"empty", "error timeout.", "error decode."}));
+}
+
+TEST_F(LogFileTest, ARecordEndsAtTheFirstZeroByte) {
+  const std::string answer = std::string("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\na\0b", 42);
+  TestServer server(TestServer::Reply(answer));
+  Target(server);
+  controller->QAll();
+  sink.WaitFor(1);
+  EXPECT_EQ(ReceiveLog(), receiveMarker + "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\na");
+}
+
+TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {
+  // A directory where the file should be: it cannot be created.
+  std::filesystem::create_directory("../SendVoiceMsg.log");
+  std::filesystem::create_directory("../RecvVoiceMsg.log");
+  TestServer server(Responder());
+  Target(server);
+  controller->Kick(L"a", L"b");
+  EXPECT_EQ(sink.WaitFor(1), Events{"result 1002 1 kicked"});
+}
+
+}  // namespace
+}  // namespace voicecontrol

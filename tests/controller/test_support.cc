@@ -1,0 +1,191 @@
+#include "test_support.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+
+namespace voicecontrol {
+namespace testing {
+
+TestServer::TestServer(Handler handler) : handler_(std::move(handler)) {
+  if (!listener_.Listen()) return;
+  port_ = listener_.Port();
+  thread_.Start([this] { Run(); });
+}
+
+TestServer::~TestServer() {
+  stop_ = true;
+  thread_.Join();
+}
+
+std::vector<std::string> TestServer::requests() {
+  platform::MutexLock lock(&mutex_);
+  return requests_;
+}
+
+void TestServer::Run() {
+  while (!stop_) {
+    platform::TcpSocket connection = listener_.Accept(20);
+    if (!connection.IsOpen()) continue;
+    ++connections_;
+    const std::string request = ReadMessage(connection, 5000);
+    {
+      platform::MutexLock lock(&mutex_);
+      requests_.push_back(request);
+    }
+    if (handler_) handler_(connection, request);
+  }
+}
+
+TestServer::Handler TestServer::Reply(std::string bytes) {
+  return [bytes](platform::TcpSocket& connection, const std::string&) {
+    connection.Send(bytes.data(), bytes.size());
+  };
+}
+
+TestServer::Handler TestServer::Silent() {
+  return [](platform::TcpSocket& connection, const std::string&) {
+    char byte;
+    while (connection.WaitReadable(30000) == platform::WaitResult::kReady &&
+           connection.Receive(&byte, 1) > 0) {
+    }
+  };
+}
+
+std::string ReadMessage(platform::TcpSocket& connection, int64_t timeoutMs) {
+  std::string message;
+  const int64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
+  char chunk[8192];
+  while (!IsResponseComplete(message.data(), static_cast<int>(message.size()))) {
+    const int64_t left = deadline - platform::MonotonicMilliseconds();
+    if (left <= 0 || connection.WaitReadable(left) != platform::WaitResult::kReady) break;
+    const long got = connection.Receive(chunk, sizeof chunk);
+    if (got <= 0) break;
+    message.append(chunk, static_cast<size_t>(got));
+  }
+  return message;
+}
+
+std::string Utf8(const std::wstring& text) { return platform::WideToUtf8String(text); }
+
+void RecordingSink::Record(std::string event) {
+  {
+    platform::MutexLock lock(&mutex_);
+    events_.push_back(event);
+  }
+  if (after) after(event);
+}
+
+void RecordingSink::OnError(std::wstring text) { Record("error " + Utf8(text)); }
+
+void RecordingSink::OnCommandResult(int32_t flowId, int32_t code, std::wstring text) {
+  Record("result " + std::to_string(flowId) + " " + std::to_string(code) + " " + Utf8(text));
+}
+
+void RecordingSink::OnQAllEmpty() { Record("empty"); }
+
+namespace {
+
+std::string Join(std::initializer_list<const std::wstring*> texts) {
+  std::string joined;
+  for (const std::wstring* text : texts) {
+    if (!joined.empty() || text != *texts.begin()) joined += "|";
+    joined += Utf8(*text);
+  }
+  return joined;
+}
+
+}  // namespace
+
+void RecordingSink::OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
+                                std::wstring f5, std::wstring f6, std::wstring f7,
+                                std::wstring f8) {
+  Record("entry " + Join({&f1, &f2, &f3, &f4, &f5, &f6, &f7, &f8}));
+}
+
+void RecordingSink::OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3,
+                                    std::wstring v4, std::wstring v5, std::wstring v6,
+                                    std::wstring v7, std::wstring v8, std::wstring v9,
+                                    std::wstring v10, std::wstring v11, std::wstring v12,
+                                    std::wstring v13, std::wstring v14, std::wstring v15,
+                                    std::wstring v16, std::wstring v17, std::wstring v18) {
+  Record("single " + Join({&v1, &v2, &v3, &v4, &v5, &v6, &v7, &v8, &v9, &v10, &v11, &v12, &v13,
+                           &v14, &v15, &v16, &v17, &v18}));
+}
+
+std::vector<std::string> RecordingSink::WaitFor(size_t count, int64_t timeoutMs) {
+  const int64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
+  for (;;) {
+    {
+      platform::MutexLock lock(&mutex_);
+      if (events_.size() >= count || platform::MonotonicMilliseconds() >= deadline) {
+        return events_;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+std::vector<std::string> RecordingSink::events() {
+  platform::MutexLock lock(&mutex_);
+  return events_;
+}
+
+namespace {
+
+std::string Document(const char* body, int seqNo, int flowId, int fieldNum,
+                     const std::vector<std::string>& values) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<";
+  text += body;
+  text += ">\n<Seq_No>" + std::to_string(seqNo) + "</Seq_No>\n";
+  text += "<FlowID>" + std::to_string(flowId) + "</FlowID>\n";
+  text += "<FieldNum>" + std::to_string(fieldNum) + "</FieldNum>\n<Field>\n";
+  for (const std::string& value : values) text += "<Field_Value>" + value + "</Field_Value>\n";
+  text += "</Field>\n</";
+  text += body;
+  text += ">\n</Interface>";
+  return text;
+}
+
+}  // namespace
+
+std::string AnswerDocument(int seqNo, int flowId, int fieldNum,
+                           const std::vector<std::string>& values) {
+  return Document("Response", seqNo, flowId, fieldNum, values);
+}
+
+std::string HttpAnswer(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nHost: Host\r\n\r\n" + body;
+}
+
+std::string Answer(int flowId, int fieldNum, const std::vector<std::string>& values) {
+  return HttpAnswer(AnswerDocument(1, flowId, fieldNum, values));
+}
+
+std::string RequestDocument(int seqNo, int flowId, int fieldNum,
+                            const std::vector<std::string>& values) {
+  return Document("Request", seqNo, flowId, fieldNum, values);
+}
+
+std::string HttpRequest(const std::string& method, const std::string& body) {
+  return method + " /MyURL/ HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nHost: Host\r\n\r\n" + body;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "<missing>";
+  std::string content;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+  std::fclose(file);
+  return content;
+}
+
+}  // namespace testing
+}  // namespace voicecontrol

@@ -1,0 +1,101 @@
+#include "printing_sink.h"
+
+#include <cstdio>
+
+#include "text.h"
+
+namespace voicectl {
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+namespace {
+// Readable form of one value: quoted, so empty values and blanks show.
+std::string Quoted(const std::wstring& value) { return JsonString(Utf8(value)); }
+}  // namespace
+
+void PrintingSink::OnError(std::wstring text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++errors_;
+  ++callbacks_;
+  if (json_) out_ << "{\"callback\":\"OnError\",\"text\":" << Quoted(text) << "}\n" << std::flush;
+  err_ << "error: " << Utf8(text) << "\n" << std::flush;
+}
+
+void PrintingSink::OnCommandResult(int flowId, int code, std::wstring text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++callbacks_;
+  if (json_) {
+    out_ << "{\"callback\":\"OnCommandResult\",\"flowId\":" << flowId << ",\"code\":" << code
+         << ",\"text\":" << Quoted(text) << "}\n";
+  } else {
+    out_ << "OnCommandResult flowId=" << flowId << " code=" << code << " text=" << Quoted(text)
+         << "\n";
+  }
+  out_ << std::flush;
+}
+
+void PrintingSink::OnQAllEmpty() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++callbacks_;
+  out_ << (json_ ? "{\"callback\":\"OnQAllEmpty\"}\n" : "OnQAllEmpty\n") << std::flush;
+}
+
+void PrintingSink::OnQAllEntry(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
+                               std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8) {
+  const std::wstring values[] = {v1, v2, v3, v4, v5, v6, v7, v8};
+  PrintValues("OnQAllEntry", values, 8);
+}
+
+void PrintingSink::OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3,
+                                   std::wstring v4, std::wstring v5, std::wstring v6,
+                                   std::wstring v7, std::wstring v8, std::wstring v9,
+                                   std::wstring v10, std::wstring v11, std::wstring v12,
+                                   std::wstring v13, std::wstring v14, std::wstring v15,
+                                   std::wstring v16, std::wstring v17, std::wstring v18) {
+  const std::wstring values[] = {v1,  v2,  v3,  v4,  v5,  v6,  v7,  v8,  v9,
+                                 v10, v11, v12, v13, v14, v15, v16, v17, v18};
+  PrintValues("OnQSingleResult", values, 18);
+}
+
+void PrintingSink::PrintValues(const char* callback, const std::wstring* values, int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++callbacks_;
+  if (json_) {
+    out_ << "{\"callback\":\"" << callback << "\",\"values\":[";
+    for (int i = 0; i < count; ++i) out_ << (i ? "," : "") << Quoted(values[i]);
+    out_ << "]}\n";
+  } else {
+    out_ << callback;
+    for (int i = 0; i < count; ++i) out_ << " " << Quoted(values[i]);
+    out_ << "\n";
+  }
+  out_ << std::flush;
+}
+
+int PrintingSink::errors() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return errors_;
+}
+
+int PrintingSink::callbacks() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return callbacks_;
+}
+
+}  // namespace voicectl
