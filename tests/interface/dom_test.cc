@@ -87,7 +87,7 @@ TEST(DomTest, AnsiTextLoadsLikeItsDecodedForm) {
 }
 
 TEST(DomTest, TextsThatAreNoDocumentGiveAnEmptyRoot) {
-  for (const std::wstring text :
+  for (const std::wstring& text :
        {std::wstring(), std::wstring(L"not xml"), std::wstring(L"<a><b></a>"),
         std::wstring(L"<a/><b/>"), std::wstring(L"<?xml version=\"1.0\"?>"),
         std::wstring(L"<a>\0</a>", 8)}) {

@@ -116,8 +116,8 @@ TEST(InterfaceMessageTest, CursorCountsCallsMadeBeforeLoading) {
 }
 
 TEST(InterfaceMessageTest, UnloadableTextsReadAsZeroAndEmpty) {
-  for (const std::wstring text : {std::wstring(), std::wstring(L"<Interface>"),
-                                  std::wstring(L"<a><b>1</b></a><"), std::wstring(L"garbage")}) {
+  for (const std::wstring& text : {std::wstring(), std::wstring(L"<Interface>"),
+                                   std::wstring(L"<a><b>1</b></a><"), std::wstring(L"garbage")}) {
     InterfaceResponse reader;
     EXPECT_EQ(reader.Load(text), 0);
     EXPECT_EQ(reader.ReadSeqNo(), 0);
