@@ -35,6 +35,8 @@ namespace voicecontrol {
 class XmlNode;
 class XmlAttr;
 class XmlArena;
+class XmlParsePaths;
+struct XmlRootEnd;
 
 // Limits of the scanner's fixed buffers and of the tree.
 constexpr int kXmlMaxNameLength = 64;     // element and attribute names in the tree
@@ -137,7 +139,15 @@ class VC_API XmlParser {
 
  private:
   friend class XmlNode;
+  friend class XmlParsePaths;
   XmlParser() = default;
+
+  // The whole parse through NextToken and the parse steps; see
+  // xml_fast_parser.h for the other way.
+  static XmlNode* ParseWithScanner(const char* text);
+  // Leaves the state as ParseWithScanner leaves it after the same tree: at
+  // the token after the root's closing ">".
+  void ResumeAfterRoot(const char* text, const XmlRootEnd& end);
 
   void ScanTag();
   void ScanContent();
@@ -198,6 +208,7 @@ class VC_API XmlAttr {
 
  private:
   friend class XmlNode;
+  friend class XmlParsePaths;
 
   static void* operator new(std::size_t size, XmlArena& arena);
   static void operator delete(void* object, XmlArena& arena) noexcept;
@@ -305,6 +316,7 @@ class VC_API XmlNode {
 
  private:
   friend class XmlParser;
+  friend class XmlParsePaths;
 
   static void* operator new(std::size_t size, XmlArena& arena, bool ownsArena);
   static void operator delete(void* object, XmlArena& arena, bool ownsArena) noexcept;

@@ -11,6 +11,7 @@
 #include "http/trim_space.h"
 #include "xml/xml.h"
 #include "xml/xml_arena.h"
+#include "xml/xml_fast_parser.h"
 
 namespace voicecontrol {
 
@@ -61,6 +62,29 @@ void XmlParser::Expect(XmlTokenKind expected) const {
 }
 
 XmlNode* XmlParser::Parse(const char* text) {
+  XmlRootEnd end;
+  std::unique_ptr<XmlNode> root(XmlParsePaths::Fast(text, &end));
+  if (root == nullptr) return ParseWithScanner(text);
+  Current().ResumeAfterRoot(text, end);
+  return root.release();
+}
+
+void XmlParser::ResumeAfterRoot(const char* text, const XmlRootEnd& end) {
+  // The state ParseWithScanner has after the root's closing bracket, which
+  // it then scans past: the next token is whatever follows the root.
+  const char* lineBegin = end.after;
+  while (lineBegin > text && lineBegin[-1] != '\n') --lineBegin;
+  inTag = 0;
+  kind = TokTagClose;
+  position = countedTo = end.after;
+  lineStart = lineBegin;
+  spanMayHoldLineFeeds = false;
+  line = end.line;
+  depth = 0;
+  NextToken();
+}
+
+XmlNode* XmlParser::ParseWithScanner(const char* text) {
   XmlParser& scanner = Current();
   // The root owns the arena that holds the whole tree, and everything the
   // parse makes hangs off the root as soon as it exists, so destroying the

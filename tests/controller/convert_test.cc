@@ -40,8 +40,14 @@ TEST(ConvertTest, RoundTripsThroughEveryPair) {
   EXPECT_EQ(Utf8ToWide("abc", -1, wide, 15), 3);  // up to the terminator
 
   char narrow[32] = {};
-  EXPECT_GT(AnsiToUtf8("caf\xc3\xa9", narrow, 31), 0);
-  EXPECT_STREQ(narrow, "caf\xc3\xa9");  // the ANSI code page here is UTF-8
+#if defined(_WIN32)
+  // The ANSI code page is the system's: 1252 under Wine, where "é" is the
+  // one byte E9 (a Chinese Windows would use 936 instead).
+  EXPECT_GT(AnsiToUtf8("caf\xe9", narrow, 31), 0);
+#else
+  EXPECT_GT(AnsiToUtf8("caf\xc3\xa9", narrow, 31), 0);  // the ANSI code page here is UTF-8
+#endif
+  EXPECT_STREQ(narrow, "caf\xc3\xa9");
   std::memset(narrow, 0, sizeof narrow);
   EXPECT_EQ(Utf8ToAnsi("abc", 2, narrow, 31), 2);
   EXPECT_STREQ(narrow, "ab");
