@@ -128,13 +128,13 @@ void HttpXmlMessage::StoreDocumentAsBody() {
 }
 
 void HttpXmlMessage::LoadDocumentFromBody() {
+  if (document_ == nullptr) return;
   const char* body = GetBody();
   const int length = GetBodyLength();
-  if (body == nullptr || length <= 0) {
-    LoadBody(std::wstring());
-    return;
-  }
-  LoadBody(platform::AnsiToWideString(body, static_cast<size_t>(length)));
+  // An absent body loads as the empty text, which gives no document.
+  const std::string_view text =
+      (body == nullptr || length <= 0) ? std::string_view() : std::string_view(body, length);
+  document_->LoadAnsi(text);
 }
 
 int HttpXmlMessage::ParseRest(const char* text, size_t length) {
