@@ -3,6 +3,8 @@
 #include <limits>
 #include <utility>
 
+#include "http/decimal.h"
+
 namespace voicecontrol {
 
 struct InterfaceMessage::Variant {
@@ -32,34 +34,10 @@ const InterfaceMessage::Variant InterfaceMessage::kResponseVariant = {
     L"//Interface/Response/Field/Field_Value",
 };
 
-namespace {
-
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::int32_t ParseDecimalInteger(const std::wstring& text) {
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
-  size_t pos = 0;
-  while (pos < text.size() && IsBlank(text[pos])) ++pos;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == L'+' || text[pos] == L'-')) {
-    negative = text[pos] == L'-';
-    ++pos;
-  }
-  // Accumulate the magnitude, stopping once it is past any 32-bit value so
-  // that long digit runs cannot overflow.
-  std::int64_t magnitude = 0;
-  for (; pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9'; ++pos) {
-    if (magnitude <= kMax + 1) magnitude = magnitude * 10 + (text[pos] - L'0');
-  }
-  const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > kMax) return static_cast<std::int32_t>(kMax);
-  if (value < kMin) return static_cast<std::int32_t>(kMin);
-  return static_cast<std::int32_t>(value);
+  return ReadDecimalPrefix(text.data(), text.data() + text.size());
 }
 
 std::wstring EscapeFieldValue(const std::wstring& value) {
