@@ -1,11 +1,11 @@
 // Turning a parsed answer into the sink call its FlowID selects.
 #include <algorithm>
-#include <cwctype>
 #include <vector>
 
 #include "controller/VoiceController.h"
 #include "controller/answer.h"
 #include "interface/HttpXmlReq.h"
+#include "interface/interface_message.h"
 
 namespace voicecontrol {
 
@@ -22,22 +22,6 @@ constexpr int32_t kDsCallFlow = 1006;
 
 constexpr int kListCount = 8;
 constexpr int kQSingleValues = 18;
-
-// Reads a number as _wtoi does: white space, a sign, decimal digits up to
-// the first other character, 0 when there are none. Saturates instead of
-// overflowing.
-int32_t WideToInt(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    value = std::min<long long>(value * 10 + (text[i] - L'0'), 1LL + INT32_MAX);
-  }
-  value = negative ? -value : value;
-  return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
-}
 
 void ReadValues(HttpXmlRsp& response, int count, Answer* answer) {
   for (int i = 0; i < count; ++i) answer->values[i] = response.GetNextFieldValue();
@@ -57,13 +41,13 @@ Answer ReadAnswer(HttpXmlRsp& response) {
     case kDsCallFlow:
       if (fieldNum < 1) break;
       answer.kind = Answer::Kind::kCommandResult;
-      answer.number = WideToInt(response.GetNextFieldValue());
+      answer.number = ParseDecimalInteger(response.GetNextFieldValue());
       answer.values[0] = response.GetNextFieldValue();
       return answer;
     case kQAllFlow:
       if (fieldNum < 9) break;
       answer.kind = Answer::Kind::kQAll;
-      answer.number = WideToInt(response.GetNextFieldValue());
+      answer.number = ParseDecimalInteger(response.GetNextFieldValue());
       ReadValues(response, kListCount, &answer);
       return answer;
     case kQSingleFlow:

@@ -3,13 +3,13 @@
 // two log files.
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <cstring>
 #include <string_view>
 
 #include "controller/VoiceController.h"
 #include "controller/answer.h"
 #include "controller/receive_threads.h"
+#include "http/decimal.h"
 #include "interface/HttpXmlReq.h"
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -71,25 +71,6 @@ void WriteLogRecordLocked(const char* path, const char16_t* marker, const char* 
   }
 }
 
-bool IsAtoiSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Reads a decimal number as atoi does (white space, sign, digits up to the
-// first other byte, 0 when there are none), stopping at `end`; values
-// beyond the int range saturate instead of being undefined.
-long long ReadAtoi(const char* text, const char* end) {
-  while (text < end && IsAtoiSpace(*text)) ++text;
-  bool negative = false;
-  if (text < end && (*text == '+' || *text == '-')) negative = *text++ == '-';
-  long long value = 0;
-  for (; text < end && *text >= '0' && *text <= '9'; ++text) {
-    value = std::min<long long>(value * 10 + (*text - '0'), 1LL + INT_MAX);
-  }
-  value = negative ? -value : value;
-  return std::clamp<long long>(value, INT_MIN, INT_MAX);
-}
-
 bool StartsWithContentLength(const char* text, const char* end) {
   static constexpr char kName[] = "content-length:";
   constexpr size_t kNameLength = sizeof kName - 1;
@@ -114,7 +95,7 @@ int IsResponseComplete(const char* data, int length) {
   for (size_t cr = text.find('\r'); cr < headerEnd; cr = text.find('\r', cr + 1)) {
     const char* name = data + cr + 2;
     if (name > end || !StartsWithContentLength(name, end)) continue;
-    const long long declared = ReadAtoi(name + 15, end);
+    const long long declared = ReadDecimalPrefix(name + 15, end);
     return declared <= bodyAtHand ? 1 : 0;
   }
   return 1;
@@ -149,18 +130,23 @@ int VoiceController::SendRequest(const char* request) {
     return -1;
   }
 
+  bool started;
   {
+    // The receive thread starts waiting first, so that the send log is
+    // written while the server works rather than before it. The log lock is
+    // taken before the hand-off: the answer's record, and so its delivery,
+    // still come after this record.
     platform::MutexLock logLock(&LogMutex());
+    started = !failThreadStarts && receiveThreads->Run([pending] {
+      try {
+        ReceiveResponse(pending.get());
+      } catch (...) {
+        // Only a host callback throws here. Its exception has nowhere to go
+        // on this thread, and the outcome has been delivered already.
+      }
+    });
     WriteLogRecordLocked(kSendLogPath, kSendMarker, request, length);
   }
-  const bool started = !failThreadStarts && receiveThreads->Run([pending] {
-    try {
-      ReceiveResponse(pending.get());
-    } catch (...) {
-      // Only a host callback throws here. Its exception has nowhere to go
-      // on this thread, and the outcome has been delivered already.
-    }
-  });
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "http/decimal.h"
 #include "http/http.h"
 
 namespace voicecontrol {
@@ -24,8 +25,6 @@ bool IsWordSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Whether the `length` bytes at `text` begin with `name`, letter case aside.
 bool StartsWithNoCase(const char* text, size_t length, const char* name, size_t nameLength) {
   if (length < nameLength) return false;
@@ -33,26 +32,6 @@ bool StartsWithNoCase(const char* text, size_t length, const char* name, size_t 
     if (LowerAscii(text[i]) != LowerAscii(name[i])) return false;
   }
   return true;
-}
-
-// A decimal number read the way atoi reads it: leading white space, an
-// optional sign, digits up to the first other byte; no digits give 0.
-// Values beyond the int range saturate, so a huge number can never wrap
-// around onto a small one.
-int ReadDecimal(const char* p, const char* limit) {
-  while (p < limit && IsWordSpace(*p)) ++p;
-  bool negative = false;
-  if (p < limit && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
-  long long value = 0;
-  const long long saturation = static_cast<long long>(INT_MAX) + 1;
-  for (; p < limit && IsDigit(*p); ++p) {
-    value = std::min(value * 10 + (*p - '0'), saturation);
-  }
-  if (negative) return static_cast<int>(-value);  // -saturation is INT_MIN.
-  return static_cast<int>(std::min(value, static_cast<long long>(INT_MAX)));
 }
 
 // One word of a start line, as "%s" reads it: white space before it is
@@ -169,7 +148,7 @@ bool HttpMessage::StoreHeaderLine(const char* line, size_t length, size_t bodySi
   const char* value = line + header->nameLength;
   const size_t valueLength = length - header->nameLength;
   if (header->kind == HeaderKind::kContentLength) {
-    const int announced = ReadDecimal(value, value + valueLength);
+    const int announced = ReadDecimalPrefix(value, value + valueLength);
     return announced >= 0 && static_cast<size_t>(announced) == bodySize;
   }
   char copy[kHttpMaxLine];
@@ -252,7 +231,7 @@ int HttpResponse::Parse(const char* text, int length) {
   const char* p = ReadWord(text, limit, &version);
   // The code as "%d" reads it; a code that cannot be read stays 0. The
   // reason phrase is not compared with the table, so it is not read.
-  const int code = ReadDecimal(p, limit);
+  const int code = ReadDecimalPrefix(p, limit);
 
   if (!version.Equals("HTTP/1.1")) return -2;
   if (GetStatusText(code) == nullptr) return -3;

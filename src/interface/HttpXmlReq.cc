@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "http/decimal.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -36,24 +37,6 @@ const char* ReadWord(const char* p, const char* end, Word* word) {
   while (p < end && !IsWordSpace(*p)) ++p;
   word->length = static_cast<size_t>(p - word->begin);
   return p;
-}
-
-// A status code as "%d" reads it, saturating instead of overflowing; 0 when
-// there are no digits.
-int ReadStatusCode(const char* p, const char* end) {
-  while (p < end && IsWordSpace(*p)) ++p;
-  bool negative = false;
-  if (p < end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
-  const long long saturation = static_cast<long long>(INT_MAX) + 1;
-  long long value = 0;
-  for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-    value = std::min(value * 10 + (*p - '0'), saturation);
-  }
-  if (negative) return static_cast<int>(-value);
-  return static_cast<int>(std::min(value, static_cast<long long>(INT_MAX)));
 }
 
 int MethodIndex(const Word& name) {
@@ -128,13 +111,13 @@ void HttpXmlMessage::StoreDocumentAsBody() {
 }
 
 void HttpXmlMessage::LoadDocumentFromBody() {
+  if (document_ == nullptr) return;
   const char* body = GetBody();
   const int length = GetBodyLength();
-  if (body == nullptr || length <= 0) {
-    LoadBody(std::wstring());
-    return;
-  }
-  LoadBody(platform::AnsiToWideString(body, static_cast<size_t>(length)));
+  // An absent body loads as the empty text, which gives no document.
+  const std::string_view text =
+      (body == nullptr || length <= 0) ? std::string_view() : std::string_view(body, length);
+  document_->LoadAnsi(text);
 }
 
 int HttpXmlMessage::ParseRest(const char* text, size_t length) {
@@ -235,7 +218,7 @@ int HttpXmlRsp::Parse(const char* text, int length) {
   const char* const end = text + measured;
   Word version;
   const char* p = ReadWord(text, end, &version);
-  const int code = ReadStatusCode(p, end);  // the reason phrase is not compared
+  const int code = ReadDecimalPrefix(p, end);  // the reason phrase is not compared
 
   if (!version.Equals(kHttpVersion)) return -2;
   if (GetStatusText(code) == nullptr) return -3;

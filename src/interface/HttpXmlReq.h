@@ -89,7 +89,7 @@ class VC_API HttpXmlMessage : public HttpMessage {
   // HTTP body. Done once: a second Serialize (say, after a too small
   // buffer) sends the same bytes instead of closing the document again.
   void StoreDocumentAsBody();
-  // Loads the HTTP body, decoded from the ANSI code page, into the document.
+  // Loads the HTTP body, a text in the ANSI code page, into the document.
   void LoadDocumentFromBody();
   // ParseHeadersAndBody for text whose start line was already read: 0, or
   // -1 when the text has no blank line, -2 when the headers or body fail.

@@ -22,6 +22,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "platform/export.h"
 
@@ -60,11 +61,11 @@ class VC_API DomNode {
 
   // The first node the XPath `path` selects with this node as the context;
   // the empty node when nothing matches or this node is empty.
-  DomNode SelectSingleNode(const std::wstring& path) const;
+  DomNode SelectSingleNode(std::wstring_view path) const;
 
   // Every node the XPath `path` selects, in document order, positioned at the
   // first. Raises kDomErrorPointer on an empty node.
-  DomNodeList SelectNodes(const std::wstring& path) const;
+  DomNodeList SelectNodes(std::wstring_view path) const;
 
   // The character data of the node and all its descendants, in document
   // order, white space included; "" for the empty node.
@@ -129,6 +130,11 @@ class VC_API DomDocument {
   // Never raises: when the DOM service is unavailable or the text is not a
   // well-formed document, the result is the empty node.
   DomNode LoadXml(const std::wstring& text);
+  // The same for a text in the system's ANSI code page, as it comes off the
+  // wire: it gives the same document as LoadXml with the text decoded by
+  // platform::AnsiToWideString, but a backend that parses that code page
+  // itself saves the decoding.
+  DomNode LoadAnsiXml(std::string_view text);
 
  private:
   std::shared_ptr<State> state_;

@@ -2,9 +2,13 @@
 //
 // pugixml works on UTF-8: wide texts are converted on the way in (documents
 // and XPath queries) and on the way out (node texts and names).
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <pugixml.hpp>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "interface/dom.h"
 #include "interface/dom_text.h"
@@ -64,6 +68,124 @@ bool HasOneDocumentElement(const pugi::xml_document& document) {
   return elements == 1;
 }
 
+std::wstring TextOf(pugi::xml_node node) {
+  // The usual case, an element holding one run of text, needs no gathering.
+  const pugi::xml_node only = node.first_child();
+  if (node.type() == pugi::node_element && IsCharacterData(only) && !only.next_sibling()) {
+    return platform::Utf8ToWideString(only.value(), std::strlen(only.value()));
+  }
+  return platform::Utf8ToWideString(CollectText(node));
+}
+
+bool IsNameStart(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'_';
+}
+
+bool IsNameChar(wchar_t c) {
+  return IsNameStart(c) || (c >= L'0' && c <= L'9') || c == L'-' || c == L'.';
+}
+
+// The paths the interface messages use, "//Interface/Response/Seq_No", are
+// answered by one walk over the document instead of the XPath engine, which
+// spends most of its time gathering every node for the leading "//".
+//
+// For a path "//N1/N2/.../Nk" of plain names the XPath result is every
+// element named Nk whose parent is named Nk-1, whose grandparent Nk-2, and
+// so on up to an element named N1 anywhere. Walking the document in order,
+// each element gets the set of i for which its chain of ancestors ends in
+// N1..Ni (a bit mask; an element named Ni has i in its set when i is 1 or
+// its parent has i-1). The elements whose set holds k are exactly the
+// XPath result, met in document order and once each. Any other path goes to
+// the XPath engine.
+class ChildPath {
+ public:
+  // False when `path` is not of that plain form (or is too long).
+  bool Parse(std::wstring_view path) {
+    if (path.substr(0, 2) != L"//" || path.size() > kMaxPath) return false;
+    size_t pos = 2;
+    for (;;) {
+      const size_t start = pos;
+      if (pos >= path.size() || !IsNameStart(path[pos])) return false;
+      while (pos < path.size() && IsNameChar(path[pos])) ++pos;
+      if (count_ == kMaxSteps) return false;
+      // The name characters are ASCII: their UTF-8 form, as pugixml keeps
+      // names, is one byte each.
+      Step& step = steps_[count_++];
+      step.name = names_ + (start - 2);
+      step.length = pos - start;
+      for (size_t i = start; i < pos; ++i) names_[i - 2] = static_cast<char>(path[i]);
+      if (pos == path.size()) return true;
+      if (path[pos] != L'/') return false;
+      ++pos;
+    }
+  }
+
+  // Calls `visit` with each matching element in document order until it
+  // returns false. pugixml walks its own tree: one call per node.
+  template <typename Visit>
+  void ForEachMatch(const pugi::xml_node& any_node, Visit visit) const {
+    struct Walker : pugi::xml_tree_walker {
+      Walker(const ChildPath& path, Visit& visit) : path(path), visit(visit) {}
+
+      bool for_each(pugi::xml_node& node) override {
+        if (node.type() != pugi::node_element) return true;
+        const size_t depth = static_cast<size_t>(this->depth());
+        // Bit i: the chain of ancestors ends in N1..Ni (bit 0, "nothing
+        // yet", holds for every parent).
+        const Mask parent = depth == 0 ? 1 : (MaskAt(depth - 1) | 1);
+        const Mask mine = path.StepsMatched(node.name(), parent);
+        MaskAt(depth) = mine;
+        return (mine & path.FullMatch()) == 0 || visit(node);
+      }
+
+      // The set of the current element's ancestor at `depth`; documents
+      // deeper than the fixed array are rare and use the heap.
+      Mask& MaskAt(size_t depth) {
+        if (depth < kShallow) return shallow[depth];
+        if (deep.size() <= depth - kShallow) deep.resize(depth - kShallow + 1);
+        return deep[depth - kShallow];
+      }
+
+      const ChildPath& path;
+      Visit& visit;
+      Mask shallow[kShallow] = {};
+      std::vector<Mask> deep;
+    } walker(*this, visit);
+    any_node.root().traverse(walker);
+  }
+
+ private:
+  using Mask = std::uint32_t;
+  static constexpr size_t kMaxSteps = 16;  // bits 1..16 of a Mask
+  static constexpr size_t kShallow = 32;   // depths whose masks need no heap
+
+  Mask FullMatch() const { return Mask{1} << count_; }
+
+  struct Step {
+    const char* name;  // not NUL-terminated
+    size_t length;
+  };
+
+  // The set of an element named `name` whose parent has the set `parent`.
+  Mask StepsMatched(const char* name, Mask parent) const {
+    const size_t name_length = std::strlen(name);
+    Mask mine = 0;
+    for (size_t i = 1; i <= count_; ++i) {
+      const Step& step = steps_[i - 1];
+      if ((parent & (Mask{1} << (i - 1))) && step.length == name_length &&
+          std::memcmp(name, step.name, name_length) == 0) {
+        mine |= Mask{1} << i;
+      }
+    }
+    return mine;
+  }
+
+  static constexpr size_t kMaxPath = 256;
+  char names_[kMaxPath];        // the steps' names, one byte per character
+  Step steps_[kMaxSteps] = {};  // outermost first
+  size_t count_ = 0;
+};
+
 std::string NodeName(pugi::xml_node node) {
   switch (node.type()) {
     case pugi::node_element:
@@ -103,7 +225,7 @@ struct DomDocument::State {
 
 struct DomNodeList::State {
   std::shared_ptr<DomDocument::State> document;  // keeps the nodes alive
-  pugi::xpath_node_set nodes;
+  std::vector<pugi::xml_node> nodes;             // in document order
   size_t next = 0;
 };
 
@@ -123,49 +245,97 @@ struct DomBackend {
   }
 };
 
+namespace {
+
+// Parses `state->utf8`, from which the encoding declaration at `encoding`
+// is cut first; the root of the document, or the empty node.
+DomNode ParseDocument(const std::shared_ptr<DomDocument::State>& state, TextSpan encoding) {
+  state->utf8.erase(encoding.begin, encoding.length);
+  const pugi::xml_parse_result result = state->document.load_buffer_inplace(
+      &state->utf8[0], state->utf8.size(), kParseOptions, pugi::encoding_utf8);
+  if (!result || !HasOneDocumentElement(state->document)) return DomNode();
+  return DomBackend::MakeNode(state, state->document.document_element());
+}
+
+}  // namespace
+
 DomNode DomDocument::LoadXml(const std::wstring& text) {
   state_.reset();
   try {
     auto state = std::make_shared<State>();
     state_ = state;
     if (!IsAcceptableXmlText(text)) return DomNode();
-    state->utf8 = platform::WideToUtf8String(StripEncodingDeclaration(text));
-    const pugi::xml_parse_result result = state->document.load_buffer_inplace(
-        &state->utf8[0], state->utf8.size(), kParseOptions, pugi::encoding_utf8);
-    if (!result || !HasOneDocumentElement(state->document)) return DomNode();
-    return DomBackend::MakeNode(state, state->document.document_element());
+    state->utf8 = platform::WideToUtf8String(text);
+    return ParseDocument(state, FindEncodingDeclaration(std::string_view(state->utf8)));
   } catch (...) {
     // Loading reports failure by an empty root, whatever went wrong.
     return DomNode();
   }
 }
 
-DomNode DomNode::SelectSingleNode(const std::wstring& path) const {
+// Here the ANSI code page is UTF-8, pugixml's own encoding: the bytes go to
+// the parser as they are. Invalid sequences stay in the tree and become
+// U+FFFD when a text is read, as decoding them first would have made them.
+DomNode DomDocument::LoadAnsiXml(std::string_view text) {
+  state_.reset();
+  try {
+    auto state = std::make_shared<State>();
+    state_ = state;
+    if (!IsAcceptableXmlText(text)) return DomNode();
+    state->utf8.assign(text.data(), text.size());
+    return ParseDocument(state, FindEncodingDeclaration(text));
+  } catch (...) {
+    return DomNode();
+  }
+}
+
+DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
   if (IsEmpty()) return DomNode();
   return RaisingDomErrors([&] {
-    const pugi::xpath_query query(platform::WideToUtf8String(path).c_str());
-    const pugi::xpath_node found = query.evaluate_node(DomBackend::Node(*this));
+    const pugi::xml_node context = DomBackend::Node(*this);
+    ChildPath child_path;
+    if (child_path.Parse(path)) {
+      pugi::xml_node found;
+      child_path.ForEachMatch(context, [&](pugi::xml_node match) {
+        found = match;
+        return false;
+      });
+      return DomBackend::MakeNode(keeper_, found);
+    }
+    const std::string query = platform::WideToUtf8String(path.data(), path.size());
+    const pugi::xpath_node found = pugi::xpath_query(query.c_str()).evaluate_node(context);
     // Attributes are not nodes of this layer; the documents it reads carry none.
     return DomBackend::MakeNode(keeper_, found.node());
   });
 }
 
-DomNodeList DomNode::SelectNodes(const std::wstring& path) const {
+DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
   if (IsEmpty()) throw DomError(kDomErrorPointer);
   return RaisingDomErrors([&] {
-    const pugi::xpath_query query(platform::WideToUtf8String(path).c_str());
+    const pugi::xml_node context = DomBackend::Node(*this);
     auto state = std::make_shared<DomNodeList::State>();
     state->document = std::static_pointer_cast<DomDocument::State>(keeper_);
-    state->nodes = query.evaluate_node_set(DomBackend::Node(*this));
-    state->nodes.sort();  // document order, whatever order the evaluation produced
+    ChildPath child_path;
+    if (child_path.Parse(path)) {
+      state->nodes.reserve(32);  // a typical answer without regrowing
+      child_path.ForEachMatch(context, [&](pugi::xml_node match) {
+        state->nodes.push_back(match);
+        return true;
+      });
+    } else {
+      const std::string query = platform::WideToUtf8String(path.data(), path.size());
+      pugi::xpath_node_set found = pugi::xpath_query(query.c_str()).evaluate_node_set(context);
+      found.sort();  // document order, whatever order the evaluation produced
+      state->nodes.reserve(found.size());
+      for (const pugi::xpath_node& node : found) state->nodes.push_back(node.node());
+    }
     return DomBackend::MakeList(std::move(state));
   });
 }
 
 std::wstring DomNode::GetText() const {
   if (IsEmpty()) return std::wstring();
-  return RaisingDomErrors(
-      [&] { return platform::Utf8ToWideString(CollectText(DomBackend::Node(*this))); });
+  return RaisingDomErrors([&] { return TextOf(DomBackend::Node(*this)); });
 }
 
 std::wstring DomNode::GetName() const {
@@ -178,7 +348,7 @@ DomNode DomNodeList::NextElement() {
   if (state_ == nullptr) throw DomError(kDomErrorPointer);
   const std::string filter = filter_.empty() ? std::string() : platform::WideToUtf8String(filter_);
   while (state_->next < state_->nodes.size()) {
-    const pugi::xml_node node = state_->nodes[state_->next++].node();
+    const pugi::xml_node node = state_->nodes[state_->next++];
     if (node.type() != pugi::node_element) continue;
     if (!filter.empty() && filter != node.name()) continue;
     return DomBackend::MakeNode(state_->document, node);

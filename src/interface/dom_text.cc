@@ -4,50 +4,83 @@ namespace voicecontrol {
 
 namespace {
 
-bool IsXmlSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+// The declaration is ASCII: both text kinds are scanned by the same code.
+template <typename Char>
+bool IsXmlSpace(Char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+template <typename Char>
+bool IsAsciiLetter(Char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
-size_t SkipSpace(const std::wstring& text, size_t pos) {
+template <typename Char>
+size_t SkipSpace(std::basic_string_view<Char> text, size_t pos) {
   while (pos < text.size() && IsXmlSpace(text[pos])) ++pos;
   return pos;
 }
 
-}  // namespace
+// Whether `text` holds the ASCII `word` at `pos`.
+template <typename Char>
+bool HasWordAt(std::basic_string_view<Char> text, size_t pos, std::string_view word) {
+  if (pos > text.size() || text.size() - pos < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (text[pos + i] != static_cast<Char>(word[i])) return false;
+  }
+  return true;
+}
 
-std::wstring StripEncodingDeclaration(const std::wstring& text) {
-  static const std::wstring kOpen = L"<?xml";
-  size_t pos = (!text.empty() && text[0] == L'\xFEFF') ? 1 : 0;  // a byte-order mark may lead
-  if (text.compare(pos, kOpen.size(), kOpen) != 0) return text;
-  pos += kOpen.size();
-  if (pos >= text.size() || !IsXmlSpace(text[pos])) return text;  // "<?xml-stylesheet" etc.
+// `bom_length`: characters of a byte-order mark at the start of `text`.
+template <typename Char>
+TextSpan FindEncoding(std::basic_string_view<Char> text, size_t bom_length) {
+  const TextSpan none;
+  size_t pos = bom_length;
+  if (!HasWordAt(text, pos, "<?xml")) return none;
+  pos += 5;
+  if (pos >= text.size() || !IsXmlSpace(text[pos])) return none;  // "<?xml-stylesheet" etc.
 
   // Walk the pseudo-attributes name="value" up to "?>".
   for (;;) {
     const size_t attribute_start = pos;  // including the white space before the name
     pos = SkipSpace(text, pos);
-    if (pos == attribute_start || pos >= text.size()) return text;
+    if (pos == attribute_start || pos >= text.size()) return none;
     const size_t name_start = pos;
     while (pos < text.size() && IsAsciiLetter(text[pos])) ++pos;
-    if (pos == name_start) return text;  // "?>" or something malformed: no encoding found
-    const std::wstring name = text.substr(name_start, pos - name_start);
+    if (pos == name_start) return none;  // "?>" or something malformed: no encoding found
+    const bool is_encoding = pos - name_start == 8 && HasWordAt(text, name_start, "encoding");
     pos = SkipSpace(text, pos);
-    if (pos >= text.size() || text[pos] != L'=') return text;
+    if (pos >= text.size() || text[pos] != '=') return none;
     pos = SkipSpace(text, pos + 1);
-    if (pos >= text.size() || (text[pos] != L'"' && text[pos] != L'\'')) return text;
+    if (pos >= text.size() || (text[pos] != '"' && text[pos] != '\'')) return none;
     const size_t closing = text.find(text[pos], pos + 1);
-    if (closing == std::wstring::npos) return text;
+    if (closing == std::basic_string_view<Char>::npos) return none;
     pos = closing + 1;
-    if (name == L"encoding") {
-      std::wstring stripped = text;
-      stripped.erase(attribute_start, pos - attribute_start);
-      return stripped;
-    }
+    if (is_encoding) return TextSpan{attribute_start, pos - attribute_start};
   }
 }
 
-bool IsAcceptableXmlText(const std::wstring& text) {
-  return text.find(L'\0') == std::wstring::npos;
+}  // namespace
+
+TextSpan FindEncodingDeclaration(std::wstring_view text) {
+  const size_t bom = (!text.empty() && text[0] == L'\xFEFF') ? 1 : 0;
+  return FindEncoding(text, bom);
 }
+
+TextSpan FindEncodingDeclaration(std::string_view utf8) {
+  const size_t bom = HasWordAt(utf8, 0, "\xEF\xBB\xBF") ? 3 : 0;
+  return FindEncoding(utf8, bom);
+}
+
+std::wstring StripEncodingDeclaration(const std::wstring& text) {
+  const TextSpan encoding = FindEncodingDeclaration(std::wstring_view(text));
+  std::wstring stripped = text;
+  stripped.erase(encoding.begin, encoding.length);
+  return stripped;
+}
+
+bool IsAcceptableXmlText(std::wstring_view text) { return text.find(L'\0') == text.npos; }
+
+bool IsAcceptableXmlText(std::string_view utf8) { return utf8.find('\0') == utf8.npos; }
 
 }  // namespace voicecontrol

@@ -1,27 +1,40 @@
-// Preparation of a wide text before a DOM backend parses it, shared by both
+// Preparation of a text before a DOM backend parses it, shared by both
 // backends so that they accept the same texts.
 #ifndef VOICECONTROL_INTERFACE_DOM_TEXT_H_
 #define VOICECONTROL_INTERFACE_DOM_TEXT_H_
 
 #include <string>
+#include <string_view>
 
 #include "platform/export.h"
 
 namespace voicecontrol {
 
-// Returns `text` without the encoding pseudo-attribute of its XML
-// declaration (and the white space before it):
-//   <?xml version="1.0" encoding="GB2312" ?>  becomes  <?xml version="1.0" ?>
-// The text is already Unicode, so a declared byte encoding does not apply to
-// it; a parser that honoured it would refuse or misread the text. A text
-// without a declaration, or whose declaration is not well formed, is
-// returned unchanged for the parser to judge.
+// A stretch of a text: `length` characters from `begin`.
+struct VC_API TextSpan {
+  size_t begin = 0;
+  size_t length = 0;
+};
+
+// The encoding pseudo-attribute of the XML declaration at the start of a
+// text, with the white space before it:
+//   <?xml version="1.0" encoding="GB2312" ?>  loses  ` encoding="GB2312"`
+// The texts the DOM receives are already decoded (wide text) or UTF-8, so a
+// declared byte encoding does not apply to them; a parser that honoured it
+// would refuse or misread the text. Empty (length 0) when the text has no
+// declaration or its declaration is not well formed: the parser judges it.
+// The UTF-8 form accepts a leading byte-order mark as the wide form does.
+VC_API TextSpan FindEncodingDeclaration(std::wstring_view text);
+VC_API TextSpan FindEncodingDeclaration(std::string_view utf8);
+
+// `text` without that pseudo-attribute.
 VC_API std::wstring StripEncodingDeclaration(const std::wstring& text);
 
-// False when `text` cannot be an XML document for a reason a backend might
+// False when a text cannot be an XML document for a reason a backend might
 // not notice: it holds a NUL character, which XML forbids and which some
 // parsers take as the end of the text.
-VC_API bool IsAcceptableXmlText(const std::wstring& text);
+VC_API bool IsAcceptableXmlText(std::wstring_view text);
+VC_API bool IsAcceptableXmlText(std::string_view utf8);
 
 }  // namespace voicecontrol
 

@@ -12,10 +12,12 @@
 #include <windows.h>
 
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "interface/dom.h"
 #include "interface/dom_text.h"
+#include "platform/codepage.h"
 
 namespace voicecontrol {
 
@@ -63,7 +65,7 @@ class ComReference {
 // A BSTR copy of a wide text, owned for the length of one call.
 class BstrText {
  public:
-  explicit BstrText(const std::wstring& text)
+  explicit BstrText(std::wstring_view text)
       : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
     if (text_ == nullptr) throw _com_error(E_OUTOFMEMORY);
   }
@@ -170,7 +172,16 @@ DomNode DomDocument::LoadXml(const std::wstring& text) {
   }
 }
 
-DomNode DomNode::SelectSingleNode(const std::wstring& path) const {
+DomNode DomDocument::LoadAnsiXml(std::string_view text) {
+  try {
+    return LoadXml(platform::AnsiToWideString(text.data(), text.size()));
+  } catch (...) {
+    state_.reset();
+    return DomNode();
+  }
+}
+
+DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
   if (IsEmpty()) return DomNode();
   const BstrText query(path);
   IXMLDOMNode* found = nullptr;  // stays null (S_FALSE) when nothing matches
@@ -178,7 +189,7 @@ DomNode DomNode::SelectSingleNode(const std::wstring& path) const {
   return DomBackend::AdoptNode(found);
 }
 
-DomNodeList DomNode::SelectNodes(const std::wstring& path) const {
+DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
   if (IsEmpty()) throw _com_error(E_POINTER);
   const BstrText query(path);
   IXMLDOMNodeList* list = nullptr;

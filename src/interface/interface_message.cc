@@ -3,40 +3,41 @@
 #include <limits>
 #include <utility>
 
+#include "http/decimal.h"
+
 namespace voicecontrol {
 
-namespace {
+struct InterfaceMessage::Variant {
+  const wchar_t* opening;  // fragments 1 to 3 of the document
+  const wchar_t* closing;  // what Finish appends
+  const wchar_t* seq_no_path;
+  const wchar_t* flow_id_path;
+  const wchar_t* field_num_path;
+  const wchar_t* field_value_path;
+};
 
-std::wstring PathTo(const std::wstring& body_name, const wchar_t* element) {
-  return L"//Interface/" + body_name + L"/" + element;
-}
+const InterfaceMessage::Variant InterfaceMessage::kRequestVariant = {
+    L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<Request>\n",
+    L"</Field>\n</Request>\n</Interface>",
+    L"//Interface/Request/Seq_No",
+    L"//Interface/Request/FlowID",
+    L"//Interface/Request/FieldNum",
+    L"//Interface/Request/Field/Field_Value",
+};
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
+const InterfaceMessage::Variant InterfaceMessage::kResponseVariant = {
+    L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<Response>\n",
+    L"</Field>\n</Response>\n</Interface>",
+    L"//Interface/Response/Seq_No",
+    L"//Interface/Response/FlowID",
+    L"//Interface/Response/FieldNum",
+    L"//Interface/Response/Field/Field_Value",
+};
 
-}  // namespace
+namespace {}  // namespace
 
 std::int32_t ParseDecimalInteger(const std::wstring& text) {
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
-  size_t pos = 0;
-  while (pos < text.size() && IsBlank(text[pos])) ++pos;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == L'+' || text[pos] == L'-')) {
-    negative = text[pos] == L'-';
-    ++pos;
-  }
-  // Accumulate the magnitude, stopping once it is past any 32-bit value so
-  // that long digit runs cannot overflow.
-  std::int64_t magnitude = 0;
-  for (; pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9'; ++pos) {
-    if (magnitude <= kMax + 1) magnitude = magnitude * 10 + (text[pos] - L'0');
-  }
-  const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > kMax) return static_cast<std::int32_t>(kMax);
-  if (value < kMin) return static_cast<std::int32_t>(kMin);
-  return static_cast<std::int32_t>(value);
+  return ReadDecimalPrefix(text.data(), text.data() + text.size());
 }
 
 std::wstring EscapeFieldValue(const std::wstring& value) {
@@ -60,14 +61,8 @@ std::wstring EscapeFieldValue(const std::wstring& value) {
   return escaped;
 }
 
-InterfaceMessage::InterfaceMessage(const wchar_t* body_name)
-    : body_name_(body_name),
-      seq_no_path_(PathTo(body_name_, L"Seq_No")),
-      flow_id_path_(PathTo(body_name_, L"FlowID")),
-      field_num_path_(PathTo(body_name_, L"FieldNum")),
-      field_value_path_(PathTo(body_name_, L"Field/Field_Value")) {
-  text_ = L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<" + body_name_ + L">\n";
-}
+InterfaceMessage::InterfaceMessage(const Variant& variant)
+    : variant_(variant), text_(variant.opening) {}
 
 InterfaceMessage::~InterfaceMessage() = default;
 
@@ -99,13 +94,18 @@ void InterfaceMessage::WriteFieldValue(std::wstring value) {
 }
 
 std::wstring InterfaceMessage::Finish() {
-  text_ += L"</Field>\n</" + body_name_ + L">\n</Interface>";
+  text_ += variant_.closing;
   return text_;
 }
 
-int InterfaceMessage::Load(std::wstring source) {
-  text_ = std::move(source);
-  root_ = dom_.LoadXml(text_);
+int InterfaceMessage::Load(std::wstring source) { return TakeRoot(dom_.LoadXml(source)); }
+
+int InterfaceMessage::LoadAnsi(std::string_view source) {
+  return TakeRoot(dom_.LoadAnsiXml(source));
+}
+
+int InterfaceMessage::TakeRoot(DomNode root) {
+  root_ = std::move(root);
   fields_ = DomNodeList();
   fields_taken_ = 0;
   fields_selected_ = false;
@@ -113,18 +113,18 @@ int InterfaceMessage::Load(std::wstring source) {
   return root_.IsEmpty() ? 0 : 1;
 }
 
-std::int32_t InterfaceMessage::ReadInteger(const std::wstring& path) {
+std::int32_t InterfaceMessage::ReadInteger(const wchar_t* path) {
   if (root_.IsEmpty()) return 0;
   const DomNode node = root_.SelectSingleNode(path);
   if (node.IsEmpty()) return 0;
   return ParseDecimalInteger(node.GetText());
 }
 
-std::int32_t InterfaceMessage::ReadSeqNo() { return ReadInteger(seq_no_path_); }
+std::int32_t InterfaceMessage::ReadSeqNo() { return ReadInteger(variant_.seq_no_path); }
 
-std::int32_t InterfaceMessage::ReadFlowID() { return ReadInteger(flow_id_path_); }
+std::int32_t InterfaceMessage::ReadFlowID() { return ReadInteger(variant_.flow_id_path); }
 
-std::int32_t InterfaceMessage::ReadFieldNum() { return ReadInteger(field_num_path_); }
+std::int32_t InterfaceMessage::ReadFieldNum() { return ReadInteger(variant_.field_num_path); }
 
 std::wstring InterfaceMessage::ReadNextFieldValue() {
   // The cursor saturates: a 2^31st value cannot exist in any real answer.
@@ -132,7 +132,7 @@ std::wstring InterfaceMessage::ReadNextFieldValue() {
   ++field_cursor_;
   if (root_.IsEmpty() || fields_exhausted_) return std::wstring();
   if (!fields_selected_) {
-    fields_ = root_.SelectNodes(field_value_path_);
+    fields_ = root_.SelectNodes(variant_.field_value_path);
     fields_selected_ = true;
     fields_taken_ = 0;
   }
@@ -154,10 +154,10 @@ std::wstring InterfaceMessage::ReadNextFieldValue() {
   return node.GetText();
 }
 
-InterfaceRequest::InterfaceRequest() : InterfaceMessage(L"Request") {}
+InterfaceRequest::InterfaceRequest() : InterfaceMessage(kRequestVariant) {}
 InterfaceRequest::~InterfaceRequest() = default;
 
-InterfaceResponse::InterfaceResponse() : InterfaceMessage(L"Response") {}
+InterfaceResponse::InterfaceResponse() : InterfaceMessage(kResponseVariant) {}
 InterfaceResponse::~InterfaceResponse() = default;
 
 }  // namespace voicecontrol

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "interface/dom.h"
 #include "platform/export.h"
@@ -52,6 +53,8 @@ class VC_API InterfaceMessage {
   // Reader. Loads `source` into a fresh DOM document: 1 when it has a
   // document element, else 0. Never raises.
   int Load(std::wstring source);
+  // The same for a text in the system's ANSI code page, as received.
+  int LoadAnsi(std::string_view source);
   // The integer in Seq_No, FlowID or FieldNum; 0 when the element is absent
   // or holds no digits. Values beyond 32 bits saturate.
   std::int32_t ReadSeqNo();
@@ -61,25 +64,22 @@ class VC_API InterfaceMessage {
   // every call, also those before Load or without a document), then "".
   std::wstring ReadNextFieldValue();
 
-  // The document text: as written so far, or as loaded.
-  const std::wstring& GetText() const { return text_; }
-
  protected:
-  // `body_name` is "Request" or "Response".
-  explicit InterfaceMessage(const wchar_t* body_name);
+  // The body element's name, the fixed fragments and the paths of one
+  // variant; static, so that no object copies them.
+  struct Variant;
+  static const Variant kRequestVariant;
+  static const Variant kResponseVariant;
+  explicit InterfaceMessage(const Variant& variant);
 
  private:
   void WriteElement(const wchar_t* name, std::int32_t value);
-  std::int32_t ReadInteger(const std::wstring& path);
+  int TakeRoot(DomNode root);
+  std::int32_t ReadInteger(const wchar_t* path);
 
-  const std::wstring body_name_;
-  // XPaths of this variant, e.g. "//Interface/Request/Seq_No".
-  const std::wstring seq_no_path_;
-  const std::wstring flow_id_path_;
-  const std::wstring field_num_path_;
-  const std::wstring field_value_path_;
+  const Variant& variant_;
 
-  std::wstring text_;
+  std::wstring text_;  // as written so far
   DomDocument dom_;
   DomNode root_;
 

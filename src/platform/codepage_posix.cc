@@ -1,5 +1,7 @@
 // UTF-8 <-> UTF-32 wide text for systems whose code page is UTF-8.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/codepage.h"
 
@@ -47,43 +49,127 @@ char32_t DecodeOne(const unsigned char* text, size_t length, size_t* pos) {
   return value;
 }
 
-void EncodeOne(char32_t cp, std::string* out) {
+// Writes the UTF-8 form of `cp` at `out` (room for 4 bytes) and returns the
+// end of what was written.
+char* EncodeOne(char32_t cp, char* out) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
   if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return out;
+}
+
+// Both directions size the result once and write through a pointer, and
+// copy runs of ASCII a block at a time: texts are mostly ASCII, and the
+// fixed-size block loops below compile to vector instructions.
+constexpr size_t kBlock = 16;
+
+bool IsAsciiBlock(const unsigned char* bytes) {
+  unsigned char any = 0;
+  for (size_t i = 0; i < kBlock; ++i) any |= bytes[i];
+  return any < 0x80;
+}
+
+bool IsAsciiBlock(const wchar_t* text) {
+  std::uint32_t any = 0;
+  for (size_t i = 0; i < kBlock; ++i) any |= static_cast<std::uint32_t>(text[i]);
+  return any < 0x80;
+}
+
+// Whether all `length` units at `text` are ASCII, a block at a time.
+template <typename Unit>
+bool IsAsciiText(const Unit* text, size_t length) {
+  size_t i = 0;
+  for (; length - i >= kBlock; i += kBlock) {
+    if (!IsAsciiBlock(text + i)) return false;
+  }
+  for (; i < length; ++i) {
+    if (static_cast<std::uint32_t>(text[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+size_t Utf8Size(std::uint32_t cp) {
+  if (cp < 0x80) return 1;
+  if (cp < 0x800) return 2;
+  if (cp < 0x10000 || cp > 0x10FFFF) return 3;  // surrogates and beyond Unicode: U+FFFD
+  return 4;
 }
 
 }  // namespace
 
 std::wstring Utf8ToWideString(const char* text, size_t length) {
   std::wstring out;
-  if (text == nullptr) return out;
-  out.reserve(length);
+  if (text == nullptr || length == 0) return out;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  // Pure ASCII, the usual case, widens with one allocation.
+  if (IsAsciiText(bytes, length)) return std::wstring(bytes, bytes + length);
+  out.resize(length);  // never more code points than bytes
+  wchar_t* const begin = &out[0];
+  wchar_t* end = begin;
   size_t pos = 0;
-  while (pos < length) out.push_back(static_cast<wchar_t>(DecodeOne(bytes, length, &pos)));
+  while (pos < length) {
+    if (length - pos >= kBlock && IsAsciiBlock(bytes + pos)) {
+      // Through a local copy: the output may not alias the input, so the
+      // widening loop is free to use vector instructions.
+      unsigned char block[kBlock];
+      std::memcpy(block, bytes + pos, kBlock);
+      for (size_t i = 0; i < kBlock; ++i) end[i] = static_cast<wchar_t>(block[i]);
+      end += kBlock;
+      pos += kBlock;
+    } else if (bytes[pos] < 0x80) {
+      *end++ = static_cast<wchar_t>(bytes[pos++]);
+    } else {
+      *end++ = static_cast<wchar_t>(DecodeOne(bytes, length, &pos));
+    }
+  }
+  out.resize(static_cast<size_t>(end - begin));
   return out;
 }
 
 std::string WideToUtf8String(const wchar_t* text, size_t length) {
   std::string out;
-  if (text == nullptr) return out;
-  out.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    EncodeOne(static_cast<char32_t>(static_cast<std::uint32_t>(text[i])), &out);
+  if (text == nullptr || length == 0) return out;
+  if (IsAsciiText(text, length)) {
+    out.resize(length);
+    std::transform(text, text + length, &out[0], [](wchar_t c) { return static_cast<char>(c); });
+    return out;
+  }
+  size_t size = 0;
+  size_t i = 0;
+  while (i < length) {
+    if (length - i >= kBlock && IsAsciiBlock(text + i)) {
+      size += kBlock;
+      i += kBlock;
+    } else {
+      size += Utf8Size(static_cast<std::uint32_t>(text[i++]));
+    }
+  }
+  out.resize(size);
+  char* end = &out[0];
+  i = 0;
+  while (i < length) {
+    if (length - i >= kBlock && IsAsciiBlock(text + i)) {
+      char block[kBlock];  // local, for the same reason as above
+      for (size_t k = 0; k < kBlock; ++k) block[k] = static_cast<char>(text[i + k]);
+      std::memcpy(end, block, kBlock);
+      end += kBlock;
+      i += kBlock;
+    } else {
+      end = EncodeOne(static_cast<char32_t>(static_cast<std::uint32_t>(text[i++])), end);
+    }
   }
   return out;
 }

@@ -32,6 +32,7 @@ class VC_API OutputFile {
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;
   uint64_t written_ = 0;
+  uint64_t earlierSize_ = 0;  // size found on opening, where the system keeps it
 };
 
 }  // namespace platform

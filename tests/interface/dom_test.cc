@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "interface/dom_text.h"
+#include "platform/codepage.h"
 
 namespace voicecontrol {
 namespace {
@@ -20,6 +23,18 @@ TEST(StripEncodingDeclarationTest, RemovesOnlyTheEncoding) {
             L"<?xml version='1.0' standalone='yes'?><a/>");
   EXPECT_EQ(StripEncodingDeclaration(L"\uFEFF<?xml version=\"1.0\" encoding=\"GB2312\"?><a/>"),
             L"\uFEFF<?xml version=\"1.0\"?><a/>");
+}
+
+TEST(StripEncodingDeclarationTest, FindsTheSpanInBothTextKinds) {
+  const TextSpan wide = FindEncodingDeclaration(L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>");
+  EXPECT_EQ(wide.begin, 19u);
+  EXPECT_EQ(wide.length, 18u);
+  const TextSpan utf8 =
+      FindEncodingDeclaration("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"x\"?>");
+  EXPECT_EQ(utf8.begin, 22u);  // after the three bytes of the byte-order mark
+  EXPECT_EQ(utf8.length, 13u);
+  EXPECT_EQ(FindEncodingDeclaration(L"<a/>").length, 0u);
+  EXPECT_EQ(FindEncodingDeclaration("<?xml version=\"1.0\" encodings=\"x\"?>").length, 0u);
 }
 
 TEST(StripEncodingDeclarationTest, LeavesOtherTextsAlone) {
@@ -43,6 +58,36 @@ TEST(DomTest, LoadsUnicodeTextDespiteDeclaredEncoding) {
   values.NextElement();
   values.NextElement();
   EXPECT_EQ(values.NextElement().GetText(), L"\u4e2d\u6587");
+}
+
+TEST(DomTest, DeclarationsWithWideCharactersAreCutCleanly) {
+  DomDocument dom;
+  for (const std::wstring text :
+       {L"\uFEFF<?xml version=\"1.0\" encoding=\"GB2312\"?><a>\u00e9</a>",
+        L"<?xml version=\"1.0\" encoding=\"\u4e2d\u6587\" standalone=\"yes\"?><a>\u00e9</a>"}) {
+    EXPECT_EQ(dom.LoadXml(text).GetText(), L"\u00e9");
+  }
+}
+
+// Loading received bytes directly must give what decoding them first gives.
+TEST(DomTest, AnsiTextLoadsLikeItsDecodedForm) {
+  const std::string texts[] = {
+      "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<a> x <b>\xe4\xb8\xad</b></a>",
+      "\xEF\xBB\xBF<?xml version='1.0' encoding='GB2312'?><a>y</a>",
+      "<a>bad \xff\xe4\xb8 bytes</a>",
+      "<a>cut",
+      "",
+      std::string("<a>\0</a>", 8),
+      "<a/><b/>",
+  };
+  for (const std::string& text : texts) {
+    DomDocument direct;
+    DomDocument decoded;
+    const DomNode from_bytes = direct.LoadAnsiXml(text);
+    const DomNode from_wide = decoded.LoadXml(platform::AnsiToWideString(text));
+    EXPECT_EQ(from_bytes.IsEmpty(), from_wide.IsEmpty()) << text;
+    EXPECT_EQ(from_bytes.GetText(), from_wide.GetText()) << text;
+  }
 }
 
 TEST(DomTest, TextsThatAreNoDocumentGiveAnEmptyRoot) {
@@ -112,6 +157,56 @@ TEST(DomTest, NextElementSkipsOtherNodesAndAppliesTheFilter) {
   EXPECT_EQ(only_a.NextElement().GetText(), L"3");
   EXPECT_TRUE(only_a.NextElement().IsEmpty());
 }
+
+std::vector<std::wstring> TextsOf(DomNodeList list) {
+  std::vector<std::wstring> texts;
+  for (DomNode node = list.NextElement(); !node.IsEmpty(); node = list.NextElement()) {
+    texts.push_back(node.GetText());
+  }
+  return texts;
+}
+
+const wchar_t kNested[] =
+    L"<A><B><C>1</C><A><B><C>2</C><D><C>x</C></D></B></A><C>3</C></B>"
+    L"<B><A><B><C>4</C></B></A></B><C>y</C></A>";
+const wchar_t kRepeated[] = L"<A><A><A><B>1</B></A><B>2</B></A><B>3</B></A>";
+
+// "//a/b/c" selects by the chain of parents, in document order, however the
+// names nest or repeat.
+TEST(DomTest, PlainPathsFollowNestingAndRepeatedNames) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(kNested);
+  ASSERT_FALSE(root.IsEmpty());
+  EXPECT_EQ(TextsOf(root.SelectNodes(L"//A/B/C")),
+            (std::vector<std::wstring>{L"1", L"2", L"3", L"4"}));
+  EXPECT_EQ(root.SelectSingleNode(L"//B/A/B/C").GetText(), L"2");
+  EXPECT_TRUE(root.SelectSingleNode(L"//D/B").IsEmpty());
+  // The context does not matter for paths that start with "//".
+  EXPECT_EQ(root.SelectSingleNode(L"//D").SelectSingleNode(L"//A/B/C").GetText(), L"1");
+
+  DomDocument other;
+  const DomNode repeated = other.LoadXml(kRepeated);
+  EXPECT_EQ(TextsOf(repeated.SelectNodes(L"//A/A/B")), (std::vector<std::wstring>{L"1", L"2"}));
+  EXPECT_EQ(TextsOf(repeated.SelectNodes(L"//A/A/A/B")), (std::vector<std::wstring>{L"1"}));
+}
+
+#if !defined(_WIN32)
+// The pugixml backend answers plain paths with a walk of its own; spelled
+// out with axes they go to pugixml's XPath engine, which must agree. (The
+// Windows DOM's default selection language has no axes.)
+TEST(DomTest, PlainPathsAgreeWithTheGeneralXPathEngine) {
+  DomDocument dom;
+  const DomNode root = dom.LoadXml(kNested);
+  EXPECT_EQ(TextsOf(root.SelectNodes(L"//A/B/C")),
+            TextsOf(root.SelectNodes(L"/descendant-or-self::node()/child::A/B/C")));
+  EXPECT_EQ(TextsOf(root.SelectNodes(L"//C")),
+            TextsOf(root.SelectNodes(L"/descendant-or-self::node()/C")));
+  DomDocument other;
+  const DomNode repeated = other.LoadXml(kRepeated);
+  EXPECT_EQ(TextsOf(repeated.SelectNodes(L"//A/A/B")),
+            TextsOf(repeated.SelectNodes(L"/descendant-or-self::node()/A/A/B")));
+}
+#endif
 
 TEST(DomTest, NodesOutliveTheirDocumentObject) {
   DomNode node;

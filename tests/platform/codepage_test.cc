@@ -45,6 +45,25 @@ TEST(CodepageTest, EmbeddedNulIsKept) {
   EXPECT_EQ(WideToUtf8String(Utf8ToWideString(utf8)), utf8);
 }
 
+// Long texts are converted a block of ASCII at a time: a character that is
+// not ASCII must be found at every position relative to those blocks.
+TEST(CodepageTest, NonAsciiAtEveryPositionOfALongText) {
+  for (size_t at = 0; at < 40; ++at) {
+    std::string utf8(40, 'a');
+    utf8.insert(at, "\xe4\xb8\xad");  // 中
+    std::wstring wide(40, L'a');
+    wide.insert(at, 1, L'\u4e2d');
+    EXPECT_EQ(Utf8ToWideString(utf8), wide) << at;
+    EXPECT_EQ(WideToUtf8String(wide), utf8) << at;
+
+    std::string invalid(40, 'b');
+    invalid[at] = '\xff';
+    std::wstring replaced(40, L'b');
+    replaced[at] = L'\uFFFD';
+    EXPECT_EQ(Utf8ToWideString(invalid), replaced) << at;
+  }
+}
+
 }  // namespace
 }  // namespace platform
 }  // namespace voicecontrol

@@ -1,0 +1,38 @@
+// Reading a number the way the C runtime's atoi (and _wtoi) reads one,
+// which is how every number on the wire has always been read: white space
+// (space, tab, CR, LF, VT, FF) skipped, an optional sign, then decimal digits
+// up to the first other character; no digits give 0. Unlike atoi, values
+// beyond the 32-bit range saturate instead of being undefined, so a huge
+// number can never wrap around onto a small one.
+#ifndef VOICECONTROL_HTTP_DECIMAL_H_
+#define VOICECONTROL_HTTP_DECIMAL_H_
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace voicecontrol {
+
+template <typename Char>
+constexpr bool IsAtoiSpace(Char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads from `p`, never at or past `end`.
+template <typename Char>
+std::int32_t ReadDecimalPrefix(const Char* p, const Char* end) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+  while (p < end && IsAtoiSpace(*p)) ++p;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  std::int64_t magnitude = 0;  // capped just past any 32-bit value
+  for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+    magnitude = std::min<std::int64_t>(magnitude * 10 + (*p - '0'), kMax + 1);
+  }
+  const std::int64_t value = negative ? -magnitude : std::min(magnitude, kMax);
+  return static_cast<std::int32_t>(value);  // -(kMax + 1) is the int32 minimum
+}
+
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_HTTP_DECIMAL_H_
