@@ -15,6 +15,14 @@ class VoiceEventSink;
 
 namespace internal {
 
+// The FlowID of each command, by which its answer is recognised.
+constexpr int32_t kCreateFlow = 1001;
+constexpr int32_t kKickFlow = 1002;
+constexpr int32_t kChangeFlow = 1003;
+constexpr int32_t kQAllFlow = 1004;
+constexpr int32_t kQSingleFlow = 1005;
+constexpr int32_t kDsCallFlow = 1006;
+
 struct Answer {
   enum class Kind { kBadMessage, kParamError, kCommandResult, kQAll, kQSingle };
   Kind kind = Kind::kBadMessage;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "controller/VoiceController.h"
+#include "controller/answer.h"
 #include "controller/convert.h"
 #include "controller/end_time.h"
 #include "interface/HttpXmlReq.h"
@@ -13,14 +14,6 @@
 namespace voicecontrol {
 
 namespace {
-
-// Rows of the method table.
-constexpr int kKickMethod = 3;
-constexpr int kChangeMethod = 4;
-constexpr int kQSingleMethod = 5;
-constexpr int kCreateMethod = 6;
-constexpr int kQAllMethod = 7;
-constexpr int kDsCallMethod = 8;
 
 // A field's UTF-8 form plus its terminator.
 constexpr int kFieldCapacity = 256;
@@ -91,26 +84,28 @@ void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring
 
 void VoiceController::Create(std::wstring a, std::wstring b, std::wstring c, std::wstring d) {
   const std::wstring* texts[] = {&a, &b, &c, &d};
-  SendCommand(kCreateMethod, 1001, texts, 4, nullptr);
+  SendCommand(kHttpXmlCreate, internal::kCreateFlow, texts, 4, nullptr);
 }
 
 void VoiceController::Kick(std::wstring a, std::wstring b) {
   const std::wstring* texts[] = {&a, &b};
-  SendCommand(kKickMethod, 1002, texts, 2, nullptr);
+  SendCommand(kHttpXmlKick, internal::kKickFlow, texts, 2, nullptr);
 }
 
 void VoiceController::Change(std::wstring a, std::wstring b, uint16_t n) {
   const std::wstring* texts[] = {&a, &b};
   char digits[8];
   std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(n));
-  SendCommand(kChangeMethod, 1003, texts, 2, digits);
+  SendCommand(kHttpXmlChange, internal::kChangeFlow, texts, 2, digits);
 }
 
-void VoiceController::QAll() { SendCommand(kQAllMethod, 1004, nullptr, 0, nullptr); }
+void VoiceController::QAll() {
+  SendCommand(kHttpXmlQall, internal::kQAllFlow, nullptr, 0, nullptr);
+}
 
 void VoiceController::QSingle(std::wstring a) {
   const std::wstring* texts[] = {&a};
-  SendCommand(kQSingleMethod, 1005, texts, 1, nullptr);
+  SendCommand(kHttpXmlQsingle, internal::kQSingleFlow, texts, 1, nullptr);
 }
 
 void VoiceController::DsCall(std::wstring a, std::wstring b, uint32_t durationSeconds) {
@@ -121,7 +116,7 @@ void VoiceController::DsCall(std::wstring a, std::wstring b, uint32_t durationSe
     ReportError("param error.");
     return;
   }
-  SendCommand(kDsCallMethod, 1006, texts, 2, endTime);
+  SendCommand(kHttpXmlDscall, internal::kDsCallFlow, texts, 2, endTime);
 }
 
 }  // namespace voicecontrol

@@ -13,13 +13,6 @@ namespace internal {
 
 namespace {
 
-constexpr int32_t kCreateFlow = 1001;
-constexpr int32_t kKickFlow = 1002;
-constexpr int32_t kChangeFlow = 1003;
-constexpr int32_t kQAllFlow = 1004;
-constexpr int32_t kQSingleFlow = 1005;
-constexpr int32_t kDsCallFlow = 1006;
-
 constexpr int kListCount = 8;
 constexpr int kQSingleValues = 18;
 
