@@ -2,6 +2,7 @@
 //
 // pugixml works on UTF-8: wide texts are converted on the way in (documents
 // and XPath queries) and on the way out (node texts and names).
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -15,6 +16,23 @@
 #include "platform/codepage.h"
 
 namespace voicecontrol {
+
+struct DomDocument::State {
+  // One element, with what a path step compares.
+  struct Element {
+    pugi::xml_node node;
+    const char* name;
+    size_t name_length;
+    size_t depth;  // 0 for the document element
+  };
+
+  // pugixml parses in place: the UTF-8 text lives as long as the tree.
+  std::string utf8;
+  pugi::xml_document document;
+  // Its elements in document order, made once the document is loaded and
+  // read-only afterwards.
+  std::vector<Element> elements;
+};
 
 namespace {
 
@@ -37,7 +55,8 @@ const char* DescribeDomError(std::int32_t code) {
 }
 
 bool IsCharacterData(pugi::xml_node node) {
-  return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+  const pugi::xml_node_type type = node.type();
+  return type == pugi::node_pcdata || type == pugi::node_cdata;
 }
 
 // The character data of `node` and its descendants in document order,
@@ -70,88 +89,111 @@ bool HasOneDocumentElement(const pugi::xml_document& document) {
 
 std::wstring TextOf(pugi::xml_node node) {
   // The usual case, an element holding one run of text, needs no gathering.
-  const pugi::xml_node only = node.first_child();
-  if (node.type() == pugi::node_element && IsCharacterData(only) && !only.next_sibling()) {
-    return platform::Utf8ToWideString(only.value(), std::strlen(only.value()));
+  if (node.type() == pugi::node_element) {
+    const pugi::xml_node only = node.first_child();
+    if (IsCharacterData(only) && !only.next_sibling()) {
+      const char* text = only.value();
+      return platform::Utf8ToWideString(text, std::strlen(text));
+    }
   }
   return platform::Utf8ToWideString(CollectText(node));
 }
 
-bool IsNameStart(wchar_t c) {
-  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'_';
+// What an ASCII character may be in a name of a plain path: a path is
+// parsed on every query, so the class is looked up rather than computed.
+enum NameClass : unsigned char { kNotName = 0, kNameChar = 1, kNameStart = 3 };
+
+constexpr std::array<unsigned char, 128> kNameClasses = [] {
+  std::array<unsigned char, 128> classes{};
+  for (char c = 'a'; c <= 'z'; ++c) classes[static_cast<unsigned char>(c)] = kNameStart;
+  for (char c = 'A'; c <= 'Z'; ++c) classes[static_cast<unsigned char>(c)] = kNameStart;
+  classes['_'] = kNameStart;
+  for (char c = '0'; c <= '9'; ++c) classes[static_cast<unsigned char>(c)] = kNameChar;
+  classes['-'] = kNameChar;
+  classes['.'] = kNameChar;
+  return classes;
+}();
+
+NameClass ClassOf(wchar_t c) {
+  return (c >= 0 && c < 128) ? static_cast<NameClass>(kNameClasses[static_cast<size_t>(c)])
+                             : kNotName;
 }
 
-bool IsNameChar(wchar_t c) {
-  return IsNameStart(c) || (c >= L'0' && c <= L'9') || c == L'-' || c == L'.';
+// Enough for the interface messages of everyday answers without regrowing.
+constexpr size_t kTypicalElementCount = 64;
+
+// Every element of `document` in document order. pugixml's accessors live
+// in its shared library and cannot be inlined, so each query that walked
+// the tree would pay several calls per node; indexing the elements once
+// while loading lets every path query scan a plain array instead. pugixml's
+// own traversal moves through the tree without such calls (and without
+// recursion, so deep documents cannot exhaust the stack).
+std::vector<DomDocument::State::Element> IndexElements(pugi::xml_document& document) {
+  struct Indexer : pugi::xml_tree_walker {
+    bool for_each(pugi::xml_node& node) override {
+      if (node.type() == pugi::node_element) {
+        const char* name = node.name();
+        elements.push_back(DomDocument::State::Element{node, name, std::strlen(name),
+                                                       static_cast<size_t>(depth())});
+      }
+      return true;
+    }
+    std::vector<DomDocument::State::Element> elements;
+  } indexer;
+  indexer.elements.reserve(kTypicalElementCount);
+  document.traverse(indexer);
+  return std::move(indexer.elements);
 }
 
 // The paths the interface messages use, "//Interface/Response/Seq_No", are
-// answered by one walk over the document instead of the XPath engine, which
-// spends most of its time gathering every node for the leading "//".
+// answered by one scan over the indexed elements instead of the XPath
+// engine, which spends most of its time gathering every node for the
+// leading "//".
 //
 // For a path "//N1/N2/.../Nk" of plain names the XPath result is every
 // element named Nk whose parent is named Nk-1, whose grandparent Nk-2, and
-// so on up to an element named N1 anywhere. Walking the document in order,
-// each element gets the set of i for which its chain of ancestors ends in
-// N1..Ni (a bit mask; an element named Ni has i in its set when i is 1 or
-// its parent has i-1). The elements whose set holds k are exactly the
+// so on up to an element named N1 anywhere. Going through the elements in
+// document order, each gets the set of i for which its chain of ancestors
+// ends in N1..Ni (a bit mask; an element named Ni has i in its set when i is
+// 1 or its parent has i-1). The elements whose set holds k are exactly the
 // XPath result, met in document order and once each. Any other path goes to
 // the XPath engine.
 class ChildPath {
  public:
   // False when `path` is not of that plain form (or is too long).
   bool Parse(std::wstring_view path) {
-    if (path.substr(0, 2) != L"//" || path.size() > kMaxPath) return false;
-    size_t pos = 2;
-    for (;;) {
-      const size_t start = pos;
-      if (pos >= path.size() || !IsNameStart(path[pos])) return false;
-      while (pos < path.size() && IsNameChar(path[pos])) ++pos;
-      if (count_ == kMaxSteps) return false;
-      // The name characters are ASCII: their UTF-8 form, as pugixml keeps
-      // names, is one byte each.
-      Step& step = steps_[count_++];
-      step.name = names_ + (start - 2);
-      step.length = pos - start;
-      for (size_t i = start; i < pos; ++i) names_[i - 2] = static_cast<char>(path[i]);
-      if (pos == path.size()) return true;
-      if (path[pos] != L'/') return false;
-      ++pos;
+    if (path.size() < 3 || path.size() > kMaxPath || path[0] != L'/' || path[1] != L'/') {
+      return false;
     }
+    size_t start = 2;  // of the current step
+    for (size_t pos = 2; pos < path.size(); ++pos) {
+      const wchar_t c = path[pos];
+      if (c == L'/') {
+        if (!AddStep(path, start, pos)) return false;
+        start = pos + 1;
+        continue;
+      }
+      if (ClassOf(c) == kNotName) return false;
+      // Name characters are ASCII: their UTF-8 form, as pugixml keeps
+      // names, is one byte each.
+      names_[pos - 2] = static_cast<char>(c);
+    }
+    return AddStep(path, start, path.size());
   }
 
-  // Calls `visit` with each matching element in document order until it
-  // returns false. pugixml walks its own tree: one call per node.
+  // Calls `visit` with each matching element of `elements` (a document's
+  // index) in document order until it returns false.
   template <typename Visit>
-  void ForEachMatch(const pugi::xml_node& any_node, Visit visit) const {
-    struct Walker : pugi::xml_tree_walker {
-      Walker(const ChildPath& path, Visit& visit) : path(path), visit(visit) {}
-
-      bool for_each(pugi::xml_node& node) override {
-        if (node.type() != pugi::node_element) return true;
-        const size_t depth = static_cast<size_t>(this->depth());
-        // Bit i: the chain of ancestors ends in N1..Ni (bit 0, "nothing
-        // yet", holds for every parent).
-        const Mask parent = depth == 0 ? 1 : (MaskAt(depth - 1) | 1);
-        const Mask mine = path.StepsMatched(node.name(), parent);
-        MaskAt(depth) = mine;
-        return (mine & path.FullMatch()) == 0 || visit(node);
-      }
-
-      // The set of the current element's ancestor at `depth`; documents
-      // deeper than the fixed array are rare and use the heap.
-      Mask& MaskAt(size_t depth) {
-        if (depth < kShallow) return shallow[depth];
-        if (deep.size() <= depth - kShallow) deep.resize(depth - kShallow + 1);
-        return deep[depth - kShallow];
-      }
-
-      const ChildPath& path;
-      Visit& visit;
-      Mask shallow[kShallow] = {};
-      std::vector<Mask> deep;
-    } walker(*this, visit);
-    any_node.root().traverse(walker);
+  void ForEachMatch(const std::vector<DomDocument::State::Element>& elements, Visit visit) const {
+    MaskStack masks;
+    for (const DomDocument::State::Element& element : elements) {
+      // Bit i: the chain of ancestors ends in N1..Ni (bit 0, "nothing
+      // yet", holds for every parent).
+      const Mask parent = (element.depth == 0 ? 0 : masks.At(element.depth - 1)) | 1;
+      const Mask mine = StepsMatched(element, parent);
+      masks.At(element.depth) = mine;
+      if ((mine & FullMatch()) != 0 && !visit(element.node)) return;
+    }
   }
 
  private:
@@ -159,22 +201,45 @@ class ChildPath {
   static constexpr size_t kMaxSteps = 16;  // bits 1..16 of a Mask
   static constexpr size_t kShallow = 32;   // depths whose masks need no heap
 
+  // The set of the current element's ancestor at each depth; documents
+  // deeper than the fixed array are rare and use the heap.
+  struct MaskStack {
+    Mask& At(size_t depth) {
+      if (depth < kShallow) return shallow[depth];
+      if (deep.size() <= depth - kShallow) deep.resize(depth - kShallow + 1);
+      return deep[depth - kShallow];
+    }
+
+    Mask shallow[kShallow] = {};
+    std::vector<Mask> deep;
+  };
+
   Mask FullMatch() const { return Mask{1} << count_; }
+
+  // Takes path[start, end), whose characters are name characters, as the
+  // next step: false when it is empty, starts with a character no name
+  // starts with, or is one step too many.
+  bool AddStep(std::wstring_view path, size_t start, size_t end) {
+    if (start == end || ClassOf(path[start]) != kNameStart || count_ == kMaxSteps) return false;
+    steps_[count_++] = Step{names_ + (start - 2), end - start};
+    return true;
+  }
 
   struct Step {
     const char* name;  // not NUL-terminated
     size_t length;
   };
 
-  // The set of an element named `name` whose parent has the set `parent`.
-  Mask StepsMatched(const char* name, Mask parent) const {
-    const size_t name_length = std::strlen(name);
+  // The set of `element` when its parent has the set `parent`. Only the
+  // steps the parent's chain has reached are compared: usually just N1.
+  Mask StepsMatched(const DomDocument::State::Element& element, Mask parent) const {
     Mask mine = 0;
-    for (size_t i = 1; i <= count_; ++i) {
-      const Step& step = steps_[i - 1];
-      if ((parent & (Mask{1} << (i - 1))) && step.length == name_length &&
-          std::memcmp(name, step.name, name_length) == 0) {
-        mine |= Mask{1} << i;
+    for (Mask reached = parent & (FullMatch() - 1); reached != 0; reached &= reached - 1) {
+      const size_t i = static_cast<size_t>(__builtin_ctz(reached));  // step i+1 is next
+      const Step& step = steps_[i];
+      if (step.length == element.name_length &&
+          std::memcmp(element.name, step.name, step.length) == 0) {
+        mine |= Mask{2} << i;
       }
     }
     return mine;
@@ -217,12 +282,6 @@ auto RaisingDomErrors(Body body) -> decltype(body()) {
 
 DomError::DomError(std::int32_t code) : std::runtime_error(DescribeDomError(code)), code_(code) {}
 
-struct DomDocument::State {
-  // pugixml parses in place: the UTF-8 text lives as long as the tree.
-  std::string utf8;
-  pugi::xml_document document;
-};
-
 struct DomNodeList::State {
   std::shared_ptr<DomDocument::State> document;  // keeps the nodes alive
   std::vector<pugi::xml_node> nodes;             // in document order
@@ -240,6 +299,11 @@ struct DomBackend {
     return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node.node_));
   }
 
+  // Every node of this backend keeps its document's state alive.
+  static DomDocument::State& Document(const DomNode& node) {
+    return *static_cast<DomDocument::State*>(node.keeper_.get());
+  }
+
   static DomNodeList MakeList(std::shared_ptr<DomNodeList::State> state) {
     return DomNodeList(std::move(state));
   }
@@ -254,6 +318,7 @@ DomNode ParseDocument(const std::shared_ptr<DomDocument::State>& state, TextSpan
   const pugi::xml_parse_result result = state->document.load_buffer_inplace(
       &state->utf8[0], state->utf8.size(), kParseOptions, pugi::encoding_utf8);
   if (!result || !HasOneDocumentElement(state->document)) return DomNode();
+  state->elements = IndexElements(state->document);
   return DomBackend::MakeNode(state, state->document.document_element());
 }
 
@@ -296,7 +361,7 @@ DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
     ChildPath child_path;
     if (child_path.Parse(path)) {
       pugi::xml_node found;
-      child_path.ForEachMatch(context, [&](pugi::xml_node match) {
+      child_path.ForEachMatch(DomBackend::Document(*this).elements, [&](pugi::xml_node match) {
         found = match;
         return false;
       });
@@ -318,7 +383,7 @@ DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
     ChildPath child_path;
     if (child_path.Parse(path)) {
       state->nodes.reserve(32);  // a typical answer without regrowing
-      child_path.ForEachMatch(context, [&](pugi::xml_node match) {
+      child_path.ForEachMatch(state->document->elements, [&](pugi::xml_node match) {
         state->nodes.push_back(match);
         return true;
       });
