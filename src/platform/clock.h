@@ -24,6 +24,18 @@ struct LocalDateTime {
   int second = 0;  // 0-60
 };
 
+// The fields of a broken-down time as the C library gives them.
+inline LocalDateTime LocalDateTimeOf(const std::tm& t) {
+  LocalDateTime out;
+  out.year = t.tm_year + 1900;
+  out.month = t.tm_mon + 1;
+  out.day = t.tm_mday;
+  out.hour = t.tm_hour;
+  out.minute = t.tm_min;
+  out.second = t.tm_sec;
+  return out;
+}
+
 // The local date and time of calendar time `when` (seconds since the
 // epoch, as std::time gives). Thread-safe. False when the system cannot
 // represent it.

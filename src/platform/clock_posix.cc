@@ -15,12 +15,7 @@ int64_t MonotonicMilliseconds() {
 bool ToLocalDateTime(std::time_t when, LocalDateTime* out) {
   tm local;
   if (::localtime_r(&when, &local) == nullptr) return false;
-  out->year = local.tm_year + 1900;
-  out->month = local.tm_mon + 1;
-  out->day = local.tm_mday;
-  out->hour = local.tm_hour;
-  out->minute = local.tm_min;
-  out->second = local.tm_sec;
+  *out = LocalDateTimeOf(local);
   return true;
 }
 

@@ -24,12 +24,7 @@ bool ToLocalDateTime(std::time_t when, LocalDateTime* out) {
   tm local;
   const __time64_t when64 = static_cast<__time64_t>(when);
   if (::_localtime64_s(&local, &when64) != 0) return false;
-  out->year = local.tm_year + 1900;
-  out->month = local.tm_mon + 1;
-  out->day = local.tm_mday;
-  out->hour = local.tm_hour;
-  out->minute = local.tm_min;
-  out->second = local.tm_sec;
+  *out = LocalDateTimeOf(local);
   return true;
 }
 
