@@ -13,6 +13,12 @@
 #include "platform/clock.h"
 #include "test_support.h"
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -179,6 +185,33 @@ TEST_F(ControllerTest, ConnectionFailuresAreReportedDuringTheCall) {
   for (const std::string& event : sink.events()) EXPECT_EQ(event, "error connect error.");
   EXPECT_EQ(server.connections(), 0);
 }
+
+#if !defined(_WIN32)
+// With every descriptor the process may have in use, no socket can be made.
+TEST_F(ControllerTest, NoSocketToBeHadIsASocketError) {
+  {
+    // A whole command first: the sanitizers' type checks need descriptors
+    // of their own the first time they meet a class, and then remember it.
+    TestServer server(Responder());
+    Target(server);
+    controller->Kick(L"a", L"b");
+    ASSERT_EQ(sink.WaitFor(1).size(), 1u);
+  }
+  rlimit original{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
+  const int lowestFree = open("/dev/null", O_RDONLY);  // the lowest free descriptor
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  rlimit exhausted = original;
+  exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+  controller->Kick(L"a", L"b");
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
+  const Events events = sink.events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1], "error socket error.");
+}
+#endif
 
 TEST_F(ControllerTest, AnEmptyRequestIsASendError) {
   TestServer server(Responder());
