@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "controller/VoiceController.h"
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/controller/VoiceController.h>
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"

@@ -9,7 +9,7 @@
 #include <boost/beast/http/string_body.hpp>
 #include <string>
 
-#include "http/http.h"
+#include <voicecontrol/http/http.h>
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/interface/HttpXmlReq.h>
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "fuzz_input.h"
-#include "http/http.h"
+#include <voicecontrol/http/http.h>
 
 namespace voicecontrol {
 namespace {

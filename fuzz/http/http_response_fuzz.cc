@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "http/http.h"
+#include <voicecontrol/http/http.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace voicecontrol;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interface/dom.h"
+#include <voicecontrol/interface/dom.h>
 #include "platform/codepage.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/interface/HttpXmlReq.h>
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 #include "xml/xml_fast_parser.h"
 
 using voicecontrol::TXMLExcept;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 using voicecontrol::TXMLExcept;
 using voicecontrol::XmlAttr;

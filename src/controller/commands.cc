@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
-#include "controller/convert.h"
+#include <voicecontrol/controller/convert.h>
 #include "controller/end_time.h"
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/codepage.h"
 

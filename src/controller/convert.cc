@@ -1,4 +1,4 @@
-#include "controller/convert.h"
+#include <voicecontrol/controller/convert.h>
 
 #include <algorithm>
 #include <cstring>

@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
-#include "interface/HttpXmlReq.h"
-#include "interface/interface_message.h"
+#include <voicecontrol/interface/HttpXmlReq.h>
+#include <voicecontrol/interface/interface_message.h>
 
 namespace voicecontrol {
 

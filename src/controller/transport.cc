@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
 #include "controller/receive_threads.h"
 #include "http/decimal.h"
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/socket.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "http/http.h"
+#include <voicecontrol/http/http.h>
 
 namespace voicecontrol {
 

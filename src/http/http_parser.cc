@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "http/decimal.h"
-#include "http/http.h"
+#include <voicecontrol/http/http.h>
 
 namespace voicecontrol {
 

@@ -1,4 +1,4 @@
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/interface/HttpXmlReq.h>
 
 #include <algorithm>
 #include <cassert>

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "interface/dom.h"
+#include <voicecontrol/interface/dom.h>
 #include "interface/dom_text.h"
 #include "platform/codepage.h"
 

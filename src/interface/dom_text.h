@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

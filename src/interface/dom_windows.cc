@@ -15,7 +15,7 @@
 #include <string_view>
 #include <utility>
 
-#include "interface/dom.h"
+#include <voicecontrol/interface/dom.h>
 #include "interface/dom_text.h"
 #include "platform/codepage.h"
 

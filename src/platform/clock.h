@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 namespace platform {

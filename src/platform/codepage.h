@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 namespace platform {

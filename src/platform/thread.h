@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 namespace platform {

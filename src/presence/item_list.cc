@@ -1,4 +1,4 @@
-#include "presence/item_list.h"
+#include <voicecontrol/presence/item_list.h>
 
 #include <cassert>
 

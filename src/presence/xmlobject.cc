@@ -1,4 +1,4 @@
-#include "presence/xmlobject.h"
+#include <voicecontrol/presence/xmlobject.h>
 
 #include <cassert>
 #include <climits>

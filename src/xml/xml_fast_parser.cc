@@ -17,7 +17,7 @@
 #include <new>
 #include <string>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 #include "xml/xml_arena.h"
 
 namespace voicecontrol {

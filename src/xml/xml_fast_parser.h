@@ -12,7 +12,7 @@
 #ifndef VOICECONTROL_XML_XML_FAST_PARSER_H_
 #define VOICECONTROL_XML_XML_FAST_PARSER_H_
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

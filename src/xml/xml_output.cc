@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "http/trim_space.h"
-#include "xml/xml.h"
+#include <voicecontrol/http/trim_space.h>
+#include <voicecontrol/xml/xml.h>
 #include "xml/xml_arena.h"
 #include "xml/xml_fast_parser.h"
 

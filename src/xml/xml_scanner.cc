@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 #include "xml/xml_arena.h"
 
 namespace voicecontrol {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 #include "controller/end_time.h"
 #include "platform/clock.h"
 #include "test_support.h"

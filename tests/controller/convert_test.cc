@@ -1,5 +1,5 @@
 // Conversions, the DsCall end time and sequence numbers.
-#include "controller/convert.h"
+#include <voicecontrol/controller/convert.h>
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // of every FlowID.
 #include <gtest/gtest.h>
 
-#include "controller/VoiceController.h"
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/controller/VoiceController.h>
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "test_support.h"
 
 namespace voicecontrol {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 
 namespace voicecontrol {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 #include "platform/socket.h"
 #include "platform/thread.h"
 

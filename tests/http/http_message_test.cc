@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "http/http.h"
+#include <voicecontrol/http/http.h>
 
 namespace voicecontrol {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "http/http.h"
+#include <voicecontrol/http/http.h>
 
 namespace voicecontrol {
 namespace {

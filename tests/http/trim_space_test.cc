@@ -1,4 +1,4 @@
-#include "http/trim_space.h"
+#include <voicecontrol/http/trim_space.h>
 
 #include <gtest/gtest.h>
 

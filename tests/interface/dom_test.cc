@@ -1,4 +1,4 @@
-#include "interface/dom.h"
+#include <voicecontrol/interface/dom.h>
 
 #include <gtest/gtest.h>
 

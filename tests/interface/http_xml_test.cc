@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/codepage.h"
 
 namespace voicecontrol {

@@ -1,4 +1,4 @@
-#include "interface/interface_message.h"
+#include <voicecontrol/interface/interface_message.h>
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 #include <exception>
 #include <string>
 
-#include "interface/dom.h"
-#include "xml/xml.h"
+#include <voicecontrol/interface/dom.h>
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 namespace {

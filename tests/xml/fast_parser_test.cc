@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 #include "xml/xml_fast_parser.h"
 
 namespace voicecontrol {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 namespace {

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 namespace {

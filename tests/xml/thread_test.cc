@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "xml/xml.h"
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 namespace {

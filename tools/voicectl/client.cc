@@ -6,7 +6,7 @@
 #include <iterator>
 #include <memory>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 #include "printing_sink.h"
 #include "text.h"
 

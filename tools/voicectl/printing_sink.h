@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 
 namespace voicectl {
 

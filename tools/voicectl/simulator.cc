@@ -15,8 +15,8 @@
 #include <sstream>
 #include <vector>
 
-#include "http/http.h"
-#include "interface/HttpXmlReq.h"
+#include <voicecontrol/http/http.h>
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "text.h"
 
 namespace voicectl {

@@ -22,7 +22,7 @@
 #include <mutex>
 #include <string>
 
-#include "controller/VoiceController.h"
+#include <voicecontrol/controller/VoiceController.h>
 
 namespace {
 

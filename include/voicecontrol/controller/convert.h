@@ -10,7 +10,7 @@
 #ifndef VOICECONTROL_CONTROLLER_CONVERT_H_
 #define VOICECONTROL_CONTROLLER_CONVERT_H_
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

@@ -25,8 +25,8 @@
 #include <string>
 #include <string_view>
 
-#include "interface/dom.h"
-#include "platform/export.h"
+#include <voicecontrol/interface/dom.h>
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

@@ -1,7 +1,7 @@
 #ifndef VOICECONTROL_HTTP_TRIM_SPACE_H_
 #define VOICECONTROL_HTTP_TRIM_SPACE_H_
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

@@ -19,7 +19,7 @@
 #include <exception>
 #include <string>
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 #ifndef VC_PRINTF_LIKE
 #if defined(__GNUC__)

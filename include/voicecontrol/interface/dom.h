@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

@@ -28,9 +28,9 @@
 #include <memory>
 #include <string>
 
-#include "http/http.h"
-#include "interface/interface_message.h"
-#include "platform/export.h"
+#include <voicecontrol/http/http.h>
+#include <voicecontrol/interface/interface_message.h>
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

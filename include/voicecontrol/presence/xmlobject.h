@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/export.h"
-#include "presence/item_list.h"
-#include "xml/xml.h"
+#include <voicecontrol/export.h>
+#include <voicecontrol/presence/item_list.h>
+#include <voicecontrol/xml/xml.h>
 
 namespace voicecontrol {
 

@@ -6,7 +6,7 @@
 #ifndef VOICECONTROL_PRESENCE_ITEM_LIST_H_
 #define VOICECONTROL_PRESENCE_ITEM_LIST_H_
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

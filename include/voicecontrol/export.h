@@ -2,8 +2,8 @@
 //
 // On Windows the library is a DLL: its own sources export, hosts import.
 // Elsewhere every symbol is visible by default, so the macro is empty.
-#ifndef VOICECONTROL_PLATFORM_EXPORT_H_
-#define VOICECONTROL_PLATFORM_EXPORT_H_
+#ifndef VOICECONTROL_EXPORT_H_
+#define VOICECONTROL_EXPORT_H_
 
 #if defined(_WIN32)
 #if defined(VC_BUILDING_LIBRARY)
@@ -15,4 +15,4 @@
 #define VC_API __attribute__((visibility("default")))
 #endif
 
-#endif  // VOICECONTROL_PLATFORM_EXPORT_H_
+#endif  // VOICECONTROL_EXPORT_H_

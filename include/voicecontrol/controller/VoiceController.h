@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/export.h"
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "http/trim_space.h"
-#include "platform/export.h"
+#include <voicecontrol/http/trim_space.h>
+#include <voicecontrol/export.h>
 
 namespace voicecontrol {
 
