@@ -191,9 +191,9 @@ TEST(DomTest, PlainPathsFollowNestingAndRepeatedNames) {
 }
 
 #if !defined(_WIN32)
-// The pugixml backend answers plain paths with a walk of its own; spelled
-// out with axes they go to pugixml's XPath engine, which must agree. (The
-// Windows DOM's default selection language has no axes.)
+// Plain paths and the same paths spelled out with axes are the same XPath
+// expressions and must select alike. (The Windows DOM's default selection
+// language has no axes.)
 TEST(DomTest, PlainPathsAgreeWithTheGeneralXPathEngine) {
   DomDocument dom;
   const DomNode root = dom.LoadXml(kNested);
