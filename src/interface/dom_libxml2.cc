@@ -14,6 +14,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
+#include <voicecontrol/interface/dom.h>
 
 #include <climits>
 #include <cstdint>
@@ -21,12 +22,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include <voicecontrol/interface/dom.h>
 #include "interface/dom_text.h"
 #include "platform/codepage.h"
+#include "platform/thread.h"
 
 namespace voicecontrol {
 
@@ -211,8 +213,66 @@ struct XPathObjectDeleter {
 };
 using XPathObjectPtr = std::unique_ptr<xmlXPathObject, XPathObjectDeleter>;
 
-struct XPathContextDeleter {
-  void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
+// The XPath context of the calling thread, set up once: creating one
+// registers every XPath function anew, which costs more than a query.
+// Each query points it at its own document and node.
+xmlXPathContextPtr ThreadXPathContext() {
+  struct Holder {
+    ~Holder() {
+      if (context != nullptr) xmlXPathFreeContext(context);
+    }
+    xmlXPathContextPtr context = nullptr;
+  };
+  thread_local Holder holder;
+  if (holder.context == nullptr) {
+    InitializeLibxml2Once();
+    holder.context = xmlXPathNewContext(nullptr);
+    if (holder.context == nullptr) throw DomError(kDomErrorOutOfMemory);
+    holder.context->error = IgnoreError;
+  }
+  return holder.context;
+}
+
+// Compiled paths, shared by every thread: a compiled expression is
+// read-only while it is evaluated. The few paths a program uses are
+// compiled once; beyond kCachedPaths distinct paths each query compiles
+// its own. Never destroyed, so that no thread can find it gone at exit.
+class CompiledPaths {
+ public:
+  struct Deleter {
+    bool owned;
+    void operator()(xmlXPathCompExprPtr compiled) const {
+      if (owned) xmlXPathFreeCompExpr(compiled);
+    }
+  };
+  using Ptr = std::unique_ptr<xmlXPathCompExpr, Deleter>;
+
+  static CompiledPaths& Instance() {
+    static CompiledPaths* const paths = new CompiledPaths;
+    return *paths;
+  }
+
+  // `query` compiled, or null when it is no XPath expression.
+  Ptr Find(const std::string& query, xmlXPathContextPtr context) {
+    {
+      platform::MutexLock lock(&mutex_);
+      const auto found = compiled_.find(query);
+      if (found != compiled_.end()) return Ptr(found->second, Deleter{false});
+    }
+    xmlXPathCompExprPtr compiled =
+        xmlXPathCtxtCompile(context, reinterpret_cast<const xmlChar*>(query.c_str()));
+    if (compiled == nullptr) return Ptr(nullptr, Deleter{false});
+    platform::MutexLock lock(&mutex_);
+    if (compiled_.size() >= kCachedPaths) return Ptr(compiled, Deleter{true});
+    const auto inserted = compiled_.emplace(query, compiled);
+    if (!inserted.second) xmlXPathFreeCompExpr(compiled);  // another thread was first
+    return Ptr(inserted.first->second, Deleter{false});
+  }
+
+ private:
+  static constexpr size_t kCachedPaths = 64;
+  platform::Mutex mutex_;
+  std::unordered_map<std::string, xmlXPathCompExprPtr> compiled_;
 };
 
 // The node set `path` selects with `node` as the context. Raises
@@ -221,12 +281,19 @@ struct XPathContextDeleter {
 XPathObjectPtr Evaluate(xmlNodePtr node, std::wstring_view path) {
   const std::string query = platform::WideToUtf8String(path.data(), path.size());
   if (query.find('\0') != std::string::npos) throw DomError(kDomErrorFail);
-  std::unique_ptr<xmlXPathContext, XPathContextDeleter> context(xmlXPathNewContext(node->doc));
-  if (context == nullptr) throw DomError(kDomErrorOutOfMemory);
-  context->node = node;
-  context->error = IgnoreError;
-  XPathObjectPtr result(
-      xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(query.c_str()), context.get()));
+  xmlXPathContextPtr context = ThreadXPathContext();
+  xmlResetError(&context->lastError);
+  const CompiledPaths::Ptr compiled = CompiledPaths::Instance().Find(query, context);
+  XPathObjectPtr result;
+  if (compiled != nullptr) {
+    context->doc = node->doc;
+    context->node = node;
+    context->contextSize = -1;
+    context->proximityPosition = -1;
+    result.reset(xmlXPathCompiledEval(compiled.get(), context));
+    context->doc = nullptr;  // nothing of the document stays behind
+    context->node = nullptr;
+  }
   if (result == nullptr) {
     const int code = context->lastError.code;
     const bool exhausted = code == XML_ERR_NO_MEMORY || code == XML_XPATH_MEMORY_ERROR;
@@ -312,8 +379,8 @@ DomNode DomDocument::LoadAnsiXml(std::string_view text) {
     state_ = state;
     if (!IsAcceptableXmlText(text)) return DomNode();
     if (IsAscii(text)) return LoadInto(state, std::string(text));
-    return LoadInto(state, platform::WideToUtf8String(
-                               platform::AnsiToWideString(text.data(), text.size())));
+    return LoadInto(
+        state, platform::WideToUtf8String(platform::AnsiToWideString(text.data(), text.size())));
   } catch (...) {
     return DomNode();
   }
@@ -326,7 +393,8 @@ DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
     const xmlNodeSet* nodes = found->nodesetval;
     if (nodes == nullptr) return DomNode();
     for (int i = 0; i < nodes->nodeNr; ++i) {
-      if (IsDocumentNode(nodes->nodeTab[i])) return DomBackend::MakeNode(keeper_, nodes->nodeTab[i]);
+      if (IsDocumentNode(nodes->nodeTab[i]))
+        return DomBackend::MakeNode(keeper_, nodes->nodeTab[i]);
     }
     return DomNode();
   });
