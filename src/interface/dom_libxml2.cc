@@ -133,7 +133,9 @@ DocumentPtr ParseUtf8(std::string_view utf8) {
   ConfineToTheText(context);
   xmlParseDocument(context);
   DocumentPtr document(context->myDoc);
-  const bool well_formed = context->wellFormed != 0;
+  // Namespace errors (an undeclared prefix) leave libxml2's document
+  // standing, but a namespace-aware DOM, the Windows one, refuses it.
+  const bool well_formed = context->wellFormed != 0 && context->nsWellFormed != 0;
   context->myDoc = nullptr;
   xmlFreeParserCtxt(context);
   if (!well_formed || xmlDocGetRootElement(document.get()) == nullptr) return nullptr;
