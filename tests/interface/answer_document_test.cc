@@ -50,6 +50,9 @@ ReadAnswer Read(const std::string& body) {
 class MalformedAnswerTest : public ::testing::TestWithParam<MalformedAnswer> {};
 
 TEST_P(MalformedAnswerTest, IsNoDocumentAndNothingOfItIsRead) {
+  if (GetParam().wine_accepts != nullptr && testing::RunningUnderWine()) {
+    GTEST_SKIP() << GetParam().wine_accepts;
+  }
   const ReadAnswer read = Read(GetParam().document);
   EXPECT_EQ(read.flow_id, 0);
   EXPECT_EQ(read.seq_no, 0);
@@ -74,11 +77,22 @@ INSTANTIATE_TEST_SUITE_P(Answers, MalformedAnswerTest,
 
 TEST(AnswerDocumentTest, EntitiesOfTheInternalSubsetAreExpanded) {
   const ReadAnswer read = Read(CreateAnswerDocument(
-      ValueElement("&greeting;!") + "\n&extra;",
-      "<!DOCTYPE Interface [\n<!ENTITY who \"alice\">\n<!ENTITY greeting \"hello &who;\">\n"
-      "<!ENTITY extra \"<Field_Value>x</Field_Value>\">\n]>\n"));
+      ValueElement("&greeting;!"),
+      "<!DOCTYPE Interface [\n<!ENTITY who \"alice\">\n<!ENTITY greeting \"hello &who;\">\n]>\n"));
   EXPECT_EQ(read.flow_id, 1001);
-  EXPECT_EQ(read.values, (std::vector<std::wstring>{L"0", L"hello alice!", L"x"}));
+  EXPECT_EQ(read.values, (std::vector<std::wstring>{L"0", L"hello alice!"}));
+}
+
+// An entity may hold elements; its references stand for them.
+TEST(AnswerDocumentTest, ElementsOfAnEntityAreFound) {
+  if (testing::RunningUnderWine()) {
+    GTEST_SKIP() << "Wine's DOM keeps entity references as nodes of their own, and its path "
+                    "engine (libxml2's XPath) does not look inside them";
+  }
+  const ReadAnswer read = Read(CreateAnswerDocument(
+      ValueElement("v") + "\n&extra;",
+      "<!DOCTYPE Interface [<!ENTITY extra \"<Field_Value>x</Field_Value>\">]>\n"));
+  EXPECT_EQ(read.values, (std::vector<std::wstring>{L"0", L"v", L"x"}));
 }
 
 // A file URI for a local path, with either kind of separator.
