@@ -10,13 +10,14 @@
 // they use the medians.
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
-#include <voicecontrol/interface/HttpXmlReq.h>
 
 #include <cstdio>
 #include <map>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
+
+#include <voicecontrol/interface/HttpXmlReq.h>
 
 namespace {
 

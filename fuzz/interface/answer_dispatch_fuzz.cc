@@ -4,8 +4,6 @@
 // one outcome: one error, one command result, one QSingle result, one
 // "no entries", or n >= 1 QAll entries, and never more entries than the
 // longest of the answer's eight lists holds items.
-#include <voicecontrol/controller/VoiceController.h>
-#include <voicecontrol/interface/HttpXmlReq.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <voicecontrol/controller/VoiceController.h>
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "controller/answer.h"
 
 namespace {

@@ -6,13 +6,13 @@
 //
 // Input: the path on the first line, the document (ANSI/UTF-8) after it. The
 // paths of the interface messages are queried on every document too.
-#include <voicecontrol/interface/dom.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <voicecontrol/interface/dom.h>
 #include "platform/codepage.h"
 
 namespace {

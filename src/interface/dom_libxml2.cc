@@ -14,7 +14,6 @@
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
-#include <voicecontrol/interface/dom.h>
 
 #include <climits>
 #include <cstdint>
@@ -26,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include <voicecontrol/interface/dom.h>
 #include "interface/dom_text.h"
 #include "platform/codepage.h"
 #include "platform/thread.h"

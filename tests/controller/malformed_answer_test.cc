@@ -1,11 +1,11 @@
 // An answer that is no well-formed document reaches the host as
 // "bad message.", on both platforms; the same answer repaired is delivered.
 #include <gtest/gtest.h>
-#include <voicecontrol/controller/VoiceController.h>
 
 #include <string>
 #include <vector>
 
+#include <voicecontrol/controller/VoiceController.h>
 #include "../interface/answer_documents.h"
 #include "test_support.h"
 

@@ -2,13 +2,13 @@
 // documents, with the entities they declare themselves, and nothing from
 // outside them. The same cases run on both platforms' DOMs.
 #include <gtest/gtest.h>
-#include <voicecontrol/interface/HttpXmlReq.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include "answer_documents.h"
 
 namespace voicecontrol {
