@@ -64,13 +64,13 @@ class Recorder {
   }
 
   void Record(void* tag, const std::string& event) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      events_.push_back(std::to_string(reinterpret_cast<intptr_t>(tag)) + " " + event);
-      if (event == "done") ++done_;
-    }
-    changed_.notify_all();
     if (after) after(event);
+    // Notified under the lock: a waiter may destroy the recorder as soon as
+    // it sees the last "done", while this thread is still on its way out.
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(std::to_string(reinterpret_cast<intptr_t>(tag)) + " " + event);
+    if (event == "done") ++done_;
+    changed_.notify_all();
   }
 
   // Waits until `count` commands are done (at most 10 seconds).
@@ -85,7 +85,7 @@ class Recorder {
     return events_;
   }
 
-  // Runs after each event is recorded (not for "done").
+  // Runs before each event is recorded.
   std::function<void(const std::string&)> after;
 
  private:
