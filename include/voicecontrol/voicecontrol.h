@@ -13,9 +13,8 @@
  *
  * Texts. Every string crosses as NUL-terminated UTF-8, in both directions
  * and on every platform. A string handed to a callback is valid only during
- * that call: copy what you keep.
- *
- * Text that is not valid UTF-8 is read with each bad sequence as U+FFFD.
+ * that call: copy what you keep. In a text that is not valid UTF-8 each bad
+ * sequence is read as U+FFFD.
  *
  * Threads. Failures to create a socket, to connect or to send (and "param
  * error.") are reported on the calling thread, before the command returns;
@@ -99,8 +98,10 @@ VC_API const char* VC_CALL vc_version(void);
 VC_API vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void* user);
 
 /* Destroys the controller after waiting for the answers still in flight
- * (at most their 5-second time-out); their outcomes are delivered first.
- * NULL is ignored. */
+ * (at most their 5-second time-out); their outcomes, and on_done, are
+ * delivered first. May be called from a callback of the controller: the
+ * rest of that command's outcome (further qall entries, on_done) then still
+ * follows. NULL is ignored. */
 VC_API void VC_CALL vc_controller_destroy(vc_controller* controller);
 
 /* The server: an IPv4 address in dotted form and a TCP port. Set it before
