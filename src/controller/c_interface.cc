@@ -11,6 +11,7 @@
 #include <voicecontrol/voicecontrol.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <string>
