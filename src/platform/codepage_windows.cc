@@ -1,9 +1,11 @@
 // Code-page conversions through the Win32 API, flags 0, no default character.
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
 
 #include "platform/codepage.h"
+#include "platform/codepage_names.h"
 
 namespace voicecontrol {
 namespace platform {
@@ -30,7 +32,24 @@ std::string ToNarrow(UINT codepage, const wchar_t* text, size_t length) {
   return out;
 }
 
+// The code page the host selected; CP_ACP (0), the system's, until then.
+std::atomic<UINT> ansi_code_page{CP_ACP};
+
 }  // namespace
+
+bool SelectAnsiCodePage(const char* name) {
+  const CodePage* page = FindCodePage(name);
+  if (page == nullptr || !IsValidCodePage(page->windowsId)) return false;
+  ansi_code_page.store(page->windowsId);
+  return true;
+}
+
+void ResetAnsiCodePage() { ansi_code_page.store(CP_ACP); }
+
+bool AnsiIsUtf8() {
+  const UINT page = ansi_code_page.load();
+  return page == CP_UTF8 || (page == CP_ACP && GetACP() == CP_UTF8);
+}
 
 std::wstring Utf8ToWideString(const char* text, size_t length) {
   return ToWide(CP_UTF8, text, length);
@@ -39,10 +58,10 @@ std::string WideToUtf8String(const wchar_t* text, size_t length) {
   return ToNarrow(CP_UTF8, text, length);
 }
 std::wstring AnsiToWideString(const char* text, size_t length) {
-  return ToWide(CP_ACP, text, length);
+  return ToWide(ansi_code_page.load(), text, length);
 }
 std::string WideToAnsiString(const wchar_t* text, size_t length) {
-  return ToNarrow(CP_ACP, text, length);
+  return ToNarrow(ansi_code_page.load(), text, length);
 }
 
 }  // namespace platform
