@@ -12,9 +12,48 @@ namespace platform {
 
 namespace {
 
+constexpr wchar_t kReplacement = 0xFFFD;
+
+// Text with a sequence the code page does not define, read one character at
+// a time: each piece that converts on its own (1, 2 or, in GB18030, 4
+// bytes) is kept, each byte that starts none becomes U+FFFD. Windows itself
+// would give '?' or drop a cut-off lead byte; U+FFFD is what every other
+// conversion of the library gives for bad input.
+std::wstring ToWideByPieces(UINT codepage, const char* text, size_t length) {
+  std::wstring out;
+  size_t pos = 0;
+  while (pos < length) {
+    wchar_t units[4];
+    int produced = 0;
+    size_t used = 0;
+    for (size_t piece : {1, 2, 4}) {
+      if (piece > length - pos) break;
+      produced = MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text + pos,
+                                     static_cast<int>(piece), units, 4);
+      if (produced > 0) {
+        used = piece;
+        break;
+      }
+    }
+    if (produced > 0) {
+      out.append(units, static_cast<size_t>(produced));
+      pos += used;
+    } else {
+      out.push_back(kReplacement);
+      ++pos;
+    }
+  }
+  return out;
+}
+
 std::wstring ToWide(UINT codepage, const char* text, size_t length) {
   if (text == nullptr || length == 0 || length > INT_MAX) return std::wstring();
   const int n = static_cast<int>(length);
+  const UINT effective = codepage == CP_ACP ? GetACP() : codepage;
+  if (effective != CP_UTF8 &&
+      MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, n, nullptr, 0) <= 0) {
+    return ToWideByPieces(codepage, text, length);
+  }
   const int needed = MultiByteToWideChar(codepage, 0, text, n, nullptr, 0);
   if (needed <= 0) return std::wstring();
   std::wstring out(static_cast<size_t>(needed), L'\0');
