@@ -8,6 +8,7 @@
 #include <voicecontrol/controller/convert.h>
 #include "controller/end_time.h"
 #include "controller/request_issuer.h"
+#include "interface/body_encoding.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -68,15 +69,15 @@ void VoiceController::SendCommand(const std::shared_ptr<VoiceEventSink>& to, int
   {
     HttpXmlReq request;
     request.CreateBody();
+    internal::BodyEncoding::UseUtf8(request);
     request.SetMethod(method);
     request.SetSeqNo(sequence);
     request.SetFlowID(flowId);
     request.SetFieldNum(fieldCount);
-    // The request narrows its body through the ANSI code page, so each
-    // field goes in as the ANSI reading of its UTF-8 bytes: the wire then
-    // carries those bytes.
+    // The body goes out as UTF-8, so each field reaches the wire as exactly
+    // the UTF-8 bytes of its argument, whatever the ANSI code page.
     for (int i = 0; i < fieldCount; ++i) {
-      request.AddFieldValue(platform::AnsiToWideString(fields[i], std::strlen(fields[i])));
+      request.AddFieldValue(platform::Utf8ToWideString(fields[i], std::strlen(fields[i])));
     }
     int length = 0;
     request.Serialize(buffer, kRequestCapacity, &length);
