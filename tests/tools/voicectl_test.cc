@@ -401,4 +401,48 @@ TEST(VoicectlTest, GeneralHttpClientsGetAnswers) {
       << curl.out;
 }
 
+struct CodePageCase {
+  const char* codePage;
+  const char* encoding;
+};
+
+class VoicectlCodePageTest : public ::testing::TestWithParam<CodePageCase> {};
+
+// Chinese text goes out in the request and comes back in the answer.
+TEST_P(VoicectlCodePageTest, ChineseTextArrivesIntactBothWays) {
+  Server server({"--encoding", GetParam().encoding});
+  const std::string title = "\xE5\x91\xA8\xE4\xBC\x9A\xE8\xAE\xA8\xE8\xAE\xBA";  // 周会讨论
+  auto run = [&](std::vector<std::string> command) {
+    std::vector<std::string> argv = {VOICECTL_PATH, "--server", server.address(), "--codepage",
+                                     GetParam().codePage};
+    argv.insert(argv.end(), command.begin(), command.end());
+    return RunProgram(argv);
+  };
+  Outcome created = run({"create", "s1", "\xE7\x8E\x8B\xE8\x8A\xB3", title, "m"});  // 王芳
+  EXPECT_EQ(created.exitCode, 0) << created.err;
+  Outcome single = run({"qsingle", "s1"});
+  EXPECT_EQ(single.exitCode, 0) << single.err;
+  EXPECT_EQ(single.out.rfind("OnQSingleResult \"s1\" \"found\" \"\xE7\x8E\x8B\xE8\x8A\xB3\" \"" +
+                                 title + "\" \"m\"",
+                             0),
+            0u)
+      << single.out;
+  Outcome all = run({"qall"});
+  EXPECT_NE(all.out.find("\"" + title + "\""), std::string::npos) << all.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, VoicectlCodePageTest,
+                         ::testing::Values(CodePageCase{"GB18030", "gb2312"},
+                                           CodePageCase{"UTF-8", "utf-8"}),
+                         [](const ::testing::TestParamInfo<CodePageCase>& info) {
+                           return std::string(info.param.encoding[0] == 'g' ? "Gb2312" : "Utf8");
+                         });
+
+TEST(VoicectlTest, UnknownCodePageIsABadCommandLine) {
+  Outcome outcome = RunProgram({VOICECTL_PATH, "--codepage", "KOI9", "qall"});
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_NE(outcome.err.find("--codepage: unknown code page \"KOI9\""), std::string::npos)
+      << outcome.err;
+}
+
 }  // namespace

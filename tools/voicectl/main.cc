@@ -1,6 +1,7 @@
 // voicectl: drive a voice server from the command line, or simulate one.
 //
-//   voicectl [--server HOST:PORT] [--json] [--log-dir DIR] [--show-logs] COMMAND ARGS...
+//   voicectl [--server HOST:PORT] [--codepage NAME] [--json] [--log-dir DIR] [--show-logs]
+//            COMMAND ARGS...
 //   voicectl serve [--listen HOST:PORT] [--encoding utf-8|gb2312] [fault flags]
 //   voicectl demo
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include <voicecontrol/controller/VoiceController.h>
 #include <voicecontrol/testing/simulator.h>
 
 #include "client.h"
@@ -39,6 +41,7 @@ struct Arguments {
   bool json = false;
   std::string logDir;
   bool showLogs = false;
+  std::string codePage;
   Command command;
   NumberArgument number;  // change's VALUE, dscall's SECONDS
 
@@ -200,6 +203,12 @@ int Client(Arguments& args) {
     if (!ReadNumber(args.number, " " + args.command.name, &value)) return kExitUsage;
     args.command.number = static_cast<uint32_t>(value);
   }
+  if (!args.codePage.empty() && !voicecontrol::SetCodePage(args.codePage.c_str())) {
+    std::cerr << "voicectl: --codepage: unknown code page \"" << args.codePage
+              << "\" (known: UTF-8, GB18030, GBK, GB2312, BIG5, SHIFT_JIS, EUC-KR, WINDOWS-1252, "
+                 "CP936, CP950, CP932, CP949, CP1252, CP65001)\n";
+    return kExitUsage;
+  }
   if (!voicectl::ResolveIpv4(host, &options.address, &error)) {
     std::cerr << "voicectl: --server: " << error << "\n";
     return voicectl::kExitError;
@@ -239,6 +248,10 @@ int main(int argc, char** argv) {
   app.add_option("--log-dir", args.logDir, "directory that receives the two log files")
       ->type_name("DIR");
   app.add_flag("--show-logs", args.showLogs, "print both log records after the command");
+  app.add_option("--codepage", args.codePage,
+                 "code page the server's answers are read in, e.g. GB18030 for a server that "
+                 "answers in GB2312 (default UTF-8); requests are always UTF-8")
+      ->type_name("NAME");
 
   AddCommand(app, args, "create", "create a session",
              {{"SESSION", "id of the new session"},
