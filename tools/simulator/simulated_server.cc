@@ -115,6 +115,7 @@ class SimulatedServer::Impl {
   std::condition_variable capacity_;   // a connection ended, or stopping
   std::condition_variable stopCv_;     // stopping (ends delays)
   std::mutex logMutex_;
+  std::mutex stopMutex_;  // held for the whole of Stop
 };
 
 SimulatedServer::Impl::Impl(ServerOptions opts) : options(std::move(opts)) {
@@ -142,6 +143,7 @@ SimulatedServer::Impl::Impl(ServerOptions opts) : options(std::move(opts)) {
 }
 
 void SimulatedServer::Impl::Stop() {
+  std::lock_guard<std::mutex> stopping(stopMutex_);
   {
     std::lock_guard<std::mutex> lock(mutex);
     if (stopping_) return;

@@ -80,9 +80,9 @@ struct Session {
 
 // One request as the server received it.
 struct ReceivedRequest {
-  std::string raw;        // every byte read, header block and body
-  bool isCommand = false;  // a command the model answered; false: answered 400/413 or cut off
-  std::string method;     // "CREATE", ... (empty when the request line was unreadable)
+  std::string raw;         // every byte read, header block and body
+  bool isCommand = false;  // a command the model handled; false: answered 400 or 413
+  std::string method;      // "CREATE", ...; empty when no command method was read
   int seqNo = 0;
   int flowId = 0;
   int fieldNum = 0;
@@ -117,7 +117,8 @@ class SimulatedServer {
 
   // Stops accepting and ends every connection at once: a delayed answer is
   // dropped, held connections are closed, partial reads end. Returns when
-  // every connection thread has been joined, well within 100 ms. Idempotent.
+  // every connection thread has been joined, well within 100 ms. Idempotent;
+  // a second caller also returns only once the server has stopped.
   void Stop();
 
   // The next `count` answers misbehave as `fault`, after those already queued.
