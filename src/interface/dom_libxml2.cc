@@ -371,16 +371,16 @@ DomNode DomDocument::LoadXml(const std::wstring& text) {
   }
 }
 
-// ASCII text is the same in UTF-8 and goes to the parser as it is. Other
-// text is decoded and encoded again, which turns invalid sequences into
-// U+FFFD exactly as decoding it for LoadXml would.
+// While the ANSI code page is UTF-8, ASCII text goes to the parser as it
+// is. Other text is decoded and encoded again as UTF-8, which turns invalid
+// sequences into U+FFFD exactly as decoding it for LoadXml would.
 DomNode DomDocument::LoadAnsiXml(std::string_view text) {
   state_.reset();
   try {
     auto state = std::make_shared<State>();
     state_ = state;
     if (!IsAcceptableXmlText(text)) return DomNode();
-    if (IsAscii(text)) return LoadInto(state, std::string(text));
+    if (platform::AnsiIsUtf8() && IsAscii(text)) return LoadInto(state, std::string(text));
     return LoadInto(
         state, platform::WideToUtf8String(platform::AnsiToWideString(text.data(), text.size())));
   } catch (...) {

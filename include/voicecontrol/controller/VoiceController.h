@@ -44,6 +44,7 @@ namespace voicecontrol {
 class HttpXmlRsp;
 namespace internal {
 class ReceiveThreads;
+class RequestIssuer;
 }
 
 // The host's callback interface. The library only calls it; every text is
@@ -129,14 +130,18 @@ class VC_API VoiceController {
   uint16_t serverPort = 0;
 
  private:
+  // Issues commands whose outcome goes to a sink of the request's own.
+  friend class internal::RequestIssuer;
   struct Request;
 
-  void SendCommand(int method, int32_t flowId, const std::wstring* const* texts, int textCount,
-                   const char* lastValue);
+  // `to` receives the outcome; the request keeps it until its last call.
+  void SendCommand(const std::shared_ptr<VoiceEventSink>& to, int method, int32_t flowId,
+                   const std::wstring* const* texts, int textCount, const char* lastValue);
+  int SendRequestTo(const std::shared_ptr<VoiceEventSink>& to, const char* request);
   // The receive thread's work; touches only the request, never the
   // controller, which may be gone once the sink has been called.
   static void ReceiveResponse(Request* request);
-  void ReportError(const char* text);
+  static void ReportError(VoiceEventSink* to, const char* text);
 
   VoiceEventSink* sink;
   std::atomic<int32_t> seqNo{0};
@@ -156,6 +161,18 @@ VC_API int IsResponseComplete(const char* data, int length);
 // (the part after the last separator is dropped).
 VC_API void SplitList(const std::wstring& text, const std::wstring& separator,
                       std::vector<std::wstring>* list);
+
+// Chooses the code page that stands in for the system's ANSI code page in
+// this process, a host setting like the server's address: answers are
+// decoded with it, so a server that answers in GB2312 needs "GB2312" (or
+// "GBK", "GB18030") on a system whose code page is UTF-8. Call it before the
+// first command. Names, in any letter case: "UTF-8", "GB18030", "GBK",
+// "GB2312", "BIG5", "SHIFT_JIS", "EUC-KR", "WINDOWS-1252" and the forms
+// "CP936", "CP950", "CP932", "CP949", "CP1252", "CP65001". Returns false,
+// changing nothing, for any other name. Until it is called the code page is
+// UTF-8 on Linux and the system's ANSI code page on Windows. Requests carry
+// the UTF-8 bytes of their arguments whatever the choice.
+VC_API bool SetCodePage(const char* name);
 
 }  // namespace voicecontrol
 
