@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "interface/dom_text.h"
@@ -207,6 +210,29 @@ TEST(DomTest, PlainPathsAgreeWithTheGeneralXPathEngine) {
             TextsOf(repeated.SelectNodes(L"/descendant-or-self::node()/A/A/B")));
 }
 #endif
+
+// Receive threads load and read their answers at the same time.
+TEST(DomTest, DocumentsLoadOnManyThreadsAtOnce) {
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int i = 0; i < 100; ++i) {
+        const std::wstring value = std::to_wstring(t * 1000 + i);
+        DomDocument dom;
+        const DomNode root = dom.LoadXml(L"<Interface><Response><Field><Field_Value>" + value +
+                                         L"</Field_Value></Field></Response></Interface>");
+        if (root.SelectSingleNode(L"//Interface/Response/Field/Field_Value").GetText() != value) {
+          ++wrong;
+        }
+        DomDocument malformed;
+        if (!malformed.LoadXml(L"<a>&undeclared;</a>").IsEmpty()) ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
 
 TEST(DomTest, NodesOutliveTheirDocumentObject) {
   DomNode node;
