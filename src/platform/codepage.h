@@ -13,17 +13,17 @@
 #include <cstddef>
 #include <string>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 namespace platform {
 
-VC_API std::wstring Utf8ToWideString(const char* text, size_t length);
-VC_API std::string WideToUtf8String(const wchar_t* text, size_t length);
+VC_INTERNAL_API std::wstring Utf8ToWideString(const char* text, size_t length);
+VC_INTERNAL_API std::string WideToUtf8String(const wchar_t* text, size_t length);
 
 // The system's ANSI code page (UTF-8 where the system has no other).
-VC_API std::wstring AnsiToWideString(const char* text, size_t length);
-VC_API std::string WideToAnsiString(const wchar_t* text, size_t length);
+VC_INTERNAL_API std::wstring AnsiToWideString(const char* text, size_t length);
+VC_INTERNAL_API std::string WideToAnsiString(const wchar_t* text, size_t length);
 
 inline std::wstring Utf8ToWideString(const std::string& text) {
   return Utf8ToWideString(text.data(), text.size());
