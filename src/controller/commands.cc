@@ -7,6 +7,7 @@
 #include "controller/answer.h"
 #include <voicecontrol/controller/convert.h>
 #include "controller/end_time.h"
+#include "interface/body_encoding.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -66,15 +67,15 @@ void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring
   {
     HttpXmlReq request;
     request.CreateBody();
+    internal::BodyEncoding::UseUtf8(request);
     request.SetMethod(method);
     request.SetSeqNo(sequence);
     request.SetFlowID(flowId);
     request.SetFieldNum(fieldCount);
-    // The request narrows its body through the ANSI code page, so each
-    // field goes in as the ANSI reading of its UTF-8 bytes: the wire then
-    // carries those bytes.
+    // The body goes out as UTF-8, so each field reaches the wire as exactly
+    // the UTF-8 bytes of its argument, whatever the ANSI code page.
     for (int i = 0; i < fieldCount; ++i) {
-      request.AddFieldValue(platform::AnsiToWideString(fields[i], std::strlen(fields[i])));
+      request.AddFieldValue(platform::Utf8ToWideString(fields[i], std::strlen(fields[i])));
     }
     int length = 0;
     request.Serialize(buffer, kRequestCapacity, &length);

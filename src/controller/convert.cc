@@ -1,4 +1,5 @@
 #include <voicecontrol/controller/convert.h>
+#include <voicecontrol/controller/VoiceController.h>
 
 #include <algorithm>
 #include <cstring>
@@ -46,6 +47,8 @@ int WideToAnsi(const wchar_t* text, char* out, int outSize) {
   if (!Usable(text, out, outSize)) return -1;
   return CopyOut(platform::WideToAnsiString(text, std::wcslen(text)), out, outSize);
 }
+
+bool SetCodePage(const char* name) { return platform::SelectAnsiCodePage(name); }
 
 int AnsiToUtf8(const char* text, char* out, int outSize) {
   wchar_t wide[kIntermediateUnits] = {};

@@ -103,7 +103,9 @@ std::wstring HttpXmlMessage::GetNextFieldValue() {
 
 void HttpXmlMessage::StoreDocumentAsBody() {
   if (body_stored_ || document_ == nullptr) return;
-  const std::string bytes = platform::WideToAnsiString(document_->Finish());
+  const std::wstring text = document_->Finish();
+  const std::string bytes =
+      utf8_body_ ? platform::WideToUtf8String(text) : platform::WideToAnsiString(text);
   // The explicit length keeps every byte, so Content-Length always tells
   // the truth about what is sent.
   SetBody(bytes.data(), static_cast<int>(std::min(bytes.size(), static_cast<size_t>(INT_MAX))));

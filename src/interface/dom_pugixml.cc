@@ -338,10 +338,12 @@ DomNode DomDocument::LoadXml(const std::wstring& text) {
   }
 }
 
-// Here the ANSI code page is UTF-8, pugixml's own encoding: the bytes go to
-// the parser as they are. Invalid sequences stay in the tree and become
+// While the ANSI code page is UTF-8, pugixml's own encoding, the bytes go
+// to the parser as they are. Invalid sequences stay in the tree and become
 // U+FFFD when a text is read, as decoding them first would have made them.
+// Any other code page is decoded first.
 DomNode DomDocument::LoadAnsiXml(std::string_view text) {
+  if (!platform::AnsiIsUtf8()) return LoadXml(platform::AnsiToWideString(text.data(), text.size()));
   state_.reset();
   try {
     auto state = std::make_shared<State>();

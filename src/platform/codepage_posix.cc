@@ -1,9 +1,15 @@
-// UTF-8 <-> UTF-32 wide text for systems whose code page is UTF-8.
+// UTF-8 <-> UTF-32 wide text, written out for speed; other code pages a
+// host selects go through iconv.
+#include <errno.h>
+#include <iconv.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/codepage_names.h"
 
 namespace voicecontrol {
 namespace platform {
@@ -174,12 +180,125 @@ std::string WideToUtf8String(const wchar_t* text, size_t length) {
   return out;
 }
 
+namespace {
+
+// The code page selected by the host; null while UTF-8 is in force.
+std::atomic<const CodePage*> selected_code_page{nullptr};
+
+// glibc's name for wchar_t text: UTF-32 in the machine's byte order.
+constexpr char kWideName[] = "WCHAR_T";
+
+// One iconv conversion, open for the length of one call: descriptors keep
+// shift state and must not be shared between threads.
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts what it can of [*in, *in + *in_left) into [*out, *out +
+  // *out_left). False, with errno, where it stopped early.
+  bool Convert(char** in, size_t* in_left, char** out, size_t* out_left) {
+    return iconv(cd_, in, in_left, out, out_left) != static_cast<size_t>(-1);
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+// Narrow text in `page` to wide text. Every byte gives at most one
+// character, so the result is sized once. A sequence the code page does not
+// define becomes U+FFFD and decoding goes on at the next byte; a sequence
+// cut off at the end becomes one U+FFFD.
+std::wstring NarrowToWide(const CodePage& page, const char* text, size_t length) {
+  std::wstring out;
+  if (text == nullptr || length == 0) return out;
+  Iconv converter(kWideName, page.iconvName);
+  if (!converter.ok()) return out;
+  out.resize(length);
+  char* in = const_cast<char*>(text);
+  size_t in_left = length;
+  char* const begin = reinterpret_cast<char*>(&out[0]);
+  char* next = begin;
+  size_t out_left = length * sizeof(wchar_t);
+  while (in_left > 0 && !converter.Convert(&in, &in_left, &next, &out_left)) {
+    if (out_left < sizeof(wchar_t)) break;  // cannot happen: one character per byte at most
+    const wchar_t replacement = static_cast<wchar_t>(kReplacement);
+    std::memcpy(next, &replacement, sizeof replacement);
+    next += sizeof replacement;
+    out_left -= sizeof replacement;
+    if (errno == EINVAL) break;  // incomplete at the end
+    ++in;
+    --in_left;
+  }
+  out.resize(static_cast<size_t>(next - begin) / sizeof(wchar_t));
+  return out;
+}
+
+// The longest character any of the table's code pages writes (GB18030).
+constexpr size_t kMaxNarrowBytes = 4;
+
+// Wide text to narrow text in `page`. A character the code page cannot
+// hold becomes '?', as Windows writes it, and conversion goes on.
+std::string WideToNarrow(const CodePage& page, const wchar_t* text, size_t length) {
+  std::string out;
+  if (text == nullptr || length == 0) return out;
+  Iconv converter(page.iconvName, kWideName);
+  if (!converter.ok()) return out;
+  out.resize(length * kMaxNarrowBytes);
+  char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(text));
+  size_t in_left = length * sizeof(wchar_t);
+  char* const begin = &out[0];
+  char* next = begin;
+  size_t out_left = out.size();
+  while (in_left > 0 && !converter.Convert(&in, &in_left, &next, &out_left)) {
+    if (out_left == 0 || errno != EILSEQ) break;
+    *next++ = '?';
+    --out_left;
+    in += sizeof(wchar_t);
+    in_left -= sizeof(wchar_t);
+  }
+  // Shift back to the initial state (stateful code pages only).
+  converter.Convert(nullptr, nullptr, &next, &out_left);
+  out.resize(static_cast<size_t>(next - begin));
+  return out;
+}
+
+}  // namespace
+
+bool SelectAnsiCodePage(const char* name) {
+  const CodePage* page = FindCodePage(name);
+  if (page == nullptr) return false;
+  if (page->windowsId == kUtf8CodePageId) {
+    selected_code_page.store(nullptr);
+    return true;
+  }
+  if (!Iconv(kWideName, page->iconvName).ok() || !Iconv(page->iconvName, kWideName).ok()) {
+    return false;
+  }
+  selected_code_page.store(page);
+  return true;
+}
+
+void ResetAnsiCodePage() { selected_code_page.store(nullptr); }
+
+bool AnsiIsUtf8() { return selected_code_page.load() == nullptr; }
+
 std::wstring AnsiToWideString(const char* text, size_t length) {
-  return Utf8ToWideString(text, length);
+  const CodePage* page = selected_code_page.load();
+  if (page == nullptr) return Utf8ToWideString(text, length);
+  return NarrowToWide(*page, text, length);
 }
 
 std::string WideToAnsiString(const wchar_t* text, size_t length) {
-  return WideToUtf8String(text, length);
+  const CodePage* page = selected_code_page.load();
+  if (page == nullptr) return WideToUtf8String(text, length);
+  return WideToNarrow(*page, text, length);
 }
 
 }  // namespace platform

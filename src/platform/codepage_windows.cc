@@ -1,18 +1,59 @@
 // Code-page conversions through the Win32 API, flags 0, no default character.
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
 
 #include "platform/codepage.h"
+#include "platform/codepage_names.h"
 
 namespace voicecontrol {
 namespace platform {
 
 namespace {
 
+constexpr wchar_t kReplacement = 0xFFFD;
+
+// Text with a sequence the code page does not define, read one character at
+// a time: each piece that converts on its own (1, 2 or, in GB18030, 4
+// bytes) is kept, each byte that starts none becomes U+FFFD. Windows itself
+// would give '?' or drop a cut-off lead byte; U+FFFD is what every other
+// conversion of the library gives for bad input.
+std::wstring ToWideByPieces(UINT codepage, const char* text, size_t length) {
+  std::wstring out;
+  size_t pos = 0;
+  while (pos < length) {
+    wchar_t units[4];
+    int produced = 0;
+    size_t used = 0;
+    for (size_t piece : {1, 2, 4}) {
+      if (piece > length - pos) break;
+      produced = MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text + pos,
+                                     static_cast<int>(piece), units, 4);
+      if (produced > 0) {
+        used = piece;
+        break;
+      }
+    }
+    if (produced > 0) {
+      out.append(units, static_cast<size_t>(produced));
+      pos += used;
+    } else {
+      out.push_back(kReplacement);
+      ++pos;
+    }
+  }
+  return out;
+}
+
 std::wstring ToWide(UINT codepage, const char* text, size_t length) {
   if (text == nullptr || length == 0 || length > INT_MAX) return std::wstring();
   const int n = static_cast<int>(length);
+  const UINT effective = codepage == CP_ACP ? GetACP() : codepage;
+  if (effective != CP_UTF8 &&
+      MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, n, nullptr, 0) <= 0) {
+    return ToWideByPieces(codepage, text, length);
+  }
   const int needed = MultiByteToWideChar(codepage, 0, text, n, nullptr, 0);
   if (needed <= 0) return std::wstring();
   std::wstring out(static_cast<size_t>(needed), L'\0');
@@ -30,7 +71,24 @@ std::string ToNarrow(UINT codepage, const wchar_t* text, size_t length) {
   return out;
 }
 
+// The code page the host selected; CP_ACP (0), the system's, until then.
+std::atomic<UINT> ansi_code_page{CP_ACP};
+
 }  // namespace
+
+bool SelectAnsiCodePage(const char* name) {
+  const CodePage* page = FindCodePage(name);
+  if (page == nullptr || !IsValidCodePage(page->windowsId)) return false;
+  ansi_code_page.store(page->windowsId);
+  return true;
+}
+
+void ResetAnsiCodePage() { ansi_code_page.store(CP_ACP); }
+
+bool AnsiIsUtf8() {
+  const UINT page = ansi_code_page.load();
+  return page == CP_UTF8 || (page == CP_ACP && GetACP() == CP_UTF8);
+}
 
 std::wstring Utf8ToWideString(const char* text, size_t length) {
   return ToWide(CP_UTF8, text, length);
@@ -39,10 +97,10 @@ std::string WideToUtf8String(const wchar_t* text, size_t length) {
   return ToNarrow(CP_UTF8, text, length);
 }
 std::wstring AnsiToWideString(const char* text, size_t length) {
-  return ToWide(CP_ACP, text, length);
+  return ToWide(ansi_code_page.load(), text, length);
 }
 std::string WideToAnsiString(const wchar_t* text, size_t length) {
-  return ToNarrow(CP_ACP, text, length);
+  return ToNarrow(ansi_code_page.load(), text, length);
 }
 
 }  // namespace platform

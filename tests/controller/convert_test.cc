@@ -6,7 +6,9 @@
 #include <cstring>
 #include <ctime>
 
+#include <voicecontrol/controller/VoiceController.h>
 #include "controller/end_time.h"
+#include "platform/codepage.h"
 
 namespace voicecontrol {
 namespace {
@@ -40,14 +42,15 @@ TEST(ConvertTest, RoundTripsThroughEveryPair) {
   EXPECT_EQ(Utf8ToWide("abc", -1, wide, 15), 3);  // up to the terminator
 
   char narrow[32] = {};
-#if defined(_WIN32)
-  // The ANSI code page is the system's: 1252 under Wine, where "é" is the
-  // one byte E9 (a Chinese Windows would use 936 instead).
-  EXPECT_GT(AnsiToUtf8("caf\xe9", narrow, 31), 0);
-#else
-  EXPECT_GT(AnsiToUtf8("caf\xc3\xa9", narrow, 31), 0);  // the ANSI code page here is UTF-8
-#endif
+  // ANSI text in a code page the test chooses, so that the result does not
+  // depend on the system's (1252 or 936 under Wine, UTF-8 on Linux).
+  ASSERT_TRUE(SetCodePage("GBK"));
+  EXPECT_GT(AnsiToUtf8("caf\xa8\xa6", narrow, 31), 0);  // é in GBK
   EXPECT_STREQ(narrow, "caf\xc3\xa9");
+  std::memset(narrow, 0, sizeof narrow);
+  EXPECT_EQ(Utf8ToAnsi("\xe4\xb8\xad", -1, narrow, 31), 2);
+  EXPECT_STREQ(narrow, "\xd6\xd0");
+  platform::ResetAnsiCodePage();
   std::memset(narrow, 0, sizeof narrow);
   EXPECT_EQ(Utf8ToAnsi("abc", 2, narrow, 31), 2);
   EXPECT_STREQ(narrow, "ab");

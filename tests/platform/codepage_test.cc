@@ -64,6 +64,29 @@ TEST(CodepageTest, NonAsciiAtEveryPositionOfALongText) {
   }
 }
 
+// A double-byte code page chosen by the host: Chinese text both ways, an
+// undefined or cut-off sequence as U+FFFD with the rest kept, a character
+// the code page lacks as '?'.
+TEST(CodepageTest, ChosenDoubleByteCodePage) {
+  ASSERT_TRUE(SelectAnsiCodePage("GBK"));
+  EXPECT_FALSE(AnsiIsUtf8());
+  EXPECT_EQ(AnsiToWideString(std::string("a\xd6\xd0\xce\xc4z")), std::wstring(L"a\u4e2d\u6587z"));
+  EXPECT_EQ(WideToAnsiString(std::wstring(L"a\u4e2d\u6587z")), "a\xd6\xd0\xce\xc4z");
+  EXPECT_EQ(AnsiToWideString(std::string("x\xd6")), std::wstring(L"x\uFFFD"));
+  const std::wstring undefined = AnsiToWideString(std::string("x\xff\xffy"));
+  EXPECT_EQ(undefined.front(), L'x');
+  EXPECT_EQ(undefined.back(), L'y');
+  EXPECT_NE(undefined.find(L'\uFFFD'), std::wstring::npos);
+  EXPECT_EQ(WideToAnsiString(std::wstring(L"a\u0e01b")), "a?b");  // Thai is not in GBK
+
+#if !defined(_WIN32)  // Wine has no GB18030 converter
+  ASSERT_TRUE(SelectAnsiCodePage("GB18030"));  // every character has a form here
+  const std::wstring emoji = Utf8ToWideString(std::string("\xf0\x9f\x98\x80"));
+  EXPECT_EQ(AnsiToWideString(WideToAnsiString(emoji)), emoji);
+#endif
+  ResetAnsiCodePage();
+}
+
 }  // namespace
 }  // namespace platform
 }  // namespace voicecontrol

@@ -151,6 +151,18 @@ VC_API int IsResponseComplete(const char* data, int length);
 VC_API void SplitList(const std::wstring& text, const std::wstring& separator,
                       std::vector<std::wstring>* list);
 
+// Chooses the code page that stands in for the system's ANSI code page in
+// this process, a host setting like the server's address: answers are
+// decoded with it, so a server that answers in GB2312 needs "GB2312" (or
+// "GBK", "GB18030") on a system whose code page is UTF-8. Call it before the
+// first command. Names, in any letter case: "UTF-8", "GB18030", "GBK",
+// "GB2312", "BIG5", "SHIFT_JIS", "EUC-KR", "WINDOWS-1252" and the forms
+// "CP936", "CP950", "CP932", "CP949", "CP1252", "CP65001". Returns false,
+// changing nothing, for any other name. Until it is called the code page is
+// UTF-8 on Linux and the system's ANSI code page on Windows. Requests carry
+// the UTF-8 bytes of their arguments whatever the choice.
+VC_API bool SetCodePage(const char* name);
+
 }  // namespace voicecontrol
 
 #endif  // VOICECONTROL_CONTROLLER_VOICECONTROLLER_H_

@@ -34,6 +34,10 @@
 
 namespace voicecontrol {
 
+namespace internal {
+struct BodyEncoding;
+}
+
 // Command methods, indexed by the method number of `HttpXmlReq`. Rows 0 to
 // 2 are those of `HttpMethod`.
 inline constexpr int kHttpXmlMethodCount = 9;
@@ -96,8 +100,12 @@ class VC_API HttpXmlMessage : public HttpMessage {
   int ParseRest(const char* text, size_t length);
 
  private:
+  friend struct internal::BodyEncoding;
+
   std::unique_ptr<InterfaceMessage> document_;
   bool body_stored_ = false;
+  // The library's own commands write their body as UTF-8 instead.
+  bool utf8_body_ = false;
 };
 
 // A command request.
