@@ -123,11 +123,27 @@ static void VC_CALL on_command_result(void* user, void* tag, int32_t flow_id, in
 static void VC_CALL on_qall_empty(void* user, void* tag) {
   finish((host*)user, (outcome*)tag, QALL_EMPTY, 1004, 0, NULL, 0);
 }
-/* One call per session; only this run's session ends the wait. */
+/* One call per session; only this run's session ends the wait. The items of
+ * a QAll answer are comma-terminated lists on the wire: with several entries
+ * the library splits them, a single entry arrives as it travelled, each
+ * field with its terminating comma, which is dropped here. */
 static void VC_CALL on_qall_entry(void* user, void* tag, const char* const* fields) {
   host* h = (host*)user;
-  if (strcmp(fields[0], h->session) == 0) finish(h, (outcome*)tag, QALL_ENTRY, 1004, 0, fields, 8);
+  char items[8][TEXT_SIZE];
+  const char* item_pointers[8];
+  size_t length;
+  int i;
+  for (i = 0; i < 8; ++i) {
+    copy_text(items[i], fields[i]);
+    length = strlen(items[i]);
+    if (length > 0 && items[i][length - 1] == ',') items[i][length - 1] = '\0';
+    item_pointers[i] = items[i];
+  }
+  if (strcmp(items[0], h->session) == 0) {
+    finish(h, (outcome*)tag, QALL_ENTRY, 1004, 0, item_pointers, 8);
+  }
 }
+
 static void VC_CALL on_qsingle_result(void* user, void* tag, const char* const* values) {
   finish((host*)user, (outcome*)tag, QSINGLE, 1005, 0, values, 18);
 }

@@ -40,9 +40,16 @@ class QueueSink : public voicecontrol::VoiceEventSink {
     Push({Outcome::kResult, flowId, code, {text}});
   }
   void OnQAllEmpty() override { Push({Outcome::kQAllEmpty, 0, 0, {}}); }
+  // The items of a QAll answer are comma-terminated lists on the wire. With
+  // several entries the library splits them; a single entry arrives as it
+  // travelled, each text with its terminating comma, which is dropped here.
   void OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
                    std::wstring f5, std::wstring f6, std::wstring f7, std::wstring f8) override {
-    Push({Outcome::kQAllEntry, 1004, 0, {f1, f2, f3, f4, f5, f6, f7, f8}});
+    Outcome entry{Outcome::kQAllEntry, 1004, 0, {f1, f2, f3, f4, f5, f6, f7, f8}};
+    for (auto& text : entry.texts) {
+      if (!text.empty() && text.back() == L',') text.pop_back();
+    }
+    Push(std::move(entry));
   }
   void OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
                        std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8,
