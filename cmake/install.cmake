@@ -7,6 +7,7 @@
 #   lib*/cmake/voicecontrol/           include/voicecontrol/...
 #   lib*/pkgconfig/voicecontrol.pc     README-windows.txt
 #   bin/voicectl, share/doc/voicecontrol/
+#   lib/python3/dist-packages/voicecontrol.py
 #
 # A further library joins the CMake package with one line,
 #   install(TARGETS name EXPORT voicecontrolTargets)
@@ -44,6 +45,11 @@ if(TARGET voicectl)
   install(TARGETS voicectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The Python module (standard library only), where Debian's python3 looks.
+if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol.py)
+  install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol.py
+          DESTINATION lib/python3/dist-packages)
+endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs/host-guide.md)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()

@@ -9,9 +9,10 @@
  * 1 when any does not, 2 on a bad command line or a failed start.
  *
  * Each command gets a tag: a pointer to the record its outcome is written
- * into. Callbacks run on library threads, so the records are guarded by a
- * mutex; the main thread waits on a condition variable. Strings arrive as
- * UTF-8 and are valid only during the callback, so they are copied.
+ * into; on_done says that the command is over. Callbacks run on library
+ * threads, so the records are guarded by a mutex; the main thread waits on
+ * a condition variable. Strings arrive as UTF-8 and are valid only during
+ * the callback, so they are copied.
  */
 #if defined(_WIN32)
 #ifndef _WIN32_WINNT
@@ -80,7 +81,7 @@ enum kind { NONE, ERROR_TEXT, RESULT, QALL_EMPTY, QALL_ENTRY, QSINGLE };
 
 typedef struct outcome {
   enum kind kind;
-  int done;
+  int done; /* on_done came: nothing more for this command */
   int32_t flow_id, code;
   int values_count;
   char values[18][TEXT_SIZE]; /* the error or result text first, or the values */
@@ -96,35 +97,31 @@ static void copy_text(char* out, const char* text) {
   out[TEXT_SIZE - 1] = '\0';
 }
 
-/* Records an outcome in the command's record (its tag) and wakes main. */
-static void finish(host* h, outcome* o, enum kind kind, int32_t flow_id, int32_t code,
+/* Records an outcome in the command's record, its tag. */
+static void record(host* h, outcome* o, enum kind kind, int32_t flow_id, int32_t code,
                    const char* const* values, int count) {
   int i;
   lock_enter(&h->lock);
-  if (!o->done) {
-    o->kind = kind;
-    o->flow_id = flow_id;
-    o->code = code;
-    o->values_count = count;
-    for (i = 0; i < count; ++i) copy_text(o->values[i], values[i]);
-    o->done = 1;
-  }
+  o->kind = kind;
+  o->flow_id = flow_id;
+  o->code = code;
+  o->values_count = count;
+  for (i = 0; i < count; ++i) copy_text(o->values[i], values[i]);
   lock_leave(&h->lock);
-  lock_signal(&h->lock);
 }
 
 static void VC_CALL on_error(void* user, void* tag, const char* text) {
-  finish((host*)user, (outcome*)tag, ERROR_TEXT, 0, 0, &text, 1);
+  record((host*)user, (outcome*)tag, ERROR_TEXT, 0, 0, &text, 1);
 }
 static void VC_CALL on_command_result(void* user, void* tag, int32_t flow_id, int32_t code,
                                       const char* text) {
-  finish((host*)user, (outcome*)tag, RESULT, flow_id, code, &text, 1);
+  record((host*)user, (outcome*)tag, RESULT, flow_id, code, &text, 1);
 }
 static void VC_CALL on_qall_empty(void* user, void* tag) {
-  finish((host*)user, (outcome*)tag, QALL_EMPTY, 1004, 0, NULL, 0);
+  record((host*)user, (outcome*)tag, QALL_EMPTY, 1004, 0, NULL, 0);
 }
-/* One call per session; only this run's session ends the wait. The items of
- * a QAll answer are comma-terminated lists on the wire: with several entries
+/* One call per session; only this run's session is kept. The items of a
+ * QAll answer are comma-terminated lists on the wire: with several entries
  * the library splits them, a single entry arrives as it travelled, each
  * field with its terminating comma, which is dropped here. */
 static void VC_CALL on_qall_entry(void* user, void* tag, const char* const* fields) {
@@ -140,12 +137,19 @@ static void VC_CALL on_qall_entry(void* user, void* tag, const char* const* fiel
     item_pointers[i] = items[i];
   }
   if (strcmp(items[0], h->session) == 0) {
-    finish(h, (outcome*)tag, QALL_ENTRY, 1004, 0, item_pointers, 8);
+    record(h, (outcome*)tag, QALL_ENTRY, 1004, 0, item_pointers, 8);
   }
 }
-
 static void VC_CALL on_qsingle_result(void* user, void* tag, const char* const* values) {
-  finish((host*)user, (outcome*)tag, QSINGLE, 1005, 0, values, 18);
+  record((host*)user, (outcome*)tag, QSINGLE, 1005, 0, values, 18);
+}
+/* The command is over (after all its callbacks): wake the main thread. */
+static void VC_CALL on_done(void* user, void* tag) {
+  host* h = (host*)user;
+  lock_enter(&h->lock);
+  ((outcome*)tag)->done = 1;
+  lock_leave(&h->lock);
+  lock_signal(&h->lock);
 }
 
 /* Waits for the command's outcome (at most WAIT_SECONDS). */
@@ -201,6 +205,7 @@ static int run(const char* address, uint16_t port) {
   callbacks.on_qall_empty = on_qall_empty;
   callbacks.on_qall_entry = on_qall_entry;
   callbacks.on_qsingle_result = on_qsingle_result;
+  callbacks.on_done = on_done;
   controller = vc_controller_create(&callbacks, &h);
   if (controller == NULL) {
     fprintf(stderr, "host-c: vc_controller_create failed\n");
@@ -215,37 +220,36 @@ static int run(const char* address, uint16_t port) {
   printf("host-c: voicecontrol %s, session %s\n", vc_version(), session);
 
   status = vc_create(controller, session, "alice", "weekly sync", "alice,bob", &create);
-  wait_for(&h, &create);
+  if (status == VC_OK) wait_for(&h, &create);
   check("create", is_result(&create, 1001, "created"), status, &create);
 
   status = vc_kick(controller, session, "bob", &kick);
-  wait_for(&h, &kick);
+  if (status == VC_OK) wait_for(&h, &kick);
   check("kick", is_result(&kick, 1002, "kicked"), status, &kick);
 
   status = vc_change(controller, session, "alice", 7, &change);
-  wait_for(&h, &change);
+  if (status == VC_OK) wait_for(&h, &change);
   check("change", is_result(&change, 1003, "changed"), status, &change);
 
   {
     /* A comma inside a QAll item is sent as ';'. */
     const char* expected[8] = {NULL, "alice", "weekly sync", "alice;bob", "1", "alice", "7", ""};
     status = vc_qall(controller, &qall);
-    wait_for(&h, &qall);
+    if (status == VC_OK) wait_for(&h, &qall);
     check("qall", has_values(&qall, QALL_ENTRY, expected, 8), status, &qall);
   }
   {
     const char* expected[9] = {session, "found", "alice", "weekly sync", "alice,bob",
                                "bob,",  "1",     "alice", "7"};
     status = vc_qsingle(controller, session, &qsingle);
-    wait_for(&h, &qsingle);
+    if (status == VC_OK) wait_for(&h, &qsingle);
     check("qsingle", has_values(&qsingle, QSINGLE, expected, 9), status, &qsingle);
   }
 
   status = vc_dscall(controller, session, "alice", 3600, &dscall);
-  wait_for(&h, &dscall);
+  if (status == VC_OK) wait_for(&h, &dscall);
   check("dscall", is_result(&dscall, 1006, "scheduled"), status, &dscall);
 
-  /* Waits for what is still in flight (the rest of the QAll answer). */
   vc_controller_destroy(controller);
   printf("host-c: %s\n", failures == 0 ? "every outcome as expected" : "some outcomes were wrong");
   return failures == 0 ? 0 : 1;
