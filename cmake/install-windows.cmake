@@ -4,7 +4,7 @@
 #   bin/      voicecontrol.dll and the toolchain runtime DLLs it needs
 #   lib/      libvoicecontrol.dll.a (mingw) and voicecontrol.def (MSVC: lib /def)
 #   include/  voicecontrol/...
-#   README-windows.txt
+#   README-windows.txt, host-guide.md
 # The copies beside the build's DLL, debug information already stripped.
 list(TRANSFORM VC_RUNTIME_DLLS PREPEND ${VC_WINDOWS_BIN_DIR}/ OUTPUT_VARIABLE runtime_dlls)
 install(FILES ${runtime_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -19,4 +19,5 @@ add_custom_command(OUTPUT ${VC_DEF_FILE}
                    COMMENT "Writing voicecontrol.def from the C interface header")
 add_custom_target(voicecontrol_def ALL DEPENDS ${VC_DEF_FILE})
 install(FILES ${VC_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
+              ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION .)
