@@ -13,18 +13,23 @@
  *
  * Texts. Every string crosses as NUL-terminated UTF-8, in both directions
  * and on every platform. A string handed to a callback is valid only during
- * that call: copy what you keep.
+ * that call: copy what you keep. In a text that is not valid UTF-8 each bad
+ * sequence is read as U+FFFD.
  *
  * Threads. Failures to create a socket, to connect or to send (and "param
  * error.") are reported on the calling thread, before the command returns;
  * everything else arrives on a receive thread of the library. Several
  * commands may be in flight at once, so callbacks may run on several
  * threads at the same time. No lock of the library is held during a
- * callback: a callback may issue further commands.
+ * callback: a callback may issue further commands. The commands of one
+ * controller may be called from several threads at once; vc_set_server
+ * and vc_controller_destroy may not run beside any other call on the same
+ * controller.
  *
  * Tags. Every command takes a `tag` of the caller's, passed unchanged to
  * each callback of that command's outcome, so that outcomes of commands of
- * the same kind in flight at once can be told apart.
+ * the same kind in flight at once can be told apart. After the outcome,
+ * on_done tells that the command is finished and its tag no longer used.
  *
  * Errors of the functions themselves: a function that returns a vc_status
  * other than VC_OK has done nothing and will call no callback.
@@ -51,9 +56,10 @@ typedef enum vc_status {
   VC_OK = 0,
   /* The controller or a string argument was NULL. */
   VC_ERROR_NULL_ARGUMENT = -1,
-  /* Memory ran out before anything was sent. */
+  /* Memory ran out; nothing was sent. */
   VC_ERROR_OUT_OF_MEMORY = -2,
-  /* The library failed in a way it cannot describe further. */
+  /* The library failed in a way it cannot describe further; nothing was
+   * sent. */
   VC_ERROR_INTERNAL = -3
 } vc_status;
 
@@ -74,6 +80,12 @@ typedef struct vc_callbacks {
   void(VC_CALL* on_qall_entry)(void* user, void* tag, const char* const* fields);
   /* The answer to qsingle: 18 strings. */
   void(VC_CALL* on_qsingle_result)(void* user, void* tag, const char* const* values);
+  /* Called once for every command that returned VC_OK, after the last
+   * callback of its outcome has returned (on that callback's thread, or on
+   * the calling thread before the command returns): the command is
+   * finished, the library no longer uses its tag, and no further entries
+   * of a qall answer will come. */
+  void(VC_CALL* on_done)(void* user, void* tag);
 } vc_callbacks;
 
 typedef struct vc_controller vc_controller;
@@ -86,8 +98,10 @@ VC_API const char* VC_CALL vc_version(void);
 VC_API vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void* user);
 
 /* Destroys the controller after waiting for the answers still in flight
- * (at most their 5-second time-out); their outcomes are delivered first.
- * NULL is ignored. */
+ * (at most their 5-second time-out); their outcomes, and on_done, are
+ * delivered first. May be called from a callback of the controller: the
+ * rest of that command's outcome (further qall entries, on_done) then still
+ * follows. NULL is ignored. */
 VC_API void VC_CALL vc_controller_destroy(vc_controller* controller);
 
 /* The server: an IPv4 address in dotted form and a TCP port. Set it before
