@@ -170,6 +170,7 @@ def _declare(library):
     text, handle, tag, status = c.c_char_p, c.c_void_p, c.c_void_p, c.c_int
     signatures = {
         "vc_version": (text, []),
+        "vc_set_code_page": (status, [text]),
         "vc_controller_create": (handle, [c.POINTER(_Callbacks), c.c_void_p]),
         "vc_controller_destroy": (None, [handle]),
         "vc_set_server": (status, [handle, text, c.c_uint16]),
@@ -217,6 +218,15 @@ def load_library(path=None):
 def version(library=None):
     """The library's version, "MAJOR.MINOR.PATCH"."""
     return load_library(library).vc_version().decode("ascii")
+
+
+def set_code_page(name, library=None):
+    """Reads the server's answers with code page `name` ("GB18030", "GBK",
+    "GB2312", "UTF-8", ...) in this whole process; texts stay str either
+    way. Call before the first command. Raises ValueError for a name the
+    library does not know."""
+    if load_library(library).vc_set_code_page(_utf8(name)) != 0:
+        raise ValueError("unknown code page: %r" % name)
 
 
 def _utf8(text):

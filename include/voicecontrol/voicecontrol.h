@@ -60,7 +60,10 @@ typedef enum vc_status {
   VC_ERROR_OUT_OF_MEMORY = -2,
   /* The library failed in a way it cannot describe further; nothing was
    * sent. */
-  VC_ERROR_INTERNAL = -3
+  VC_ERROR_INTERNAL = -3,
+  /* vc_set_code_page: a code page name the library does not know, or one
+   * the system cannot convert. */
+  VC_ERROR_UNKNOWN_CODE_PAGE = -4
 } vc_status;
 
 /* The callbacks of a controller. A NULL member means "not interested":
@@ -92,6 +95,14 @@ typedef struct vc_controller vc_controller;
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
 VC_API const char* VC_CALL vc_version(void);
+
+/* The code page answers are read with, for the whole process, as the C++
+ * voicecontrol::SetCodePage: "UTF-8", "GB18030", "GBK", "GB2312", "BIG5",
+ * "SHIFT_JIS", "EUC-KR", "WINDOWS-1252" (any letter case). Until it is
+ * called: UTF-8 on Linux, the system's ANSI code page on Windows. Call it
+ * before the first command. It changes only how answers are decoded: the
+ * strings of this interface are UTF-8 whatever the code page. */
+VC_API vc_status VC_CALL vc_set_code_page(const char* name);
 
 /* A new controller with a copy of `callbacks` (NULL: no callbacks at all).
  * NULL when memory ran out. */

@@ -156,6 +156,11 @@ using Sink = Issuer::Sink;
 
 const char* VC_CALL vc_version(void) { return VC_VERSION_TEXT; }
 
+vc_status VC_CALL vc_set_code_page(const char* name) {
+  if (name == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  return voicecontrol::SetCodePage(name) ? VC_OK : VC_ERROR_UNKNOWN_CODE_PAGE;
+}
+
 vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void* user) {
   try {
     auto* controller = new vc_controller{vc_callbacks{}, user};

@@ -284,6 +284,22 @@ TEST_F(CInterfaceTest, TextsCrossAsUtf8BothWays) {
 #endif
 }
 
+// The code page reads answers; the interface's strings stay UTF-8.
+TEST_F(CInterfaceTest, AChosenCodePageReadsTheAnswers) {
+  EXPECT_EQ(vc_set_code_page(nullptr), VC_ERROR_NULL_ARGUMENT);
+  EXPECT_EQ(vc_set_code_page("EBCDIC"), VC_ERROR_UNKNOWN_CODE_PAGE);
+  ASSERT_EQ(vc_set_code_page("gbk"), VC_OK);
+  TestServer server(TestServer::Reply(Answer(1002, 2, {"0", "\xd6\xd0\xce\xc4"})));  // 中文
+  Target(server.port());
+  ASSERT_EQ(vc_kick(controller, "conf", "\xe4\xb8\xad", Tag(1)), VC_OK);
+  ASSERT_EQ(recorder.WaitForDone(1).size(), 2u);
+  EXPECT_EQ(recorder.events()[0], "1 result 1002 0 \xe4\xb8\xad\xe6\x96\x87");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0],
+            HttpRequest("KICK", RequestDocument(1, 1002, 2, {"conf", "\xe4\xb8\xad"})));
+  platform::ResetAnsiCodePage();
+}
+
 TEST(CInterfaceNullCallbacksTest, AMissingCallbackDropsThatOutcomeOnly) {
   TestServer server(Responder());
   std::vector<vc_controller*> controllers;
