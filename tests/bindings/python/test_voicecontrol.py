@@ -27,8 +27,8 @@ def free_port():
 
 
 class Simulator:
-    def __init__(self):
-        self.process = subprocess.Popen([VOICECTL, "serve", "--listen", "127.0.0.1:0"],
+    def __init__(self, *options):
+        self.process = subprocess.Popen([VOICECTL, "serve", "--listen", "127.0.0.1:0", *options],
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                         text=True)
         line = self.process.stdout.readline()
@@ -91,6 +91,18 @@ class ControllerTest(unittest.TestCase):
         self.controller.create("\u00fc1", "\u00e5sa", topic, "\u00e5sa,\u00f8")
         single = self.controller.qsingle("\u00fc1")
         self.assertEqual(single[:5], ("\u00fc1", "found", "\u00e5sa", topic, "\u00e5sa,\u00f8"))
+
+    def test_gb2312_answers_read_with_the_chosen_code_page(self):
+        server = Simulator("--encoding", "gb2312")
+        self.addCleanup(server.stop)
+        with self.assertRaises(ValueError):
+            voicecontrol.set_code_page("klingon", LIBRARY)
+        voicecontrol.set_code_page("GB18030", LIBRARY)
+        self.addCleanup(voicecontrol.set_code_page, "UTF-8", LIBRARY)
+        with voicecontrol.Controller("127.0.0.1", server.port, LIBRARY) as c:
+            c.create("\u4f1a1", "\u5f20\u4e09", "\u6bcf\u5468", "\u5f20\u4e09")
+            self.assertEqual(c.qsingle("\u4f1a1")[:5],
+                             ("\u4f1a1", "found", "\u5f20\u4e09", "\u6bcf\u5468", "\u5f20\u4e09"))
 
     def test_callback_form(self):
         done = threading.Event()
