@@ -6,12 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include <voicecontrol/controller/convert.h>
 #include <voicecontrol/http/http.h>
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/dom.h>
 #include <voicecontrol/interface/interface_message.h>
-
-#include "platform/codepage.h"
 
 namespace voicecontrol {
 namespace testing {
@@ -20,6 +19,25 @@ namespace {
 
 constexpr size_t kOversizeValueBytes = 90 * 1024;
 constexpr char kGarbageBody[] = "this is not an interface message\n";
+
+// UTF-8 <-> wide text through the library's public conversions: this
+// library is linked by hosts against the installed shared library, which
+// exports nothing else. A UTF-8 byte gives at most one wide unit, a wide
+// unit at most four bytes.
+std::wstring WideFromUtf8(const std::string& utf8) {
+  std::wstring out(utf8.size(), L'\0');
+  const int length = Utf8ToWide(utf8.data(), static_cast<int>(utf8.size()), out.data(),
+                                static_cast<int>(out.size()));
+  out.resize(length < 0 ? 0 : static_cast<size_t>(length));
+  return out;
+}
+
+std::string Utf8FromWide(const std::wstring& wide) {
+  std::string out(wide.size() * 4, '\0');
+  const int length = WideToUtf8(wide.c_str(), out.data(), static_cast<int>(out.size()));
+  out.resize(length < 0 ? 0 : static_cast<size_t>(length));
+  return out;
+}
 
 // The value of header `name` (lower case, colon included) in the header
 // block, blanks around it trimmed; nullopt when the header is absent.
@@ -118,7 +136,7 @@ std::string Frame(const std::string& statusLine, const std::string& body) {
 bool ReadDocument(const std::string& body, ReceivedRequest* request) {
   try {
     DomDocument document;
-    const DomNode root = document.LoadXml(platform::Utf8ToWideString(body));
+    const DomNode root = document.LoadXml(WideFromUtf8(body));
     if (root.IsEmpty()) return false;
     auto number = [&root](const wchar_t* path) {
       return ParseDecimalInteger(root.SelectSingleNode(path).GetText());
@@ -172,7 +190,7 @@ std::string AnswerBodyText(int seqNo, int flowId, std::optional<int> fieldNum,
   document.WriteFlowID(flowId);
   document.WriteFieldNum(fieldNum.value_or(static_cast<int>(values.size())));
   for (const auto& value : values) document.WriteFieldValue(value);
-  const std::string utf8 = platform::WideToUtf8String(document.Finish());
+  const std::string utf8 = Utf8FromWide(document.Finish());
   if (encoding == Encoding::kGb2312) return Utf8ToGb2312(utf8);
   return Declare(utf8, "UTF-8");
 }
