@@ -46,6 +46,9 @@ class XmlArena {
   // Room for size bytes at the given alignment (a power of two up to
   // alignof(std::max_align_t)). Inline: a parse calls it for every element,
   // attribute, value and text.
+#if defined(__GNUC__) || defined(__clang__)
+  __attribute__((always_inline))
+#endif
   void* Allocate(size_t size, size_t alignment) {
     // Blocks start at malloc's alignment and Block keeps it, so aligning the
     // offset aligns the address.
