@@ -308,7 +308,15 @@ class XmlParsePaths::Builder {
       return lineFeeds >= size_t{INT_MAX} - 1 ? INT_MAX : 1 + static_cast<int>(lineFeeds);
     }
     VC_XML_ALWAYS_INLINE void SkipBlanks() {
-      if (kTables.blank[Byte(*p)] != 0) p = SkipBlanksAt(p, &lineFeeds);
+      // Where blanks may stand there are mostly none, or one space between
+      // attributes: both are told by plain comparisons (every blank is at
+      // most a space in ASCII), before the table's loop.
+      if (Byte(p[0]) > ' ') return;
+      if (p[0] == ' ' && Byte(p[1]) > ' ') {
+        ++p;
+        return;
+      }
+      p = SkipBlanksAt(p, &lineFeeds);
     }
   };
   // An element whose content is being read.
@@ -329,7 +337,7 @@ class XmlParsePaths::Builder {
   enum class TagEnd { kDeclined, kEmpty, kOpen };
 
   static bool SkipPast(Cursor& at, const char* terminator, size_t length);
-  static size_t ScanName(Cursor& at, size_t* colons);
+  static size_t ScanName(Cursor& at, bool* manyColons);
   static void CopyName(const Cursor& at, char* name, const char* begin, size_t length);
   TagEnd ReadStartTag(Cursor& at, XmlNode* node, size_t* nameLength);
   bool ReadAttr(Cursor& at, XmlNode* node, XmlAttr*& lastAttr);
@@ -378,13 +386,14 @@ VC_XML_ALWAYS_INLINE bool XmlParsePaths::Builder::SkipPast(Cursor& at, const cha
 }
 
 // The length of the name at the cursor (which the caller has seen to start
-// with a letter); the cursor moves past it.
-VC_XML_ALWAYS_INLINE size_t XmlParsePaths::Builder::ScanName(Cursor& at, size_t* colons) {
+// with a letter), and whether it holds more than one colon; the cursor
+// moves past it.
+VC_XML_ALWAYS_INLINE size_t XmlParsePaths::Builder::ScanName(Cursor& at, bool* manyColons) {
   const char* start = at.p;
   size_t sum;
   at.p = ScanNameAt(start, &sum);
   const size_t length = static_cast<size_t>(at.p - start);
-  *colons = sum - length;
+  *manyColons = sum - length > 1;
   return length;
 }
 
@@ -456,9 +465,9 @@ VC_XML_ALWAYS_INLINE XmlParsePaths::Builder::TagEnd XmlParsePaths::Builder::Read
     if (!IsAsciiLetter(*at.p)) return TagEnd::kDeclined;
   }
   const char* name = at.p;
-  size_t colons;
-  const size_t length = ScanName(at, &colons);
-  if (length > size_t{kXmlMaxNameLength} || colons > 1) return TagEnd::kDeclined;
+  bool manyColons;
+  const size_t length = ScanName(at, &manyColons);
+  if (length > size_t{kXmlMaxNameLength} || manyColons) return TagEnd::kDeclined;
   CopyName(at, node->name, name, length);
   *nameLength = length;
   XmlAttr* lastAttr = nullptr;
@@ -483,9 +492,9 @@ VC_XML_ALWAYS_INLINE bool XmlParsePaths::Builder::ReadAttr(Cursor& at, XmlNode* 
                                                            XmlAttr*& lastAttr) {
   if (!IsAsciiLetter(*at.p)) return false;
   const char* name = at.p;
-  size_t colons;
-  const size_t length = ScanName(at, &colons);
-  if (length > size_t{kXmlMaxNameLength} || colons > 1) return false;
+  bool manyColons;
+  const size_t length = ScanName(at, &manyColons);
+  if (length > size_t{kXmlMaxNameLength} || manyColons) return false;
   XmlAttr* attr = NewInArena<XmlAttr>();
   CopyName(at, attr->name, name, length);
   attr->line = at.Line();
