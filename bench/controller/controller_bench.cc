@@ -4,7 +4,9 @@
 //               answer: the floor;
 //   Curl        libcurl with the command as custom method, a new
 //               connection per request;
-//   Controller  VoiceController::Kick until the sink has the result.
+//   Controller  VoiceController::Kick until the sink has the result;
+//   CInterface  vc_kick, the C interface over the same controller, until
+//               its callback has the result.
 // Then the CPU time a request costs while a slow server takes a second, and
 // 32 controllers with 200 commands each in parallel.
 #include <benchmark/benchmark.h>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include <voicecontrol/voicecontrol.h>
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -112,7 +115,7 @@ Server& SharedServer() {
 }
 
 // Medians of the round trips, in microseconds, by benchmark.
-double g_rawMedian = 0, g_curlMedian = 0, g_controllerMedian = 0;
+double g_rawMedian = 0, g_curlMedian = 0, g_controllerMedian = 0, g_cMedian = 0;
 
 void ReportLatencies(benchmark::State& state, std::vector<double>* micros, double* median) {
   if (micros->empty()) return;
@@ -264,10 +267,54 @@ void BM_Controller(benchmark::State& state) {
 }
 BENCHMARK(BM_Controller)->UseRealTime()->MinTime(2.0);
 
-// The three clients in turn, one request each per iteration, so that load
+// The C interface over a controller, its outcomes counted by a WaitingSink
+// (the callbacks' work is the same as the C++ sink's).
+class CClient {
+ public:
+  CClient(uint16_t port, WaitingSink* sink) {
+    vc_callbacks callbacks{};
+    callbacks.on_error = [](void* user, void*, const char*) {
+      static_cast<WaitingSink*>(user)->OnError(std::wstring());
+    };
+    callbacks.on_command_result = [](void* user, void*, int32_t flowId, int32_t code,
+                                     const char*) {
+      static_cast<WaitingSink*>(user)->OnCommandResult(flowId, code, std::wstring());
+    };
+    controller_ = vc_controller_create(&callbacks, sink);
+    vc_set_server(controller_, "127.0.0.1", port);
+  }
+  ~CClient() { vc_controller_destroy(controller_); }
+  CClient(const CClient&) = delete;
+  CClient& operator=(const CClient&) = delete;
+
+  bool Kick() {
+    return vc_kick(controller_, "conference-1", "participant-42", nullptr) == VC_OK;
+  }
+
+ private:
+  vc_controller* controller_ = nullptr;
+};
+
+void BM_CInterface(benchmark::State& state) {
+  WaitingSink sink;
+  CClient client(SharedServer().port(), &sink);
+  std::vector<double> micros;
+  long expected = 0;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    if (!client.Kick()) state.SkipWithError("vc_kick failed");
+    sink.WaitFor(++expected);
+    micros.push_back(std::chrono::duration<double, std::micro>(sink.lastOutcome - start).count());
+  }
+  if (sink.errors > 0) state.SkipWithError("a command failed");
+  ReportLatencies(state, &micros, &g_cMedian);
+}
+BENCHMARK(BM_CInterface)->UseRealTime()->MinTime(2.0);
+
+// The four clients in turn, one request each per iteration, so that load
 // from elsewhere on the machine affects all of them alike. The ratios come
 // from this run.
-double g_mixedRaw = 0, g_mixedCurl = 0, g_mixedController = 0;
+double g_mixedRaw = 0, g_mixedCurl = 0, g_mixedController = 0, g_mixedC = 0;
 
 void BM_Interleaved(benchmark::State& state) {
   const std::string request = KickRequest();
@@ -277,8 +324,10 @@ void BM_Interleaved(benchmark::State& state) {
   VoiceController controller(&sink);
   controller.serverAddress = "127.0.0.1";
   controller.serverPort = port;
+  WaitingSink cSink;
+  CClient cClient(port, &cSink);
   std::string answer;
-  std::vector<double> raw, viaCurl, viaController;
+  std::vector<double> raw, viaCurl, viaController, viaC;
   long expected = 0;
   for (auto _ : state) {
     auto start = Clock::now();
@@ -287,12 +336,29 @@ void BM_Interleaved(benchmark::State& state) {
     start = Clock::now();
     if (!curl.RoundTrip()) state.SkipWithError("curl round trip failed");
     viaCurl.push_back(Micros(start, Clock::now()));
-    start = Clock::now();
-    controller.Kick(L"conference-1", L"participant-42");
-    sink.WaitFor(++expected);
-    viaController.push_back(Micros(start, sink.lastOutcome));
+    ++expected;
+    auto viaCpp = [&] {
+      const auto begin = Clock::now();
+      controller.Kick(L"conference-1", L"participant-42");
+      sink.WaitFor(expected);
+      viaController.push_back(Micros(begin, sink.lastOutcome));
+    };
+    auto viaCInterface = [&] {
+      const auto begin = Clock::now();
+      if (!cClient.Kick()) state.SkipWithError("vc_kick failed");
+      cSink.WaitFor(expected);
+      viaC.push_back(Micros(begin, cSink.lastOutcome));
+    };
+    // The two controllers take turns at going first.
+    if (expected % 2 == 0) {
+      viaCpp();
+      viaCInterface();
+    } else {
+      viaCInterface();
+      viaCpp();
+    }
   }
-  if (sink.errors > 0) state.SkipWithError("a command failed");
+  if (sink.errors > 0 || cSink.errors > 0) state.SkipWithError("a command failed");
   ReportLatencies(state, &raw, &g_mixedRaw);
   state.counters.erase("p90_us");
   state.counters["raw_us"] = g_mixedRaw;
@@ -300,10 +366,13 @@ void BM_Interleaved(benchmark::State& state) {
   state.counters["curl_us"] = g_mixedCurl;
   ReportLatencies(state, &viaController, &g_mixedController);
   state.counters["controller_us"] = g_mixedController;
+  ReportLatencies(state, &viaC, &g_mixedC);
+  state.counters["c_us"] = g_mixedC;
   state.counters.erase("median_us");
   state.counters.erase("p90_us");
   state.counters["ctl/raw"] = g_mixedController / g_mixedRaw;
   state.counters["ctl/curl"] = g_mixedController / g_mixedCurl;
+  state.counters["c/ctl"] = g_mixedC / g_mixedController;
 }
 BENCHMARK(BM_Interleaved)->UseRealTime()->MinTime(3.0);
 
@@ -399,6 +468,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  using voicecontrol::g_mixedC;
   using voicecontrol::g_mixedController;
   using voicecontrol::g_mixedCurl;
   using voicecontrol::g_mixedRaw;
@@ -407,6 +477,10 @@ int main(int argc, char** argv) {
                 g_mixedCurl, g_mixedController);
     std::printf("controller / raw  = %.2f (goal <= 1.20)\n", g_mixedController / g_mixedRaw);
     std::printf("controller / curl = %.2f (goal < 1.00)\n", g_mixedController / g_mixedCurl);
+  }
+  if (g_mixedController > 0 && g_mixedC > 0) {
+    std::printf("C interface %.1f us / controller = %.3f (goal <= 1.05)\n", g_mixedC,
+                g_mixedC / g_mixedController);
   }
   curl_global_cleanup();
   fs::current_path(previous);

@@ -1,7 +1,8 @@
 // Symbol visibility of the library's public classes and functions.
 //
 // On Windows the library is a DLL: its own sources export, hosts import.
-// Elsewhere every symbol is visible by default, so the macro is empty.
+// Elsewhere the library is built with hidden visibility, and the macro
+// makes the symbols of its interface visible.
 #ifndef VOICECONTROL_EXPORT_H_
 #define VOICECONTROL_EXPORT_H_
 

@@ -7,6 +7,7 @@
 #include "controller/answer.h"
 #include <voicecontrol/controller/convert.h>
 #include "controller/end_time.h"
+#include "controller/request_issuer.h"
 #include "interface/body_encoding.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
@@ -44,8 +45,9 @@ int32_t VoiceController::NextSeqNo() {
 
 // Builds and sends one command. `texts` are the wide arguments in field
 // order; `lastValue`, when given, is a narrow ASCII field after them.
-void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring* const* texts,
-                                  int textCount, const char* lastValue) {
+void VoiceController::SendCommand(const std::shared_ptr<VoiceEventSink>& to, int method,
+                                  int32_t flowId, const std::wstring* const* texts, int textCount,
+                                  const char* lastValue) {
   const int32_t sequence = NextSeqNo();
   char fields[kMaxFields][kFieldCapacity] = {};
   int fieldCount = 0;
@@ -53,7 +55,7 @@ void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring
     // Too long a text is refused rather than cut: a cut name or number
     // would reach the server as a different one.
     if (WideToUtf8(texts[i]->c_str(), fields[i], kFieldCapacity - 1) < 0) {
-      ReportError("param error.");
+      ReportError(to.get(), "param error.");
       return;
     }
   }
@@ -80,44 +82,82 @@ void VoiceController::SendCommand(int method, int32_t flowId, const std::wstring
     int length = 0;
     request.Serialize(buffer, kRequestCapacity, &length);
   }
-  SendRequest(buffer);
+  SendRequestTo(to, buffer);
 }
 
-void VoiceController::Create(std::wstring a, std::wstring b, std::wstring c, std::wstring d) {
+namespace internal {
+
+RequestIssuer::Sink RequestIssuer::HostSink(VoiceController& controller) {
+  // Shares no ownership: the host owns its sink.
+  return Sink(Sink(), controller.sink);
+}
+
+void RequestIssuer::Create(VoiceController& controller, const Sink& to, const std::wstring& a,
+                           const std::wstring& b, const std::wstring& c, const std::wstring& d) {
   const std::wstring* texts[] = {&a, &b, &c, &d};
-  SendCommand(kHttpXmlCreate, internal::kCreateFlow, texts, 4, nullptr);
+  controller.SendCommand(to, kHttpXmlCreate, kCreateFlow, texts, 4, nullptr);
 }
 
-void VoiceController::Kick(std::wstring a, std::wstring b) {
+void RequestIssuer::Kick(VoiceController& controller, const Sink& to, const std::wstring& a,
+                         const std::wstring& b) {
   const std::wstring* texts[] = {&a, &b};
-  SendCommand(kHttpXmlKick, internal::kKickFlow, texts, 2, nullptr);
+  controller.SendCommand(to, kHttpXmlKick, kKickFlow, texts, 2, nullptr);
 }
 
-void VoiceController::Change(std::wstring a, std::wstring b, uint16_t n) {
+void RequestIssuer::Change(VoiceController& controller, const Sink& to, const std::wstring& a,
+                           const std::wstring& b, uint16_t n) {
   const std::wstring* texts[] = {&a, &b};
   char digits[8];
   std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(n));
-  SendCommand(kHttpXmlChange, internal::kChangeFlow, texts, 2, digits);
+  controller.SendCommand(to, kHttpXmlChange, kChangeFlow, texts, 2, digits);
 }
 
-void VoiceController::QAll() {
-  SendCommand(kHttpXmlQall, internal::kQAllFlow, nullptr, 0, nullptr);
+void RequestIssuer::QAll(VoiceController& controller, const Sink& to) {
+  controller.SendCommand(to, kHttpXmlQall, kQAllFlow, nullptr, 0, nullptr);
 }
 
-void VoiceController::QSingle(std::wstring a) {
+void RequestIssuer::QSingle(VoiceController& controller, const Sink& to, const std::wstring& a) {
   const std::wstring* texts[] = {&a};
-  SendCommand(kHttpXmlQsingle, internal::kQSingleFlow, texts, 1, nullptr);
+  controller.SendCommand(to, kHttpXmlQsingle, kQSingleFlow, texts, 1, nullptr);
 }
 
-void VoiceController::DsCall(std::wstring a, std::wstring b, uint32_t durationSeconds) {
+void RequestIssuer::DsCall(VoiceController& controller, const Sink& to, const std::wstring& a,
+                           const std::wstring& b, uint32_t durationSeconds) {
   const std::wstring* texts[] = {&a, &b};
   char endTime[40];
   if (!FormatLocalEndTime(std::time(nullptr), durationSeconds, endTime, sizeof endTime)) {
-    NextSeqNo();  // every command takes its number, also one that fails
-    ReportError("param error.");
+    controller.NextSeqNo();  // every command takes its number, also one that fails
+    VoiceController::ReportError(to.get(), "param error.");
     return;
   }
-  SendCommand(kHttpXmlDscall, internal::kDsCallFlow, texts, 2, endTime);
+  controller.SendCommand(to, kHttpXmlDscall, kDsCallFlow, texts, 2, endTime);
+}
+
+}  // namespace internal
+
+void VoiceController::Create(std::wstring a, std::wstring b, std::wstring c, std::wstring d) {
+  internal::RequestIssuer::Create(*this, internal::RequestIssuer::HostSink(*this), a, b, c, d);
+}
+
+void VoiceController::Kick(std::wstring a, std::wstring b) {
+  internal::RequestIssuer::Kick(*this, internal::RequestIssuer::HostSink(*this), a, b);
+}
+
+void VoiceController::Change(std::wstring a, std::wstring b, uint16_t n) {
+  internal::RequestIssuer::Change(*this, internal::RequestIssuer::HostSink(*this), a, b, n);
+}
+
+void VoiceController::QAll() {
+  internal::RequestIssuer::QAll(*this, internal::RequestIssuer::HostSink(*this));
+}
+
+void VoiceController::QSingle(std::wstring a) {
+  internal::RequestIssuer::QSingle(*this, internal::RequestIssuer::HostSink(*this), a);
+}
+
+void VoiceController::DsCall(std::wstring a, std::wstring b, uint32_t durationSeconds) {
+  internal::RequestIssuer::DsCall(*this, internal::RequestIssuer::HostSink(*this), a, b,
+                                  durationSeconds);
 }
 
 }  // namespace voicecontrol

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <ctime>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 
 // Writes the local date and time `durationSeconds` after `start` as
 // "YYYY-MM-DD hh:mm:ss" (24-hour clock, date carried) into `out` with its
 // terminator. False when the time cannot be represented or does not fit.
-VC_API bool FormatLocalEndTime(std::time_t start, uint32_t durationSeconds, char* out,
+VC_INTERNAL_API bool FormatLocalEndTime(std::time_t start, uint32_t durationSeconds, char* out,
                                size_t capacity);
 
 }  // namespace voicecontrol

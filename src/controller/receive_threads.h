@@ -34,6 +34,9 @@ class ReceiveThreads {
  private:
   struct State;
   struct Worker;
+  // Queues the job for a waiting thread or starts one; may throw
+  // std::bad_alloc, and then has started nothing.
+  bool HandOver(Job job);
   static void WorkLoop(const std::shared_ptr<State>& state, Worker* self, Job job);
   void JoinEndedThreads();
 

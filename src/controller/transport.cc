@@ -9,6 +9,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
 #include "controller/receive_threads.h"
+#include "controller/request_issuer.h"
 #include "http/decimal.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
@@ -21,7 +22,8 @@ namespace voicecontrol {
 // One request in flight, owned by its receive thread once sent.
 struct VoiceController::Request {
   platform::TcpSocket socket;
-  VoiceEventSink* sink = nullptr;
+  // Held until the request's last call to it has returned.
+  std::shared_ptr<VoiceEventSink> sink;
   int64_t timeoutMs = 0;
 };
 
@@ -101,7 +103,7 @@ int IsResponseComplete(const char* data, int length) {
   return 1;
 }
 
-void VoiceController::ReportError(const char* text) { ReportTo(sink, text); }
+void VoiceController::ReportError(VoiceEventSink* to, const char* text) { ReportTo(to, text); }
 
 VoiceController::VoiceController(VoiceEventSink* sink)
     : sink(sink), receiveThreads(std::make_unique<internal::ReceiveThreads>()) {}
@@ -110,23 +112,28 @@ VoiceController::VoiceController(VoiceEventSink* sink)
 VoiceController::~VoiceController() = default;
 
 int VoiceController::SendRequest(const char* request) {
+  return SendRequestTo(internal::RequestIssuer::HostSink(*this), request);
+}
+
+int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
+                                   const char* request) {
   auto pending = std::make_shared<Request>();
-  pending->sink = sink;
+  pending->sink = to;
   pending->timeoutMs = receiveTimeoutMs;
   platform::TcpSocket& socket = pending->socket;
   if (!socket.Create()) {
-    ReportError("socket error.");
+    ReportError(to.get(), "socket error.");
     return -1;
   }
   if (!socket.Connect(serverAddress.c_str(), serverPort)) {
     socket.Close();
-    ReportError("connect error.");
+    ReportError(to.get(), "connect error.");
     return -1;
   }
   const size_t length = request == nullptr ? 0 : std::strlen(request);
   if (socket.Send(request, length) < 1) {
     socket.Close();
-    ReportError("send error.");
+    ReportError(to.get(), "send error.");
     return -1;
   }
 
@@ -150,7 +157,7 @@ int VoiceController::SendRequest(const char* request) {
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();
-    ReportError("timeout.");
+    ReportError(to.get(), "timeout.");
     return -1;
   }
   return 0;
@@ -158,7 +165,7 @@ int VoiceController::SendRequest(const char* request) {
 
 // Runs on the receive thread.
 void VoiceController::ReceiveResponse(Request* request) {
-  VoiceEventSink* const sink = request->sink;
+  VoiceEventSink* const sink = request->sink.get();
   platform::TcpSocket& socket = request->socket;
   char response[kResponseCapacity];
   int received = 0;

@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 
 // A stretch of a text: `length` characters from `begin`.
-struct VC_API TextSpan {
+struct VC_INTERNAL_API TextSpan {
   size_t begin = 0;
   size_t length = 0;
 };
@@ -24,17 +24,17 @@ struct VC_API TextSpan {
 // would refuse or misread the text. Empty (length 0) when the text has no
 // declaration or its declaration is not well formed: the parser judges it.
 // The UTF-8 form accepts a leading byte-order mark as the wide form does.
-VC_API TextSpan FindEncodingDeclaration(std::wstring_view text);
-VC_API TextSpan FindEncodingDeclaration(std::string_view utf8);
+VC_INTERNAL_API TextSpan FindEncodingDeclaration(std::wstring_view text);
+VC_INTERNAL_API TextSpan FindEncodingDeclaration(std::string_view utf8);
 
 // `text` without that pseudo-attribute.
-VC_API std::wstring StripEncodingDeclaration(const std::wstring& text);
+VC_INTERNAL_API std::wstring StripEncodingDeclaration(const std::wstring& text);
 
 // False when a text cannot be an XML document for a reason a backend might
 // not notice: it holds a NUL character, which XML forbids and which some
 // parsers take as the end of the text.
-VC_API bool IsAcceptableXmlText(std::wstring_view text);
-VC_API bool IsAcceptableXmlText(std::string_view utf8);
+VC_INTERNAL_API bool IsAcceptableXmlText(std::wstring_view text);
+VC_INTERNAL_API bool IsAcceptableXmlText(std::string_view utf8);
 
 }  // namespace voicecontrol
 

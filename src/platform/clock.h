@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <ctime>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 namespace platform {
 
 // Milliseconds since an arbitrary fixed point; never goes backwards, not
 // affected by changes of the wall clock.
-VC_API int64_t MonotonicMilliseconds();
+VC_INTERNAL_API int64_t MonotonicMilliseconds();
 
 struct LocalDateTime {
   int year = 0;    // e.g. 2024
@@ -39,7 +39,7 @@ inline LocalDateTime LocalDateTimeOf(const std::tm& t) {
 // The local date and time of calendar time `when` (seconds since the
 // epoch, as std::time gives). Thread-safe. False when the system cannot
 // represent it.
-VC_API bool ToLocalDateTime(std::time_t when, LocalDateTime* out);
+VC_INTERNAL_API bool ToLocalDateTime(std::time_t when, LocalDateTime* out);
 
 }  // namespace platform
 }  // namespace voicecontrol

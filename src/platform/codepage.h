@@ -15,31 +15,31 @@
 #include <cstddef>
 #include <string>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 namespace platform {
 
-VC_API std::wstring Utf8ToWideString(const char* text, size_t length);
-VC_API std::string WideToUtf8String(const wchar_t* text, size_t length);
+VC_INTERNAL_API std::wstring Utf8ToWideString(const char* text, size_t length);
+VC_INTERNAL_API std::string WideToUtf8String(const wchar_t* text, size_t length);
 
 // Makes the named code page (see codepage_names.cc) stand in for the ANSI
 // code page in this process. False, and nothing changed, for a name not in
 // the table or one the system cannot convert.
-VC_API bool SelectAnsiCodePage(const char* name);
+VC_INTERNAL_API bool SelectAnsiCodePage(const char* name);
 
 // Back to the default: UTF-8 here, the system's code page on Windows. For
 // tests, which share one process.
-VC_API void ResetAnsiCodePage();
+VC_INTERNAL_API void ResetAnsiCodePage();
 
 // Whether ANSI text is UTF-8 at present, so its bytes can be used as they
 // are.
-VC_API bool AnsiIsUtf8();
+VC_INTERNAL_API bool AnsiIsUtf8();
 
 // The ANSI code page: the selected one, else the system's (UTF-8 where the
 // system has no other).
-VC_API std::wstring AnsiToWideString(const char* text, size_t length);
-VC_API std::string WideToAnsiString(const wchar_t* text, size_t length);
+VC_INTERNAL_API std::wstring AnsiToWideString(const char* text, size_t length);
+VC_INTERNAL_API std::string WideToAnsiString(const wchar_t* text, size_t length);
 
 inline std::wstring Utf8ToWideString(const std::string& text) {
   return Utf8ToWideString(text.data(), text.size());

@@ -6,12 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 namespace platform {
 
-class VC_API OutputFile {
+class VC_INTERNAL_API OutputFile {
  public:
   OutputFile() = default;
   ~OutputFile();

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 namespace platform {
@@ -19,7 +19,7 @@ enum class WaitResult { kReady, kTimedOut, kFailed };
 
 // One connected (or connecting) TCP socket. Move-only; the destructor
 // closes it.
-class VC_API TcpSocket {
+class VC_INTERNAL_API TcpSocket {
  public:
   TcpSocket() = default;
   ~TcpSocket();
@@ -63,7 +63,7 @@ class VC_API TcpSocket {
 
 // A listening socket on the loopback interface, for in-process servers
 // (tests, benchmarks, the demo's responder).
-class VC_API TcpListener {
+class VC_INTERNAL_API TcpListener {
  public:
   TcpListener() = default;
   ~TcpListener();

@@ -8,14 +8,14 @@
 #include <functional>
 #include <memory>
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 namespace platform {
 
 // A joinable thread. The destructor waits for a thread that was started
 // and not yet waited for.
-class VC_API Thread {
+class VC_INTERNAL_API Thread {
  public:
   Thread();
   ~Thread();
@@ -37,7 +37,7 @@ class VC_API Thread {
   std::unique_ptr<Handle> handle_;
 };
 
-class VC_API Mutex {
+class VC_INTERNAL_API Mutex {
  public:
   Mutex();
   ~Mutex();
@@ -54,7 +54,7 @@ class VC_API Mutex {
 };
 
 // Waiting for a condition guarded by a Mutex.
-class VC_API ConditionVariable {
+class VC_INTERNAL_API ConditionVariable {
  public:
   ConditionVariable();
   ~ConditionVariable();

@@ -12,7 +12,7 @@
 #ifndef VOICECONTROL_XML_XML_FAST_PARSER_H_
 #define VOICECONTROL_XML_XML_FAST_PARSER_H_
 
-#include <voicecontrol/export.h>
+#include "internal_export.h"
 
 namespace voicecontrol {
 
@@ -25,7 +25,7 @@ struct XmlRootEnd {
   int line = 1;
 };
 
-class VC_API XmlParsePaths {
+class VC_INTERNAL_API XmlParsePaths {
  public:
   // The tree of text, or null when the fast way declines it. Throws only
   // std::bad_alloc. Leaves the scanner state alone.

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace voicectl {
+namespace voicecontrol {
+namespace testing {
 namespace {
 
 using Clock = SessionModel::Clock;
@@ -75,4 +76,5 @@ TEST_F(SessionModelTest, DsCallEndsTheSessionAtItsEndTime) {
 TEST_F(SessionModelTest, UnknownMethodGetsNoFlowId) { EXPECT_EQ(Run("GET", {}).flowId, 0); }
 
 }  // namespace
-}  // namespace voicectl
+}  // namespace testing
+}  // namespace voicecontrol

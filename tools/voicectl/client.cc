@@ -1,18 +1,19 @@
 #include "client.h"
 
-#include <filesystem>
-#include <fstream>
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-#include <iterator>
-#include <memory>
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "printing_sink.h"
 #include "text.h"
 
 namespace voicectl {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,20 +34,6 @@ void Issue(voicecontrol::VoiceController& controller, const Command& c) {
   }
 }
 
-// One log record: a 7-character UTF-16LE marker, then the message bytes.
-void ShowLog(const fs::path& path, std::ostream& out) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    out << "(no " << path.string() << ")\n";
-    return;
-  }
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::string marker;
-  size_t i = 0;
-  for (; i + 1 < bytes.size() && i < 14; i += 2) marker += bytes[i];
-  out << "== " << path.string() << "\n" << marker << bytes.substr(i) << "\n";
-}
-
 }  // namespace
 
 int RunCommand(const Command& command, const ClientOptions& options, std::ostream& out,
@@ -56,50 +43,63 @@ int RunCommand(const Command& command, const ClientOptions& options, std::ostrea
     // The controller's destructor waits for the receive thread, so leaving
     // this scope means the outcome has been delivered (or timed out).
     voicecontrol::VoiceController controller(&sink);
-    controller.serverAddress = options.host;
+    controller.serverAddress = options.address;
     controller.serverPort = options.port;
     Issue(controller, command);
   }
-  return sink.errors() == 0 && sink.callbacks() > 0 ? 0 : 1;
+  if (sink.errors() > 0 || sink.callbacks() == 0) return kExitError;
+  return sink.failedResults() > 0 ? kExitResultCode : kExitOk;
 }
 
-bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port, std::string* error) {
+std::optional<int64_t> ParseInteger(const std::string& text, int64_t min, int64_t max) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string digits = negative ? text.substr(1) : text;
+  if (digits.empty() || digits.size() > 18) return std::nullopt;
+  int64_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (negative) value = -value;
+  if (value < min || value > max) return std::nullopt;
+  return value;
+}
+
+bool ParseHostPort(const std::string& text, uint16_t minPort, std::string* host, uint16_t* port,
+                   std::string* error) {
   const size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) {
-    *error = "expected HOST:PORT, got \"" + text + "\"";
+    *error = "expected HOST:PORT (e.g. 127.0.0.1:8080 or localhost:8080), got \"" + text + "\"";
     return false;
   }
   const std::string digits = text.substr(colon + 1);
-  unsigned long value = 0;
-  bool numeric = !digits.empty() && digits.size() <= 5;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') numeric = false;
-  }
-  if (numeric) value = std::stoul(digits);
-  if (!numeric || value > 65535) {
-    *error = "port is not a number from 0 to 65535: \"" + digits + "\"";
+  const auto value = ParseInteger(digits, minPort, 65535);
+  if (!value) {
+    *error = "PORT in HOST:PORT must be a number from " + std::to_string(minPort) +
+             " to 65535, got \"" + digits + "\"";
     return false;
   }
   *host = text.substr(0, colon);
-  *port = static_cast<uint16_t>(value);
+  *port = static_cast<uint16_t>(*value);
   return true;
 }
 
-bool EnterLogDir(const std::string& dir, std::string* error) {
-  std::error_code ec;
-  const fs::path work = fs::path(dir) / ".voicectl";
-  fs::create_directories(work, ec);
-  if (!ec) fs::current_path(work, ec);
-  if (ec) {
-    *error = "cannot use log directory " + dir + ": " + ec.message();
+bool ResolveIpv4(const std::string& host, std::string* address, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (result != 0 || found == nullptr) {
+    *error = "cannot find an IPv4 address for host \"" + host + "\": " +
+             (result == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(result));
     return false;
   }
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+  freeaddrinfo(found);
+  *address = text;
   return true;
-}
-
-void ShowLogs(const std::string& dir, std::ostream& out) {
-  ShowLog(fs::path(dir) / "SendVoiceMsg.log", out);
-  ShowLog(fs::path(dir) / "RecvVoiceMsg.log", out);
 }
 
 }  // namespace voicectl

@@ -5,37 +5,49 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace voicectl {
 
+// Exit statuses of the client, as --help lists them.
+enum ExitStatus {
+  kExitOk = 0,          // a result with code 0, or a QAll / QSingle answer
+  kExitError = 1,       // an error text from the library (or no outcome at all)
+  kExitUsage = 2,       // a bad command line
+  kExitResultCode = 3,  // the server answered with a non-zero result code
+};
+
 struct Command {
   std::string name;                // create, kick, change, qall, qsingle, dscall
   std::vector<std::string> texts;  // the text arguments, UTF-8
-  uint32_t number = 0;             // change's N or dscall's SECONDS
+  uint32_t number = 0;             // change's VALUE or dscall's SECONDS
 };
 
 struct ClientOptions {
-  std::string host = "127.0.0.1";
+  std::string address = "127.0.0.1";  // dotted IPv4
   uint16_t port = 8080;
   bool json = false;
 };
 
 // Issues the command and waits for its outcome (at most the library's
-// receive deadline). Returns 0 when a result arrived, 1 on an error text.
+// receive deadline). Returns one of ExitStatus.
 int RunCommand(const Command& command, const ClientOptions& options, std::ostream& out,
                std::ostream& err);
 
-// Splits "HOST:PORT"; false with a message when PORT is not a number in 1..65535.
-bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port, std::string* error);
+// A whole number from `min` to `max` in `text`: decimal digits, a minus
+// sign before them where `min` is negative.
+std::optional<int64_t> ParseInteger(const std::string& text, int64_t min, int64_t max);
 
-// Makes DIR/.voicectl the working directory, so that the library's logs
-// ("../SendVoiceMsg.log", "../RecvVoiceMsg.log") land in DIR.
-bool EnterLogDir(const std::string& dir, std::string* error);
+// Splits "HOST:PORT"; false with a message when there is no host or PORT is
+// not a number from `minPort` to 65535.
+bool ParseHostPort(const std::string& text, uint16_t minPort, std::string* host, uint16_t* port,
+                   std::string* error);
 
-// Prints both log records found in DIR, the UTF-16LE marker decoded.
-void ShowLogs(const std::string& dir, std::ostream& out);
+// The IPv4 address of `host` in dotted form: a dotted address as it is, a
+// name through the resolver. False with a message when it has none.
+bool ResolveIpv4(const std::string& host, std::string* address, std::string* error);
 
 }  // namespace voicectl
 

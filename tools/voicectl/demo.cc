@@ -2,29 +2,29 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <voicecontrol/testing/simulator.h>
+
 #include "client.h"
-#include "simulator.h"
+#include "log_place.h"
 
 namespace voicectl {
 
 namespace {
 
+using voicecontrol::testing::Fault;
+using voicecontrol::testing::SimulatedServer;
+
 struct Step {
   const char* title;
   Command command;
-  Faults faults;
+  Fault fault;
   bool expectError;  // the fault should surface as an error text
 };
-
-Faults With(void (*set)(Faults&)) {
-  Faults faults;
-  set(faults);
-  return faults;
-}
 
 std::vector<Step> Steps() {
   return {
@@ -36,21 +36,21 @@ std::vector<Step> Steps() {
       {"dscall s2 in one hour", {"dscall", {"s2", "bob"}, 3600}, {}, false},
       {"qall", {"qall", {}}, {}, false},
       {"qsingle s1", {"qsingle", {"s1"}}, {}, false},
-      {"fault --delay 300", {"qsingle", {"s2"}}, With([](Faults& f) { f.delayMs = 300; }), false},
-      {"fault --close-early", {"qall", {}}, With([](Faults& f) { f.closeEarly = true; }), true},
+      {"fault --delay 300", {"qsingle", {"s2"}}, Fault::Delay(300), false},
+      {"fault --close-early", {"qall", {}}, Fault::CloseEarly(), true},
       {"fault --no-answer (waits the 5-second deadline)",
        {"qall", {}},
-       With([](Faults& f) { f.noAnswer = true; }),
+       Fault::NoAnswer(),
        true},
-      {"fault --status 299", {"qall", {}}, With([](Faults& f) { f.status = 299; }), true},
-      {"fault --http10", {"qall", {}}, With([](Faults& f) { f.http10 = true; }), true},
-      {"fault --flowid 2000", {"qall", {}}, With([](Faults& f) { f.flowId = 2000; }), true},
-      {"fault --fieldnum 0", {"qall", {}}, With([](Faults& f) { f.fieldNum = 0; }), true},
-      {"fault --garbage", {"qall", {}}, With([](Faults& f) { f.garbage = true; }), true},
-      {"fault --oversize", {"qall", {}}, With([](Faults& f) { f.oversize = true; }), true},
+      {"fault --status 299", {"qall", {}}, Fault::Status(299), true},
+      {"fault --http10", {"qall", {}}, Fault::Http10(), true},
+      {"fault --flowid 2000", {"qall", {}}, Fault::FlowId(2000), true},
+      {"fault --fieldnum 0", {"qall", {}}, Fault::FieldNum(0), true},
+      {"fault --garbage", {"qall", {}}, Fault::Garbage(), true},
+      {"fault --oversize", {"qall", {}}, Fault::Oversize(), true},
       {"fault --partial (waits the 5-second deadline)",
        {"qall", {}},
-       With([](Faults& f) { f.partial = true; }),
+       Fault::Partial(),
        true},
   };
 }
@@ -62,33 +62,36 @@ int RunDemo(std::ostream& out, std::ostream& err) {
   // The library writes its logs to "../" of the working directory: keep
   // them in a folder of the demo's own rather than beside the caller.
   const fs::path logDir = fs::temp_directory_path() / "voicectl-demo";
+  LogPlace logPlace;
   std::string error;
-  if (!EnterLogDir(logDir.string(), &error)) {
+  if (!logPlace.Enter(logDir, &error)) {
     err << "voicectl demo: " << error << "\n";
     return 1;
   }
-  Simulator simulator;
-  simulator.SetLogging(false);
-  if (!simulator.Start("127.0.0.1", 0, &error)) {
-    err << "voicectl demo: " << error << "\n";
+  std::unique_ptr<SimulatedServer> server;
+  try {
+    server = std::make_unique<SimulatedServer>();
+  } catch (const std::exception& e) {
+    err << "voicectl demo: " << e.what() << "\n";
     return 1;
   }
-  out << "simulated voice server on 127.0.0.1:" << simulator.port() << "; logs in "
-      << logDir.string() << "\n";
+  out << "simulated voice server on " << server->address() << ":" << server->port()
+      << "; logs in " << logDir.string() << "\n";
   ClientOptions options;
-  options.port = simulator.port();
+  options.address = server->address();
+  options.port = server->port();
   int failures = 0;
   for (const Step& step : Steps()) {
     out << "\n== " << step.title << "\n" << std::flush;
-    simulator.SetFaults(step.faults);
+    server->QueueFault(step.fault);  // for this step's request only
     // Error texts go to the same stream as results, so the demo reads in order.
     const int result = RunCommand(step.command, options, out, out);
-    if ((result != 0) != step.expectError) {
+    if ((result == kExitError) != step.expectError) {
       ++failures;
       err << "voicectl demo: unexpected outcome for \"" << step.title << "\"\n";
     }
   }
-  simulator.Stop();
+  server->Stop();
   out << "\n"
       << (failures == 0 ? "demo finished: every outcome as expected"
                         : "demo finished with failures")

@@ -1,103 +1,234 @@
 // voicectl: drive a voice server from the command line, or simulate one.
 //
-//   voicectl [--server HOST:PORT] [--json] [--log-dir DIR] [--show-logs] COMMAND ARGS...
-//   voicectl serve [--listen HOST:PORT] [fault flags]
+//   voicectl [--server HOST:PORT] [--codepage NAME] [--json] [--log-dir DIR] [--show-logs]
+//            COMMAND ARGS...
+//   voicectl serve [--listen HOST:PORT] [--encoding utf-8|gb2312] [fault flags]
 //   voicectl demo
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
+
+#include <voicecontrol/controller/VoiceController.h>
+#include <voicecontrol/testing/simulator.h>
 
 #include "client.h"
 #include "demo.h"
-#include "simulator.h"
+#include "log_place.h"
 
 namespace {
 
 using voicectl::Command;
+using voicectl::kExitUsage;
+using voicecontrol::testing::Fault;
 
-constexpr int kUsageError = 2;
+// A numeric argument as typed; read once parsing is done, so that a bad
+// value is reported with its name and the range it must lie in.
+struct NumberArgument {
+  std::string text;
+  const char* name = "";
+  int64_t min = 0, max = 0;
+  bool given = false;
+};
 
 struct Arguments {
   std::string server = "127.0.0.1:8080";
   bool json = false;
   std::string logDir;
   bool showLogs = false;
+  std::string codePage;
   Command command;
+  NumberArgument number;  // change's VALUE, dscall's SECONDS
+
   std::string listen = "127.0.0.1:8080";
-  voicectl::Faults faults;
-  int flowId = 0;
-  int fieldNum = 0;
+  std::string encoding = "utf-8";
+  Fault fault;
+  NumberArgument delay{"", "--delay", 0, 600000};
+  NumberArgument status{"", "--status", 100, 999};
+  NumberArgument flowId{"", "--flowid", INT32_MIN, INT32_MAX};
+  NumberArgument fieldNum{"", "--fieldnum", INT32_MIN, INT32_MAX};
+};
+
+// An argument of a command: its name in --help and what it means.
+struct Parameter {
+  const char* name;
+  const char* meaning;
 };
 
 void AddCommand(CLI::App& app, Arguments& args, const char* name, const char* help,
-                std::vector<const char*> textNames, const char* numberName = nullptr,
+                std::vector<Parameter> texts, Parameter number = {nullptr, nullptr},
                 int64_t numberMax = 0) {
   CLI::App* sub = app.add_subcommand(name, help);
-  for (const char* textName : textNames) {
-    args.command.texts.reserve(6);
+  for (const Parameter& text : texts) {
     sub->add_option_function<std::string>(
-           textName, [&args](const std::string& value) { args.command.texts.push_back(value); },
-           std::string("text argument ") + textName)
-        ->required();
-  }
-  if (numberName != nullptr) {
-    sub->add_option(numberName, args.command.number, std::string("number ") + numberName)
+           text.name, [&args](const std::string& value) { args.command.texts.push_back(value); },
+           text.meaning)
         ->required()
-        ->check(CLI::Number)
-        ->check(CLI::Range(int64_t{0}, numberMax));
+        ->type_name("TEXT");
   }
-  sub->callback([&args, name] { args.command.name = name; });
+  if (number.name != nullptr) {
+    sub->add_option(number.name, args.number.text, number.meaning)
+        ->required()
+        ->type_name("0.." + std::to_string(numberMax));
+  }
+  sub->callback([&args, name, number, numberMax] {
+    args.command.name = name;
+    args.number.name = number.name;
+    args.number.max = numberMax;
+    args.number.given = number.name != nullptr;
+  });
 }
 
-int Serve(Arguments& args) {
-  std::string host, error;
-  uint16_t port = 0;
-  if (!voicectl::ParseHostPort(args.listen, &host, &port, &error)) {
-    std::cerr << "voicectl serve: " << error << "\n";
-    return kUsageError;
+void AddNumberOption(CLI::App* app, NumberArgument& argument, const char* typeName,
+                     const char* help) {
+  app->add_option_function<std::string>(
+         argument.name,
+         [&argument](const std::string& value) {
+           argument.text = value;
+           argument.given = true;
+         },
+         help)
+      ->type_name(typeName);
+}
+
+// The value of a numeric argument, or a message naming it and its range.
+bool ReadNumber(const NumberArgument& argument, const std::string& context, int64_t* value) {
+  const auto parsed = voicectl::ParseInteger(argument.text, argument.min, argument.max);
+  if (parsed) {
+    *value = *parsed;
+    return true;
   }
+  std::cerr << "voicectl" << context << ": " << argument.name << " must be a whole number from "
+            << argument.min << " to " << argument.max << ", got \"" << argument.text << "\"\n";
+  return false;
+}
+
+// Where the client's logs go by default, for --help.
+std::string LogHelp() {
+  const std::filesystem::path dir = voicectl::DefaultLogDir();
+  return "Logs: the last request and answer are kept in SendVoiceMsg.log and\n"
+         "RecvVoiceMsg.log in $XDG_STATE_HOME/voicectl/ (else ~/.local/state/voicectl/),\n"
+         "here " +
+         (dir.empty() ? std::string("nowhere: neither HOME nor XDG_STATE_HOME is set") : dir.string()) +
+         "; --log-dir DIR puts them in DIR.";
+}
+
+constexpr char kExitHelp[] =
+    "Exit status of the six commands:\n"
+    "  0  the server reported success (result code 0, or a QALL or QSINGLE answer)\n"
+    "  3  the server answered with a non-zero result code (its text is printed)\n"
+    "  1  an error: the library's error text (printed as \"error: TEXT\"), or a server\n"
+    "     name without an IPv4 address\n"
+    "  2  a bad command line";
+
+int Serve(Arguments& args) {
+  std::string host, address, error;
+  uint16_t port = 0;
+  if (!voicectl::ParseHostPort(args.listen, 0, &host, &port, &error)) {
+    std::cerr << "voicectl serve: --listen: " << error << "\n";
+    return kExitUsage;
+  }
+  if (!voicectl::ResolveIpv4(host, &address, &error)) {
+    std::cerr << "voicectl serve: --listen: " << error << "\n";
+    return kExitUsage;
+  }
+  int64_t value = 0;
+  if (args.delay.given) {
+    if (!ReadNumber(args.delay, " serve", &value)) return kExitUsage;
+    args.fault.delayMs = static_cast<int>(value);
+  }
+  if (args.status.given) {
+    if (!ReadNumber(args.status, " serve", &value)) return kExitUsage;
+    args.fault.status = static_cast<int>(value);
+  }
+  if (args.flowId.given) {
+    if (!ReadNumber(args.flowId, " serve", &value)) return kExitUsage;
+    args.fault.flowId = static_cast<int>(value);
+  }
+  if (args.fieldNum.given) {
+    if (!ReadNumber(args.fieldNum, " serve", &value)) return kExitUsage;
+    args.fault.fieldNum = static_cast<int>(value);
+  }
+
   // Block the stop signals in every thread, then wait for one here.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  voicectl::Simulator simulator;
-  simulator.SetFaults(args.faults);
-  if (!simulator.Start(host, port, &error)) {
-    std::cerr << "voicectl serve: " << error << "\n";
+
+  voicecontrol::testing::ServerOptions options;
+  options.host = address;
+  options.port = port;
+  for (char& c : args.encoding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  options.encoding = args.encoding == "gb2312" ? voicecontrol::testing::Encoding::kGb2312
+                                               : voicecontrol::testing::Encoding::kUtf8;
+  options.log = [](const std::string& line) {
+    std::cerr << "voicectl serve: " + line + "\n" << std::flush;
+  };
+  options.requestLogLimit = 0;  // nobody reads them back
+  std::unique_ptr<voicecontrol::testing::SimulatedServer> server;
+  try {
+    server = std::make_unique<voicecontrol::testing::SimulatedServer>(options);
+  } catch (const std::exception& e) {
+    std::cerr << "voicectl serve: " << e.what() << "\n";
     return 1;
   }
-  std::cout << "listening on " << host << ":" << simulator.port()
-            << " (faults: " << args.faults.Describe() << ")" << std::endl;
+  server->SetStandingFault(args.fault);
+  std::cout << "listening on " << address << ":" << server->port()
+            << " (faults: " << args.fault.Describe() << "; answers in " << args.encoding << ")"
+            << std::endl;
   int signal = 0;
   sigwait(&stopSignals, &signal);
   std::cerr << "voicectl serve: stopping on signal " << signal << "\n";
-  simulator.Stop();
+  server->Stop();
   return 0;
 }
 
 int Client(Arguments& args) {
   voicectl::ClientOptions options;
   options.json = args.json;
-  std::string error;
-  if (!voicectl::ParseHostPort(args.server, &options.host, &options.port, &error)) {
-    std::cerr << "voicectl: " << error << "\n";
-    return kUsageError;
+  std::string host, error;
+  if (!voicectl::ParseHostPort(args.server, 1, &host, &options.port, &error)) {
+    std::cerr << "voicectl: --server: " << error << "\n";
+    return kExitUsage;
+  }
+  if (args.number.given) {
+    int64_t value = 0;
+    if (!ReadNumber(args.number, " " + args.command.name, &value)) return kExitUsage;
+    args.command.number = static_cast<uint32_t>(value);
+  }
+  if (!args.codePage.empty() && !voicecontrol::SetCodePage(args.codePage.c_str())) {
+    std::cerr << "voicectl: --codepage: unknown code page \"" << args.codePage
+              << "\" (known: UTF-8, GB18030, GBK, GB2312, BIG5, SHIFT_JIS, EUC-KR, WINDOWS-1252, "
+                 "CP936, CP950, CP932, CP949, CP1252, CP65001)\n";
+    return kExitUsage;
+  }
+  if (!voicectl::ResolveIpv4(host, &options.address, &error)) {
+    std::cerr << "voicectl: --server: " << error << "\n";
+    return voicectl::kExitError;
   }
   namespace fs = std::filesystem;
-  // Without --log-dir the library writes its logs to the parent directory.
-  const fs::path logDir =
-      fs::absolute(args.logDir.empty() ? fs::path("..") : fs::path(args.logDir));
-  if (!args.logDir.empty() && !voicectl::EnterLogDir(logDir.string(), &error)) {
-    std::cerr << "voicectl: " << error << "\n";
-    return 1;
+  const fs::path logDir = args.logDir.empty() ? voicectl::DefaultLogDir() : fs::path(args.logDir);
+  if (logDir.empty()) {
+    std::cerr << "voicectl: no place for the logs: set HOME or XDG_STATE_HOME, or give --log-dir\n";
+    return voicectl::kExitError;
   }
-  const int result = voicectl::RunCommand(args.command, options, std::cout, std::cerr);
-  if (args.showLogs) voicectl::ShowLogs(logDir.lexically_normal().string(), std::cout);
+  int result = voicectl::kExitError;
+  {
+    voicectl::LogPlace logPlace;
+    if (!logPlace.Enter(logDir, &error)) {
+      std::cerr << "voicectl: " << error << "\n";
+      return voicectl::kExitError;
+    }
+    result = voicectl::RunCommand(args.command, options, std::cout, std::cerr);
+  }
+  if (args.showLogs) voicectl::ShowLogs(fs::absolute(logDir).lexically_normal(), std::cout);
   return result;
 }
 
@@ -108,33 +239,54 @@ int main(int argc, char** argv) {
   CLI::App app{"voicectl: drive a voice server, or simulate one for testing a host"};
   app.require_subcommand(1, 1);
   app.fallthrough();  // global options may also follow the command
-  app.add_option("--server", args.server, "server address as HOST:PORT")->capture_default_str();
+  app.footer(std::string(kExitHelp) + "\n\n" + LogHelp());
+  app.add_option("--server", args.server,
+                 "the server: IPv4 address or host name, and port (HOST:PORT)")
+      ->capture_default_str()
+      ->type_name("HOST:PORT");
   app.add_flag("--json", args.json, "print each callback as one JSON object per line");
-  app.add_option("--log-dir", args.logDir, "directory that receives the two log files");
+  app.add_option("--log-dir", args.logDir, "directory that receives the two log files")
+      ->type_name("DIR");
   app.add_flag("--show-logs", args.showLogs, "print both log records after the command");
+  app.add_option("--codepage", args.codePage,
+                 "code page the server's answers are read in, e.g. GB18030 for a server that "
+                 "answers in GB2312 (default UTF-8); requests are always UTF-8")
+      ->type_name("NAME");
 
-  AddCommand(app, args, "create", "create a session", {"A", "B", "C", "D"});
-  AddCommand(app, args, "kick", "kick a member", {"A", "B"});
-  AddCommand(app, args, "change", "change a member's setting", {"A", "B"}, "N", 65535);
+  AddCommand(app, args, "create", "create a session",
+             {{"SESSION", "id of the new session"},
+              {"OWNER", "owner of the session"},
+              {"TITLE", "title of the session"},
+              {"MEMBERS", "its members, e.g. alice,bob"}});
+  AddCommand(app, args, "kick", "remove a member from a session",
+             {{"SESSION", "id of the session"}, {"MEMBER", "the member to remove"}});
+  AddCommand(app, args, "change", "change a member's setting in a session",
+             {{"SESSION", "id of the session"}, {"MEMBER", "the member whose setting changes"}},
+             {"VALUE", "the new setting"}, 65535);
   AddCommand(app, args, "qall", "list every session", {});
-  AddCommand(app, args, "qsingle", "describe one session", {"A"});
-  AddCommand(app, args, "dscall", "schedule the end of a session", {"A", "B"}, "SECONDS",
-             4294967295LL);
+  AddCommand(app, args, "qsingle", "describe one session", {{"SESSION", "id of the session"}});
+  AddCommand(app, args, "dscall", "schedule the end of a session",
+             {{"SESSION", "id of the session"}, {"MEMBER", "the member who ends it"}},
+             {"SECONDS", "end the session this many seconds from now"}, 4294967295LL);
 
   CLI::App* serve = app.add_subcommand("serve", "run the simulated voice server");
-  serve->add_option("--listen", args.listen, "address to listen on, HOST:PORT (port 0: any free)")
-      ->capture_default_str();
-  serve->add_option("--delay", args.faults.delayMs, "wait MS milliseconds before answering")
-      ->check(CLI::Range(0, 600000));
-  serve->add_flag("--close-early", args.faults.closeEarly, "close the connection after reading");
-  serve->add_flag("--no-answer", args.faults.noAnswer, "never answer, keep the connection open");
-  serve->add_option("--status", args.faults.status, "HTTP status code of every answer");
-  serve->add_flag("--http10", args.faults.http10, "answer with an HTTP/1.0 status line");
-  CLI::Option* flowId = serve->add_option("--flowid", args.flowId, "FlowID to answer with");
-  CLI::Option* fieldNum = serve->add_option("--fieldnum", args.fieldNum, "FieldNum to answer with");
-  serve->add_flag("--garbage", args.faults.garbage, "answer with a body that is not XML");
-  serve->add_flag("--oversize", args.faults.oversize, "answer with more than 80 KB");
-  serve->add_flag("--partial", args.faults.partial, "send the headers, never the body");
+  serve->add_option("--listen", args.listen,
+                    "address to listen on, HOST:PORT (port 0: any free one)")
+      ->capture_default_str()
+      ->type_name("HOST:PORT");
+  serve->add_option("--encoding", args.encoding, "encoding of the answers' text")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"utf-8", "gb2312"}, CLI::ignore_case));
+  AddNumberOption(serve, args.delay, "MS", "wait MS milliseconds before answering");
+  serve->add_flag("--close-early", args.fault.closeEarly, "close the connection after reading");
+  serve->add_flag("--no-answer", args.fault.noAnswer, "never answer, keep the connection open");
+  AddNumberOption(serve, args.status, "CODE", "HTTP status code of every answer");
+  serve->add_flag("--http10", args.fault.http10, "answer with an HTTP/1.0 status line");
+  AddNumberOption(serve, args.flowId, "N", "FlowID to answer with");
+  AddNumberOption(serve, args.fieldNum, "N", "FieldNum to answer with");
+  serve->add_flag("--garbage", args.fault.garbage, "answer with a body that is not XML");
+  serve->add_flag("--oversize", args.fault.oversize, "answer with more than 80 KB");
+  serve->add_flag("--partial", args.fault.partial, "send the headers, never the body");
   app.add_subcommand("demo", "run every command and fault against an in-process simulator");
 
   try {
@@ -148,13 +300,11 @@ int main(int argc, char** argv) {
     if (app.get_subcommands().empty() && !app.remaining().empty()) {
       std::cerr << "voicectl: unknown command \"" << app.remaining().front()
                 << "\" (commands: create kick change qall qsingle dscall serve demo; see --help)\n";
-      return kUsageError;
+      return kExitUsage;
     }
     app.exit(e);
-    return kUsageError;
+    return kExitUsage;
   }
-  if (flowId->count() > 0) args.faults.flowId = args.flowId;
-  if (fieldNum->count() > 0) args.faults.fieldNum = args.fieldNum;
 
   if (app.got_subcommand("serve")) return Serve(args);
   if (app.got_subcommand("demo")) return voicectl::RunDemo(std::cout, std::cerr);

@@ -40,6 +40,7 @@ void PrintingSink::OnError(std::wstring text) {
 void PrintingSink::OnCommandResult(int flowId, int code, std::wstring text) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++callbacks_;
+  if (code != 0) ++failedResults_;
   if (json_) {
     out_ << "{\"callback\":\"OnCommandResult\",\"flowId\":" << flowId << ",\"code\":" << code
          << ",\"text\":" << Quoted(text) << "}\n";
@@ -58,7 +59,14 @@ void PrintingSink::OnQAllEmpty() {
 
 void PrintingSink::OnQAllEntry(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
                                std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8) {
-  const std::wstring values[] = {v1, v2, v3, v4, v5, v6, v7, v8};
+  // Items are comma-terminated on the wire. The library splits the lists
+  // of several entries at the commas but hands over a single entry as it
+  // came, commas included (no item holds one of its own), so printing
+  // drops a trailing comma and both cases read alike.
+  std::wstring values[] = {v1, v2, v3, v4, v5, v6, v7, v8};
+  for (std::wstring& value : values) {
+    if (!value.empty() && value.back() == L',') value.pop_back();
+  }
   PrintValues("OnQAllEntry", values, 8);
 }
 
@@ -91,6 +99,11 @@ void PrintingSink::PrintValues(const char* callback, const std::wstring* values,
 int PrintingSink::errors() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return errors_;
+}
+
+int PrintingSink::failedResults() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failedResults_;
 }
 
 int PrintingSink::callbacks() const {

@@ -1,5 +1,6 @@
 // A VoiceEventSink that prints every callback on one line, readable or as
-// one JSON object, and remembers whether an error text arrived.
+// one JSON object, and remembers whether an error text or a failed result
+// arrived.
 #ifndef VOICECTL_PRINTING_SINK_H_
 #define VOICECTL_PRINTING_SINK_H_
 
@@ -29,6 +30,8 @@ class PrintingSink : public voicecontrol::VoiceEventSink {
 
   int errors() const;
   int callbacks() const;
+  // OnCommandResult calls with a code other than 0.
+  int failedResults() const;
 
  private:
   void PrintValues(const char* callback, const std::wstring* values, int count);
@@ -39,6 +42,7 @@ class PrintingSink : public voicecontrol::VoiceEventSink {
   const bool json_;
   int errors_ = 0;
   int callbacks_ = 0;
+  int failedResults_ = 0;
 };
 
 }  // namespace voicectl

@@ -4,15 +4,27 @@
 
 #include <string>
 
-#include "platform/codepage.h"
+#include <voicecontrol/controller/convert.h>
 
 namespace voicectl {
 
+// Through the library's public conversions, like any host: a wide unit
+// becomes at most 4 UTF-8 bytes, a UTF-8 byte at most one wide unit.
+// Wide text stops at an embedded NUL, which neither the command line nor
+// the protocol's values carry.
 inline std::string Utf8(const std::wstring& text) {
-  return voicecontrol::platform::WideToUtf8String(text);
+  std::string out(text.size() * 4, '\0');
+  const int length =
+      voicecontrol::WideToUtf8(text.c_str(), out.data(), static_cast<int>(out.size()));
+  out.resize(length < 0 ? 0 : static_cast<size_t>(length));
+  return out;
 }
 inline std::wstring Wide(const std::string& text) {
-  return voicecontrol::platform::Utf8ToWideString(text);
+  std::wstring out(text.size(), L'\0');
+  const int length = voicecontrol::Utf8ToWide(text.c_str(), static_cast<int>(text.size()),
+                                              out.data(), static_cast<int>(out.size()));
+  out.resize(length < 0 ? 0 : static_cast<size_t>(length));
+  return out;
 }
 
 // `text` as a JSON string literal, quotes included.

@@ -1,6 +1,6 @@
 // winhost: a Windows host program of voicecontrol.dll.
 //
-//   winhost.exe ADDRESS PORT
+//   winhost.exe ADDRESS PORT [--chinese]
 //
 // Does what every host does: initialises Windows Sockets and COM
 // (multithreaded, so that the library's receive threads may use the DOM),
@@ -9,6 +9,11 @@
 // callback is printed as one line of UTF-8. Exit status: 0 when all six
 // commands got a result, 1 when any got an error or no outcome, 2 on a bad
 // command line or a failed start.
+//
+// With --chinese the session's texts are Chinese, and QSingle must bring
+// them back unchanged: run it in a Chinese locale (code page 936) against a
+// server that answers in GB2312, and every character makes the round trip
+// through the wire's UTF-8 request and the server's GB2312 answer.
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
@@ -21,6 +26,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <voicecontrol/controller/VoiceController.h>
 
@@ -78,7 +84,17 @@ class PrintingSink : public VoiceEventSink {
                        std::wstring v17, std::wstring v18) override {
     Print("OnQSingleResult " + Join({&v1, &v2, &v3, &v4, &v5, &v6, &v7, &v8, &v9, &v10, &v11, &v12,
                                      &v13, &v14, &v15, &v16, &v17, &v18}));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lastSingle_ = {v1, v2, v3, v4, v5};
+    }
     Finish(true);
+  }
+
+  // The first five values of the last QSingle answer.
+  std::vector<std::wstring> LastSingle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastSingle_;
   }
 
   void Arm() {
@@ -135,6 +151,7 @@ class PrintingSink : public VoiceEventSink {
   bool done_ = false;
   bool succeeded_ = false;
   int entries_ = 0;
+  std::vector<std::wstring> lastSingle_;
 };
 
 // Loads the library by name, as a host that picks it up at run time would,
@@ -155,7 +172,11 @@ bool LoadLibraryExplicitly() {
   return exported;
 }
 
-int RunCommands(const char* address, uint16_t port) {
+struct SessionTexts {
+  std::wstring id, owner, title, members;
+};
+
+int RunCommands(const char* address, uint16_t port, const SessionTexts& texts) {
   PrintingSink sink;
   VoiceController controller(&sink);
   controller.serverAddress = address;
@@ -172,22 +193,33 @@ int RunCommands(const char* address, uint16_t port) {
       ++failures;
     }
   };
-  run("CREATE", [&] { controller.Create(L"s1", L"alice", L"weekly sync", L"alice,bob"); });
-  run("KICK", [&] { controller.Kick(L"s1", L"bob"); });
-  run("CHANGE", [&] { controller.Change(L"s1", L"alice", 7); });
+  run("CREATE", [&] { controller.Create(texts.id, texts.owner, texts.title, texts.members); });
+  run("KICK", [&] { controller.Kick(texts.id, L"bob"); });
+  run("CHANGE", [&] { controller.Change(texts.id, texts.owner, 7); });
   run("QALL", [&] { controller.QAll(); });
-  run("QSINGLE", [&] { controller.QSingle(L"s1"); });
-  run("DSCALL", [&] { controller.DsCall(L"s1", L"alice", 3600); });
+  run("QSINGLE", [&] { controller.QSingle(texts.id); });
+  const std::vector<std::wstring> expected = {texts.id, L"found", texts.owner, texts.title,
+                                              texts.members};
+  if (sink.LastSingle() != expected) {
+    std::printf("QSINGLE did not bring the session's texts back unchanged\n");
+    ++failures;
+  }
+  run("DSCALL", [&] { controller.DsCall(texts.id, texts.owner, 3600); });
   return failures == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: winhost ADDRESS PORT\n");
+  const bool chinese = argc == 4 && std::string(argv[3]) == "--chinese";
+  if (argc != 3 && !chinese) {
+    std::fprintf(stderr, "usage: winhost ADDRESS PORT [--chinese]\n");
     return 2;
   }
+  const SessionTexts texts =
+      chinese ? SessionTexts{L"\u4f1a\u8bae1", L"\u5f20\u4e09", L"\u6bcf\u5468\u4f8b\u4f1a",
+                             L"\u5f20\u4e09,\u674e\u56db,bob"}
+              : SessionTexts{L"s1", L"alice", L"weekly sync", L"alice,bob"};
   const long port = std::strtol(argv[2], nullptr, 10);
   if (port <= 0 || port > 65535) {
     std::fprintf(stderr, "winhost: bad port %s\n", argv[2]);
@@ -204,7 +236,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   int status = 2;
-  if (LoadLibraryExplicitly()) status = RunCommands(argv[1], static_cast<uint16_t>(port));
+  if (LoadLibraryExplicitly()) status = RunCommands(argv[1], static_cast<uint16_t>(port), texts);
   CoUninitialize();
   WSACleanup();
   return status;

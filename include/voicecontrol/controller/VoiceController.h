@@ -38,6 +38,7 @@ namespace voicecontrol {
 class HttpXmlRsp;
 namespace internal {
 class ReceiveThreads;
+class RequestIssuer;
 }
 
 // The host's callback interface. The library only calls it; every text is
@@ -123,14 +124,18 @@ class VC_API VoiceController {
   uint16_t serverPort = 0;
 
  private:
+  // Issues commands whose outcome goes to a sink of the request's own.
+  friend class internal::RequestIssuer;
   struct Request;
 
-  void SendCommand(int method, int32_t flowId, const std::wstring* const* texts, int textCount,
-                   const char* lastValue);
+  // `to` receives the outcome; the request keeps it until its last call.
+  void SendCommand(const std::shared_ptr<VoiceEventSink>& to, int method, int32_t flowId,
+                   const std::wstring* const* texts, int textCount, const char* lastValue);
+  int SendRequestTo(const std::shared_ptr<VoiceEventSink>& to, const char* request);
   // The receive thread's work; touches only the request, never the
   // controller, which may be gone once the sink has been called.
   static void ReceiveResponse(Request* request);
-  void ReportError(const char* text);
+  static void ReportError(VoiceEventSink* to, const char* text);
 
   VoiceEventSink* sink;
   std::atomic<int32_t> seqNo{0};

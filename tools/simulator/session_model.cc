@@ -4,7 +4,8 @@
 #include <ctime>
 #include <cwchar>
 
-namespace voicectl {
+namespace voicecontrol {
+namespace testing {
 
 namespace {
 
@@ -64,16 +65,46 @@ size_t SessionModel::SessionCount() {
   return sessions_.size();
 }
 
+void SessionModel::Add(const Session& session) {
+  Entry entry{session};
+  Clock::time_point endsAt;
+  if (!session.endTime.empty() && ParseLocalTime(session.endTime, &endsAt)) entry.endsAt = endsAt;
+  std::lock_guard<std::mutex> lock(mutex_);
+  sessions_[session.id] = std::move(entry);
+}
+
+std::vector<Session> SessionModel::All() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EndExpiredSessions(Clock::now());
+  std::vector<Session> all;
+  for (const auto& entry : sessions_) all.push_back(entry.second.session);
+  return all;
+}
+
+std::optional<Session> SessionModel::Find(const std::wstring& id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EndExpiredSessions(Clock::now());
+  auto it = sessions_.find(id);
+  if (it == sessions_.end()) return std::nullopt;
+  return it->second.session;
+}
+
+void SessionModel::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sessions_.clear();
+}
+
 Answer SessionModel::Create(const std::vector<std::wstring>& v, Clock::time_point now) {
   if (v.size() < 4 || v[0].empty()) return Result(kCreateFlow, kBadArguments, L"bad arguments");
   if (sessions_.count(v[0]) != 0) return Result(kCreateFlow, kSessionExists, L"session exists");
-  Session s;
+  Entry entry;
+  Session& s = entry.session;
   s.id = v[0];
   s.owner = v[1];
-  s.topic = v[2];
+  s.title = v[2];
   s.members = v[3];
   s.createdAt = now;
-  sessions_.emplace(s.id, std::move(s));
+  sessions_.emplace(v[0], std::move(entry));
   return Result(kCreateFlow, kOk, L"created");
 }
 
@@ -81,10 +112,11 @@ Answer SessionModel::Kick(const std::vector<std::wstring>& v) {
   if (v.size() < 2) return Result(kKickFlow, kBadArguments, L"bad arguments");
   auto it = sessions_.find(v[0]);
   if (it == sessions_.end()) return Result(kKickFlow, kNoSuchSession, L"no such session");
-  for (const auto& k : it->second.kicked) {
-    if (k == v[1]) return Result(kKickFlow, kNoSuchMember, L"already kicked");
+  std::vector<std::wstring>& kicked = it->second.session.kicked;
+  if (std::find(kicked.begin(), kicked.end(), v[1]) != kicked.end()) {
+    return Result(kKickFlow, kNoSuchMember, L"already kicked");
   }
-  it->second.kicked.push_back(v[1]);
+  kicked.push_back(v[1]);
   return Result(kKickFlow, kOk, L"kicked");
 }
 
@@ -92,20 +124,20 @@ Answer SessionModel::Change(const std::vector<std::wstring>& v) {
   if (v.size() < 3) return Result(kChangeFlow, kBadArguments, L"bad arguments");
   auto it = sessions_.find(v[0]);
   if (it == sessions_.end()) return Result(kChangeFlow, kNoSuchSession, L"no such session");
-  it->second.changedMember = v[1];
-  it->second.changedValue = v[2];
+  it->second.session.changedMember = v[1];
+  it->second.session.changedValue = v[2];
   return Result(kChangeFlow, kOk, L"changed");
 }
 
-// The eight lists hold, per session in id order: id, owner, topic, members,
+// The eight lists hold, per session in id order: id, owner, title, members,
 // kicked count, last changed member, last changed value, end time.
 Answer SessionModel::QAll() {
   std::vector<std::vector<std::wstring>> lists(8);
   for (const auto& entry : sessions_) {
-    const Session& s = entry.second;
+    const Session& s = entry.second.session;
     const std::wstring columns[8] = {s.id,
                                      s.owner,
-                                     s.topic,
+                                     s.title,
                                      s.members,
                                      std::to_wstring(s.kicked.size()),
                                      s.changedMember,
@@ -127,7 +159,7 @@ Answer SessionModel::QSingle(const std::vector<std::wstring>& v) {
     values[1] = L"no such session";
     return Answer{kQSingleFlow, values};
   }
-  return Answer{kQSingleFlow, Describe(it->second)};
+  return Answer{kQSingleFlow, Describe(it->second.session)};
 }
 
 Answer SessionModel::DsCall(const std::vector<std::wstring>& v, Clock::time_point now) {
@@ -137,7 +169,7 @@ Answer SessionModel::DsCall(const std::vector<std::wstring>& v, Clock::time_poin
   Clock::time_point endsAt;
   if (!ParseLocalTime(v[2], &endsAt)) return Result(kDsCallFlow, kBadArguments, L"bad end time");
   if (endsAt < now) endsAt = now;
-  it->second.endTime = v[2];
+  it->second.session.endTime = v[2];
   it->second.endsAt = endsAt;
   return Result(kDsCallFlow, kOk, L"scheduled");
 }
@@ -158,7 +190,7 @@ std::vector<std::wstring> SessionModel::Describe(const Session& s) {
   std::vector<std::wstring> values = {s.id,
                                       L"found",
                                       s.owner,
-                                      s.topic,
+                                      s.title,
                                       s.members,
                                       JoinTerminated(s.kicked),
                                       std::to_wstring(s.kicked.size()),
@@ -170,4 +202,5 @@ std::vector<std::wstring> SessionModel::Describe(const Session& s) {
   return values;
 }
 
-}  // namespace voicectl
+}  // namespace testing
+}  // namespace voicecontrol

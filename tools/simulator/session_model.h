@@ -1,16 +1,20 @@
 // The simulator's in-memory voice server: a table of sessions that the six
 // commands create, change, list and end, so that successive answers agree
 // with each other. Result codes and texts are this simulator's convention.
-#ifndef VOICECTL_SESSION_MODEL_H_
-#define VOICECTL_SESSION_MODEL_H_
+#ifndef VOICECONTROL_TOOLS_SIMULATOR_SESSION_MODEL_H_
+#define VOICECONTROL_TOOLS_SIMULATOR_SESSION_MODEL_H_
 
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace voicectl {
+#include <voicecontrol/testing/simulator.h>
+
+namespace voicecontrol {
+namespace testing {
 
 // What the server answers to one command: the FlowID and the field values.
 struct Answer {
@@ -33,20 +37,23 @@ class SessionModel {
 
   // Handles one command by its method name ("CREATE", ...) and field values.
   // Unknown methods are answered with FlowID 0, which a client reports as a
-  // bad message. Thread-safe.
+  // bad message. Thread-safe, like every operation here.
   Answer Handle(const std::string& method, const std::vector<std::wstring>& values,
                 Clock::time_point now);
 
   size_t SessionCount();
 
+  // Seeding and inspection. Add replaces a session of the same id; an end
+  // time that is not "YYYY-MM-DD hh:mm:ss" is kept as text and never ends it.
+  void Add(const Session& session);
+  std::vector<Session> All();
+  std::optional<Session> Find(const std::wstring& id);
+  void Clear();
+
  private:
-  struct Session {
-    std::wstring id, owner, topic, members;  // the four CREATE values, a to d
-    std::vector<std::wstring> kicked;
-    std::wstring changedMember, changedValue;  // last CHANGE
-    std::wstring endTime;                      // DSCALL's end time text, if any
+  struct Entry {
+    Session session;
     Clock::time_point endsAt = Clock::time_point::max();
-    Clock::time_point createdAt;
   };
 
   Answer Create(const std::vector<std::wstring>& v, Clock::time_point now);
@@ -59,9 +66,10 @@ class SessionModel {
   static std::vector<std::wstring> Describe(const Session& s);
 
   std::mutex mutex_;
-  std::map<std::wstring, Session> sessions_;
+  std::map<std::wstring, Entry> sessions_;
 };
 
-}  // namespace voicectl
+}  // namespace testing
+}  // namespace voicecontrol
 
-#endif  // VOICECTL_SESSION_MODEL_H_
+#endif  // VOICECONTROL_TOOLS_SIMULATOR_SESSION_MODEL_H_

@@ -1,0 +1,23 @@
+# The Windows side of the install (included by install.cmake): what the zip
+# holds beside the DLL, its import library and the headers.
+#
+#   bin/      voicecontrol.dll and the toolchain runtime DLLs it needs
+#   lib/      libvoicecontrol.dll.a (mingw) and voicecontrol.def (MSVC: lib /def)
+#   include/  voicecontrol/...
+#   README-windows.txt, host-guide.md
+# The copies beside the build's DLL, debug information already stripped.
+list(TRANSFORM VC_RUNTIME_DLLS PREPEND ${VC_WINDOWS_BIN_DIR}/ OUTPUT_VARIABLE runtime_dlls)
+install(FILES ${runtime_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+set(VC_C_HEADER ${PROJECT_SOURCE_DIR}/include/voicecontrol/voicecontrol.h)
+set(VC_DEF_FILE ${PROJECT_BINARY_DIR}/voicecontrol.def)
+add_custom_command(OUTPUT ${VC_DEF_FILE}
+                   COMMAND ${CMAKE_COMMAND} -DHEADER=${VC_C_HEADER} -DOUTPUT=${VC_DEF_FILE}
+                           -P ${CMAKE_CURRENT_LIST_DIR}/write-def.cmake
+                   DEPENDS ${VC_C_HEADER} ${CMAKE_CURRENT_LIST_DIR}/write-def.cmake
+                           ${CMAKE_CURRENT_LIST_DIR}/c-functions.cmake
+                   COMMENT "Writing voicecontrol.def from the C interface header")
+add_custom_target(voicecontrol_def ALL DEPENDS ${VC_DEF_FILE})
+install(FILES ${VC_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
+              ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION .)

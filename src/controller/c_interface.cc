@@ -1,0 +1,246 @@
+// The C interface: a thin layer over VoiceController.
+//
+// Every command gets a sink of its own (TaggedSink) that carries the
+// caller's tag and a copy of the callback table, so that an outcome reaches
+// the callbacks with the tag of its command, even after the controller has
+// been destroyed from inside a callback. The request holds that sink until
+// its last call; the sink's destructor then reports on_done.
+//
+// No exception leaves a function of this file: each body runs inside
+// Guarded(), which turns them into vc_status codes.
+#include <voicecontrol/voicecontrol.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <new>
+#include <string>
+
+#include <voicecontrol/controller/VoiceController.h>
+#include "controller/request_issuer.h"
+#include "platform/codepage.h"
+
+#ifndef VC_VERSION_TEXT
+#error "VC_VERSION_TEXT (the project version) must be defined by the build"
+#endif
+
+struct vc_controller {
+  vc_callbacks callbacks;
+  void* user;
+  // Its own sink is never called: every command names a sink of its own.
+  voicecontrol::VoiceController controller{nullptr};
+};
+
+namespace voicecontrol {
+namespace {
+
+constexpr int kQAllFields = 8;
+constexpr int kQSingleValues = 18;
+
+std::string Utf8(const std::wstring& text) { return platform::WideToUtf8String(text); }
+
+std::wstring Wide(const char* text) { return platform::Utf8ToWideString(text, std::strlen(text)); }
+
+// Hands `count` wide texts to a callback as an array of UTF-8 strings.
+template <typename Call>
+void WithUtf8Array(const std::wstring* const* texts, int count, Call call) {
+  std::string utf8[kQSingleValues];
+  const char* pointers[kQSingleValues];
+  for (int i = 0; i < count; ++i) {
+    utf8[i] = Utf8(*texts[i]);
+    pointers[i] = utf8[i].c_str();
+  }
+  call(pointers);
+}
+
+class TaggedSink final : public VoiceEventSink {
+ public:
+  TaggedSink(const vc_callbacks& callbacks, void* user, void* tag)
+      : callbacks_(callbacks), user_(user), tag_(tag) {}
+
+  // The request has let its sink go: nothing more will be delivered.
+  ~TaggedSink() {
+    if (finished_ && callbacks_.on_done != nullptr) callbacks_.on_done(user_, tag_);
+  }
+  TaggedSink(const TaggedSink&) = delete;
+  TaggedSink& operator=(const TaggedSink&) = delete;
+
+  // Called once the command has been issued: from then on the request
+  // ends in on_done. A command that failed with an exception ends in its
+  // vc_status instead.
+  void Issued() { finished_ = true; }
+
+  void OnError(std::wstring text) override {
+    if (callbacks_.on_error != nullptr) callbacks_.on_error(user_, tag_, Utf8(text).c_str());
+  }
+
+  void OnCommandResult(int32_t flowId, int32_t code, std::wstring text) override {
+    if (callbacks_.on_command_result == nullptr) return;
+    callbacks_.on_command_result(user_, tag_, flowId, code, Utf8(text).c_str());
+  }
+
+  void OnQAllEmpty() override {
+    if (callbacks_.on_qall_empty != nullptr) callbacks_.on_qall_empty(user_, tag_);
+  }
+
+  void OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
+                   std::wstring f5, std::wstring f6, std::wstring f7, std::wstring f8) override {
+    if (callbacks_.on_qall_entry == nullptr) return;
+    const std::wstring* fields[kQAllFields] = {&f1, &f2, &f3, &f4, &f5, &f6, &f7, &f8};
+    WithUtf8Array(fields, kQAllFields,
+                  [&](const char* const* utf8) { callbacks_.on_qall_entry(user_, tag_, utf8); });
+  }
+
+  void OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
+                       std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8,
+                       std::wstring v9, std::wstring v10, std::wstring v11, std::wstring v12,
+                       std::wstring v13, std::wstring v14, std::wstring v15, std::wstring v16,
+                       std::wstring v17, std::wstring v18) override {
+    if (callbacks_.on_qsingle_result == nullptr) return;
+    const std::wstring* values[kQSingleValues] = {&v1,  &v2,  &v3,  &v4,  &v5,  &v6,
+                                                  &v7,  &v8,  &v9,  &v10, &v11, &v12,
+                                                  &v13, &v14, &v15, &v16, &v17, &v18};
+    WithUtf8Array(values, kQSingleValues, [&](const char* const* utf8) {
+      callbacks_.on_qsingle_result(user_, tag_, utf8);
+    });
+  }
+
+ private:
+  const vc_callbacks callbacks_;
+  void* const user_;
+  void* const tag_;
+  bool finished_ = false;
+};
+
+template <typename Body>
+vc_status Guarded(Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return VC_ERROR_OUT_OF_MEMORY;
+  } catch (...) {
+    return VC_ERROR_INTERNAL;
+  }
+}
+
+bool AnyNull(std::initializer_list<const void*> pointers) {
+  for (const void* pointer : pointers) {
+    if (pointer == nullptr) return true;
+  }
+  return false;
+}
+
+// Issues one command with a sink of its own. `issue` gets the controller
+// and the sink; the texts have been converted before, so that running out
+// of memory there leaves nothing sent.
+template <typename Issue>
+vc_status IssueCommand(vc_controller* controller, void* tag, Issue issue) {
+  return Guarded([&] {
+    auto sink = std::make_shared<TaggedSink>(controller->callbacks, controller->user, tag);
+    issue(controller->controller, std::shared_ptr<VoiceEventSink>(sink));
+    sink->Issued();
+    return VC_OK;
+  });
+}
+
+}  // namespace
+}  // namespace voicecontrol
+
+using voicecontrol::AnyNull;
+using voicecontrol::Guarded;
+using voicecontrol::IssueCommand;
+using voicecontrol::VoiceController;
+using voicecontrol::Wide;
+using Issuer = voicecontrol::internal::RequestIssuer;
+using Sink = Issuer::Sink;
+
+const char* VC_CALL vc_version(void) { return VC_VERSION_TEXT; }
+
+vc_status VC_CALL vc_set_code_page(const char* name) {
+  if (name == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  return voicecontrol::SetCodePage(name) ? VC_OK : VC_ERROR_UNKNOWN_CODE_PAGE;
+}
+
+vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void* user) {
+  try {
+    auto* controller = new vc_controller{vc_callbacks{}, user};
+    if (callbacks != nullptr) controller->callbacks = *callbacks;
+    return controller;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void VC_CALL vc_controller_destroy(vc_controller* controller) {
+  // The destructor waits for the requests in flight; it does not throw.
+  delete controller;
+}
+
+vc_status VC_CALL vc_set_server(vc_controller* controller, const char* ipv4_address,
+                                uint16_t port) {
+  if (AnyNull({controller, ipv4_address})) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    controller->controller.serverAddress = ipv4_address;
+    controller->controller.serverPort = port;
+    return VC_OK;
+  });
+}
+
+vc_status VC_CALL vc_create(vc_controller* controller, const char* a, const char* b,
+                            const char* c, const char* d, void* tag) {
+  if (AnyNull({controller, a, b, c, d})) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    const std::wstring wa = Wide(a), wb = Wide(b), wc = Wide(c), wd = Wide(d);
+    return IssueCommand(controller, tag, [&](VoiceController& target, const Sink& to) {
+      Issuer::Create(target, to, wa, wb, wc, wd);
+    });
+  });
+}
+
+vc_status VC_CALL vc_kick(vc_controller* controller, const char* a, const char* b, void* tag) {
+  if (AnyNull({controller, a, b})) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    const std::wstring wa = Wide(a), wb = Wide(b);
+    return IssueCommand(controller, tag, [&](VoiceController& target, const Sink& to) {
+      Issuer::Kick(target, to, wa, wb);
+    });
+  });
+}
+
+vc_status VC_CALL vc_change(vc_controller* controller, const char* a, const char* b, uint16_t n,
+                            void* tag) {
+  if (AnyNull({controller, a, b})) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    const std::wstring wa = Wide(a), wb = Wide(b);
+    return IssueCommand(controller, tag, [&](VoiceController& target, const Sink& to) {
+      Issuer::Change(target, to, wa, wb, n);
+    });
+  });
+}
+
+vc_status VC_CALL vc_qall(vc_controller* controller, void* tag) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  return IssueCommand(controller, tag,
+                      [&](VoiceController& target, const Sink& to) { Issuer::QAll(target, to); });
+}
+
+vc_status VC_CALL vc_qsingle(vc_controller* controller, const char* a, void* tag) {
+  if (AnyNull({controller, a})) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    const std::wstring wa = Wide(a);
+    return IssueCommand(controller, tag, [&](VoiceController& target, const Sink& to) {
+      Issuer::QSingle(target, to, wa);
+    });
+  });
+}
+
+vc_status VC_CALL vc_dscall(vc_controller* controller, const char* a, const char* b,
+                            uint32_t duration_seconds, void* tag) {
+  if (AnyNull({controller, a, b})) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    const std::wstring wa = Wide(a), wb = Wide(b);
+    return IssueCommand(controller, tag, [&](VoiceController& target, const Sink& to) {
+      Issuer::DsCall(target, to, wa, wb, duration_seconds);
+    });
+  });
+}

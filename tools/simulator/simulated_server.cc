@@ -1,0 +1,530 @@
+// The simulated voice server's sockets and threads. One accept thread hands
+// each connection to a worker thread; a worker serves one connection at a
+// time and then waits for the next, so at most kMaxConnections are served
+// at once and threads are reused instead of started per request. Every
+// wait watches a pipe that Stop makes readable, so nothing outlives Stop.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <voicecontrol/testing/simulator.h>
+
+#include "exchange.h"
+#include "session_model.h"
+
+namespace voicecontrol {
+namespace testing {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kReadDeadlineMs = 5000;
+constexpr int kHoldLimitMs = 30000;   // how long no-answer and partial hold a connection
+constexpr int kLingerMs = 1000;       // how long a refused request's rest is drained
+constexpr size_t kLingerBytes = 256 * 1024;
+constexpr size_t kMaxConnections = 512;
+
+int RemainingMs(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+  return static_cast<int>(std::max<int64_t>(0, left.count()));
+}
+
+// What became of waiting on a connection.
+enum class Ready { kReady, kTimedOut, kStopped, kFailed };
+
+// Waits until `fd` is ready for `events`, the stop pipe becomes readable,
+// or `timeoutMs` passes.
+Ready WaitFor(int fd, short events, int wakeFd, int timeoutMs) {
+  pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+  const int n = poll(fds, 2, timeoutMs);
+  if (n < 0) return errno == EINTR ? Ready::kTimedOut : Ready::kFailed;
+  if (fds[1].revents != 0) return Ready::kStopped;
+  return n == 0 ? Ready::kTimedOut : Ready::kReady;
+}
+
+}  // namespace
+
+// What a request is answered with: taken from the queue or the standing fault.
+struct Plan {
+  Fault fault;
+  std::optional<std::string> body;
+};
+
+class SimulatedServer::Impl {
+ public:
+  explicit Impl(ServerOptions options);
+  ~Impl() { Stop(); }
+
+  void Stop();
+
+  const ServerOptions options;
+  uint16_t port = 0;
+  SessionModel model;
+
+  mutable std::mutex mutex;  // guards everything below and the connection state
+  std::deque<std::pair<Plan, int>> queue;  // plan, answers left
+  Fault standing;
+  std::deque<ReceivedRequest> requests;
+  size_t requestCount = 0;
+  mutable std::condition_variable requestArrived;
+
+ private:
+  struct Connection {
+    int fd;
+    std::string peer;
+  };
+  enum class ReadEnd { kComplete, kClosed, kTimedOut, kStopped, kNoLength, kTooLarge };
+
+  void AcceptLoop();
+  void WorkerLoop();
+  void Serve(int fd, const std::string& peer);
+  void AnswerCommand(int fd, ReceivedRequest request, std::string* line);
+  ReadEnd ReadRequest(int fd, std::string* data, RequestHead* head);
+  bool SendAll(int fd, const char* data, size_t length);
+  void Refuse(int fd, int status, const std::string& reason);
+  void HoldOpen(int fd);
+  bool SleepUnlessStopped(int milliseconds);
+  Plan TakePlan();
+  void Record(const ReceivedRequest& request);
+  void Log(const std::string& line);
+
+  int listenFd_ = -1;
+  int wakeFds_[2] = {-1, -1};  // Stop writes one byte; readable from then on
+  bool stopping_ = false;
+  std::deque<Connection> pending_;  // accepted, not yet taken by a worker
+  size_t busy_ = 0;                 // connections being served
+  size_t idle_ = 0;                 // workers waiting for a connection
+  std::vector<std::thread> workers_;  // touched by the accept thread only
+  std::thread acceptThread_;
+  std::condition_variable workReady_;  // pending_ gained a connection, or stopping
+  std::condition_variable capacity_;   // a connection ended, or stopping
+  std::condition_variable stopCv_;     // stopping (ends delays)
+  std::mutex logMutex_;
+  std::mutex stopMutex_;  // held for the whole of Stop
+};
+
+SimulatedServer::Impl::Impl(ServerOptions opts) : options(std::move(opts)) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(options.port);
+  if (inet_pton(AF_INET, options.host.c_str(), &address.sin_addr) != 1) {
+    throw std::runtime_error("not an IPv4 address: " + options.host);
+  }
+  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  const int yes = 1;
+  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listenFd_, SOMAXCONN) != 0 || pipe2(wakeFds_, O_CLOEXEC) != 0) {
+    const std::string reason = std::strerror(errno);
+    close(listenFd_);
+    throw std::runtime_error("cannot listen on " + options.host + ":" +
+                             std::to_string(options.port) + ": " + reason);
+  }
+  socklen_t length = sizeof address;
+  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  acceptThread_ = std::thread(&Impl::AcceptLoop, this);
+}
+
+void SimulatedServer::Impl::Stop() {
+  std::lock_guard<std::mutex> stopping(stopMutex_);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (stopping_) return;
+    stopping_ = true;
+  }
+  workReady_.notify_all();
+  capacity_.notify_all();
+  stopCv_.notify_all();
+  const char byte = 0;
+  (void)!write(wakeFds_[1], &byte, 1);
+  acceptThread_.join();
+  for (std::thread& worker : workers_) worker.join();
+  for (const Connection& c : pending_) close(c.fd);
+  pending_.clear();
+  close(listenFd_);
+  close(wakeFds_[0]);
+  close(wakeFds_[1]);
+}
+
+void SimulatedServer::Impl::AcceptLoop() {
+  for (;;) {
+    {
+      // Beyond the bound, connections wait in the listen backlog.
+      std::unique_lock<std::mutex> lock(mutex);
+      capacity_.wait(lock, [this] {
+        return stopping_ || busy_ + pending_.size() < kMaxConnections;
+      });
+      if (stopping_) return;
+    }
+    // The listener does not block: under load the backlog is rarely empty,
+    // and poll is only needed when it is.
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    if (fd < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const Ready ready = WaitFor(listenFd_, POLLIN, wakeFds_[0], -1);
+      if (ready == Ready::kStopped || ready == Ready::kFailed) return;
+      continue;
+    }
+    if (fd < 0) {
+      // Out of descriptors: the connection stays queued; try again shortly
+      // rather than spinning on a listener that stays readable.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        SleepUnlessStopped(10);
+      }
+      continue;
+    }
+    char text[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    std::lock_guard<std::mutex> lock(mutex);
+    pending_.push_back({fd, std::string(text) + ":" + std::to_string(ntohs(peer.sin_port))});
+    if (pending_.size() > idle_ && workers_.size() < kMaxConnections) {
+      ++idle_;  // counted idle from its start, so that no second one is started for it
+      workers_.emplace_back(&Impl::WorkerLoop, this);
+    }
+    workReady_.notify_one();
+  }
+}
+
+void SimulatedServer::Impl::WorkerLoop() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    workReady_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+    if (stopping_) return;
+    const Connection connection = std::move(pending_.front());
+    pending_.pop_front();
+    --idle_;
+    ++busy_;
+    lock.unlock();
+    Serve(connection.fd, connection.peer);
+    lock.lock();
+    --busy_;
+    ++idle_;
+    capacity_.notify_one();
+  }
+}
+
+SimulatedServer::Impl::ReadEnd SimulatedServer::Impl::ReadRequest(int fd, std::string* data,
+                                                                  RequestHead* head) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kReadDeadlineMs);
+  bool headRead = false;
+  bool continued = false;
+  char chunk[16384];
+  for (;;) {
+    if (!headRead && ReadHead(*data, head)) {
+      headRead = true;
+      if (!head->contentLength) return ReadEnd::kNoLength;
+      if (head->headerEnd + *head->contentLength > kMaxRequestBytes) return ReadEnd::kTooLarge;
+    }
+    if (headRead) {
+      const size_t whole = head->headerEnd + *head->contentLength;
+      if (data->size() >= whole) {
+        data->resize(whole);  // bytes beyond the announced body are not part of it
+        return ReadEnd::kComplete;
+      }
+      // The client waits for this before it sends the body.
+      if (head->expectContinue && !continued) {
+        continued = true;
+        if (!SendAll(fd, kContinueAnswer, sizeof(kContinueAnswer) - 1)) return ReadEnd::kClosed;
+      }
+    } else if (data->size() > kMaxRequestBytes) {
+      return ReadEnd::kTooLarge;
+    }
+    // Most requests are already there when the connection is taken: read
+    // first, wait only when nothing has arrived.
+    const ssize_t n = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const Ready ready = WaitFor(fd, POLLIN, wakeFds_[0], RemainingMs(deadline));
+      if (ready == Ready::kStopped) return ReadEnd::kStopped;
+      if (ready == Ready::kFailed) return ReadEnd::kClosed;
+      if (ready == Ready::kTimedOut && RemainingMs(deadline) == 0) return ReadEnd::kTimedOut;
+      continue;
+    }
+    if (n <= 0) return ReadEnd::kClosed;
+    data->append(chunk, static_cast<size_t>(n));
+  }
+}
+
+bool SimulatedServer::Impl::SendAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    const ssize_t n = send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A peer that does not read must not hold up Stop.
+      if (WaitFor(fd, POLLOUT, wakeFds_[0], kReadDeadlineMs) != Ready::kReady) return false;
+      continue;
+    }
+    if (n <= 0) return false;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Answers a request that is no command, then reads what the client still
+// sends for a while before closing, so that it sees the answer rather than
+// a connection reset.
+void SimulatedServer::Impl::Refuse(int fd, int status, const std::string& reason) {
+  const std::string answer = RefusalAnswer(status, reason);
+  if (!SendAll(fd, answer.data(), answer.size())) return;
+  shutdown(fd, SHUT_WR);
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kLingerMs);
+  char sink[16384];
+  for (size_t drained = 0; drained < kLingerBytes;) {
+    if (WaitFor(fd, POLLIN, wakeFds_[0], RemainingMs(deadline)) != Ready::kReady) return;
+    const ssize_t n = recv(fd, sink, sizeof sink, 0);
+    if (n <= 0) return;
+    drained += static_cast<size_t>(n);
+  }
+}
+
+// Keeps a connection open without answering until the peer closes it, the
+// server stops, or the hold limit passes.
+void SimulatedServer::Impl::HoldOpen(int fd) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kHoldLimitMs);
+  char sink[4096];
+  while (WaitFor(fd, POLLIN, wakeFds_[0], RemainingMs(deadline)) == Ready::kReady) {
+    if (recv(fd, sink, sizeof sink, 0) <= 0) return;
+  }
+}
+
+bool SimulatedServer::Impl::SleepUnlessStopped(int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex);
+  return !stopCv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return stopping_; });
+}
+
+Plan SimulatedServer::Impl::TakePlan() {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (queue.empty()) return Plan{standing, std::nullopt};
+  Plan plan = queue.front().first;
+  if (--queue.front().second <= 0) queue.pop_front();
+  return plan;
+}
+
+void SimulatedServer::Impl::Record(const ReceivedRequest& request) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++requestCount;
+    if (options.requestLogLimit > 0) {
+      if (requests.size() >= options.requestLogLimit) requests.pop_front();
+      requests.push_back(request);
+    }
+  }
+  requestArrived.notify_all();
+}
+
+void SimulatedServer::Impl::Log(const std::string& line) {
+  if (!options.log) return;
+  std::lock_guard<std::mutex> lock(logMutex_);
+  options.log(line);
+}
+
+void SimulatedServer::Impl::Serve(int fd, const std::string& peer) {
+  std::string line = peer + " ";
+  ReceivedRequest request;
+  RequestHead head;
+  const ReadEnd end = ReadRequest(fd, &request.raw, &head);
+  switch (end) {
+    case ReadEnd::kClosed:
+      line += "closed before a whole request";
+      break;
+    case ReadEnd::kTimedOut:
+      line += "read deadline passed";
+      break;
+    case ReadEnd::kStopped:
+      line += "server stopping";
+      break;
+    case ReadEnd::kNoLength:
+      Record(request);
+      Refuse(fd, 400, "a request needs a Content-Length header");
+      line += "no Content-Length -> 400";
+      break;
+    case ReadEnd::kTooLarge:
+      Record(request);
+      Refuse(fd, 413, "requests are limited to " + std::to_string(kMaxRequestBytes) + " bytes");
+      line += "request too large -> 413";
+      break;
+    case ReadEnd::kComplete:
+      ReadCommand(request.raw, head, &request);
+      if (request.isCommand) {
+        AnswerCommand(fd, std::move(request), &line);
+      } else {
+        Record(request);
+        Refuse(fd, 400, "not a command request");
+        line += "unreadable request -> 400";
+      }
+      break;
+  }
+  close(fd);
+  Log(line);
+}
+
+void SimulatedServer::Impl::AnswerCommand(int fd, ReceivedRequest request, std::string* line) {
+  const Plan plan = TakePlan();
+  Record(request);
+  const testing::Answer answer =
+      model.Handle(request.method, request.values, std::chrono::system_clock::now());
+  *line += request.method + " seq=" + std::to_string(request.seqNo) +
+           " values=" + std::to_string(request.values.size());
+  const std::string faults = options.log ? " [faults: " + plan.fault.Describe() + "]" : "";
+  if (plan.fault.delayMs > 0 && !SleepUnlessStopped(plan.fault.delayMs)) {
+    *line += " -> server stopping" + faults;
+    return;
+  }
+  if (plan.fault.closeEarly) {
+    *line += " -> closed early" + faults;
+    return;
+  }
+  if (plan.fault.noAnswer) {
+    *line += " -> no answer" + faults;
+    HoldOpen(fd);
+    return;
+  }
+  const std::string wire =
+      BuildAnswer(request.seqNo, answer, plan.body, plan.fault, options.encoding);
+  const bool sent = SendAll(fd, wire.data(), wire.size());
+  *line += " -> " + std::to_string(plan.fault.status) +
+           " flow=" + std::to_string(plan.fault.flowId.value_or(answer.flowId)) +
+           " bytes=" + std::to_string(wire.size()) + (sent ? "" : " (send failed)") +
+           (plan.body ? " (scripted)" : "") + faults;
+  if (plan.fault.partial) HoldOpen(fd);
+}
+
+// Fault ---------------------------------------------------------------------
+
+std::string Fault::Describe() const {
+  std::ostringstream out;
+  if (delayMs > 0) out << " delay=" << delayMs;
+  if (closeEarly) out << " close-early";
+  if (noAnswer) out << " no-answer";
+  if (status != 200) out << " status=" << status;
+  if (http10) out << " http10";
+  if (flowId) out << " flowid=" << *flowId;
+  if (fieldNum) out << " fieldnum=" << *fieldNum;
+  if (garbage) out << " garbage";
+  if (oversize) out << " oversize";
+  if (partial) out << " partial";
+  const std::string text = out.str();
+  return text.empty() ? "none" : text.substr(1);
+}
+
+namespace {
+template <typename Set>
+Fault Made(Set set) {
+  Fault fault;
+  set(fault);
+  return fault;
+}
+}  // namespace
+
+Fault Fault::Delay(int ms) { return Made([ms](Fault& f) { f.delayMs = ms; }); }
+Fault Fault::CloseEarly() { return Made([](Fault& f) { f.closeEarly = true; }); }
+Fault Fault::NoAnswer() { return Made([](Fault& f) { f.noAnswer = true; }); }
+Fault Fault::Status(int code) { return Made([code](Fault& f) { f.status = code; }); }
+Fault Fault::Http10() { return Made([](Fault& f) { f.http10 = true; }); }
+Fault Fault::FlowId(int id) { return Made([id](Fault& f) { f.flowId = id; }); }
+Fault Fault::FieldNum(int n) { return Made([n](Fault& f) { f.fieldNum = n; }); }
+Fault Fault::Garbage() { return Made([](Fault& f) { f.garbage = true; }); }
+Fault Fault::Oversize() { return Made([](Fault& f) { f.oversize = true; }); }
+Fault Fault::Partial() { return Made([](Fault& f) { f.partial = true; }); }
+
+// SimulatedServer -------------------------------------------------------------
+
+SimulatedServer::SimulatedServer() : SimulatedServer(ServerOptions()) {}
+SimulatedServer::SimulatedServer(ServerOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
+SimulatedServer::~SimulatedServer() = default;
+
+std::string SimulatedServer::address() const { return impl_->options.host; }
+uint16_t SimulatedServer::port() const { return impl_->port; }
+void SimulatedServer::Stop() { impl_->Stop(); }
+
+void SimulatedServer::QueueFault(const Fault& fault, int count) {
+  if (count <= 0) return;
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->queue.push_back({Plan{fault, std::nullopt}, count});
+}
+
+void SimulatedServer::QueueAnswer(std::string body, int count, const Fault& fault) {
+  if (count <= 0) return;
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->queue.push_back({Plan{fault, std::move(body)}, count});
+}
+
+void SimulatedServer::SetStandingFault(const Fault& fault) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->standing = fault;
+}
+
+Fault SimulatedServer::standingFault() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->standing;
+}
+
+size_t SimulatedServer::QueuedAnswers() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  size_t total = 0;
+  for (const auto& entry : impl_->queue) total += static_cast<size_t>(entry.second);
+  return total;
+}
+
+void SimulatedServer::ClearQueue() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->queue.clear();
+}
+
+std::vector<ReceivedRequest> SimulatedServer::Requests() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return {impl_->requests.begin(), impl_->requests.end()};
+}
+
+size_t SimulatedServer::RequestCount() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->requestCount;
+}
+
+bool SimulatedServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  return impl_->requestArrived.wait_for(lock, timeout,
+                                        [this, count] { return impl_->requestCount >= count; });
+}
+
+void SimulatedServer::ClearRequests() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->requests.clear();
+  impl_->requestCount = 0;
+}
+
+void SimulatedServer::AddSession(const Session& session) { impl_->model.Add(session); }
+std::vector<Session> SimulatedServer::Sessions() const { return impl_->model.All(); }
+std::optional<Session> SimulatedServer::FindSession(const std::wstring& id) const {
+  return impl_->model.Find(id);
+}
+void SimulatedServer::ClearSessions() { impl_->model.Clear(); }
+
+std::string SimulatedServer::AnswerBody(int seqNo, int flowId,
+                                        const std::vector<std::wstring>& values) {
+  return AnswerBodyText(seqNo, flowId, std::nullopt, values, Encoding::kUtf8);
+}
+
+}  // namespace testing
+}  // namespace voicecontrol
