@@ -137,23 +137,20 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
     return -1;
   }
 
-  bool started;
   {
-    // The receive thread starts waiting first, so that the send log is
-    // written while the server works rather than before it. The log lock is
-    // taken before the hand-off: the answer's record, and so its delivery,
-    // still come after this record.
+    // Sent, logged, then the receive thread: every outcome of the request,
+    // an early "timeout." too, comes after its record.
     platform::MutexLock logLock(&LogMutex());
-    started = !failThreadStarts && receiveThreads->Run([pending] {
-      try {
-        ReceiveResponse(pending.get());
-      } catch (...) {
-        // Only a host callback throws here. Its exception has nowhere to go
-        // on this thread, and the outcome has been delivered already.
-      }
-    });
     WriteLogRecordLocked(kSendLogPath, kSendMarker, request, length);
   }
+  const bool started = !failThreadStarts && receiveThreads->Run([pending] {
+    try {
+      ReceiveResponse(pending.get());
+    } catch (...) {
+      // Only a host callback throws here. Its exception has nowhere to go
+      // on this thread, and the outcome has been delivered already.
+    }
+  });
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();

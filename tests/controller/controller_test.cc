@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -466,6 +468,34 @@ TEST_F(LogFileTest, EachLogHoldsTheLastRecordOnly) {
   sink.WaitFor(2);
   EXPECT_EQ(SendLog(), sendMarker + server.requests()[1]);
   EXPECT_EQ(ReceiveLog(), receiveMarker + answer);
+}
+
+// A sink may look at the send log from its callback: even a "timeout."
+// that follows at once (the server closed early) finds its own request
+// recorded there.
+TEST_F(LogFileTest, TheSendLogHoldsTheRequestBeforeAnyOutcome) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> seenByCallbacks;  // guarded by mutex
+  sink.after = [&](const std::string&) {
+    const std::string log = SendLog();
+    std::lock_guard<std::mutex> lock(mutex);
+    seenByCallbacks.push_back(log);
+    changed.notify_all();
+  };
+  TestServer server(TestServer::Reply(""));
+  Target(server);
+  constexpr size_t kRequests = 20;
+  for (size_t i = 0; i < kRequests; ++i) {
+    controller->Kick(L"conf", L"member" + std::to_wstring(i));
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return seenByCallbacks.size() == i + 1; }));
+  }
+  EXPECT_EQ(sink.events(), std::vector<std::string>(kRequests, "error timeout."));
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), kRequests);
+  for (size_t i = 0; i < kRequests; ++i) EXPECT_EQ(seenByCallbacks[i], sendMarker + requests[i]);
 }
 
 TEST_F(LogFileTest, FailedAnswersLeaveTheReceiveLogAlone) {

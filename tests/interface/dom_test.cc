@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "interface/dom_text.h"
@@ -191,9 +194,9 @@ TEST(DomTest, PlainPathsFollowNestingAndRepeatedNames) {
 }
 
 #if !defined(_WIN32)
-// The pugixml backend answers plain paths with a walk of its own; spelled
-// out with axes they go to pugixml's XPath engine, which must agree. (The
-// Windows DOM's default selection language has no axes.)
+// Plain paths and the same paths spelled out with axes are the same XPath
+// expressions and must select alike. (The Windows DOM's default selection
+// language has no axes.)
 TEST(DomTest, PlainPathsAgreeWithTheGeneralXPathEngine) {
   DomDocument dom;
   const DomNode root = dom.LoadXml(kNested);
@@ -207,6 +210,29 @@ TEST(DomTest, PlainPathsAgreeWithTheGeneralXPathEngine) {
             TextsOf(repeated.SelectNodes(L"/descendant-or-self::node()/A/A/B")));
 }
 #endif
+
+// Receive threads load and read their answers at the same time.
+TEST(DomTest, DocumentsLoadOnManyThreadsAtOnce) {
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int i = 0; i < 100; ++i) {
+        const std::wstring value = std::to_wstring(t * 1000 + i);
+        DomDocument dom;
+        const DomNode root = dom.LoadXml(L"<Interface><Response><Field><Field_Value>" + value +
+                                         L"</Field_Value></Field></Response></Interface>");
+        if (root.SelectSingleNode(L"//Interface/Response/Field/Field_Value").GetText() != value) {
+          ++wrong;
+        }
+        DomDocument malformed;
+        if (!malformed.LoadXml(L"<a>&undeclared;</a>").IsEmpty()) ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
 
 TEST(DomTest, NodesOutliveTheirDocumentObject) {
   DomNode node;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <voicecontrol/interface/HttpXmlReq.h>
@@ -170,6 +172,22 @@ TEST(HttpXmlReqTest, ParseChecksMethodVersionAndFraming) {
   EXPECT_EQ(request.Parse(nullptr, 0), -1);
   ASSERT_EQ(request.Parse("DSCALL /anything HTTP/1.1\r\n\r\n", 29), 0);
   EXPECT_EQ(request.GetMethod(), kHttpXmlDscall);
+}
+
+TEST(HttpXmlReqTest, ARequestOfADerivedClassIsDeletedThroughItsBase) {
+  struct Derived : HttpXmlReq {
+    explicit Derived(bool* destroyed) : destroyed_(destroyed) {}
+    ~Derived() override { *destroyed_ = true; }
+    bool* destroyed_;
+  };
+  bool destroyed = false;
+  std::unique_ptr<HttpXmlReq> request = std::make_unique<Derived>(&destroyed);
+  request.reset();
+  EXPECT_TRUE(destroyed);
+  EXPECT_TRUE(std::has_virtual_destructor<HttpXmlReq>::value);
+  // The answer has no virtual operation at all.
+  EXPECT_FALSE(std::has_virtual_destructor<HttpXmlRsp>::value);
+  EXPECT_FALSE(std::is_polymorphic<HttpXmlRsp>::value);
 }
 
 TEST(HttpXmlRspTest, SerializeNeedsAKnownStatusThenDocument) {

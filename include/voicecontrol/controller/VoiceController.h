@@ -7,14 +7,20 @@
 // sent; the answer is awaited on a receive thread of that request. Sink
 // calls therefore arrive on two kinds of threads: on the calling thread,
 // during the command, for failures to create the socket, to connect or to
-// send ("socket error.", "connect error.", "send error.", and "param
-// error." for a text argument that is too long); on a receive thread for
-// everything else. Requests are independent: a command may be issued while
-// earlier ones are still in flight, and then the sink may be called from
-// several receive threads at once, so the sink must be thread-safe. Every
-// command ends in exactly one outcome (one error, one result, one "no
-// entries", or the entries of one QAll answer). The library holds no lock
-// while it calls the sink, so the sink may issue further commands.
+// send ("socket error.", "connect error.", "send error.", "param error."
+// for a text argument that is too long, and "timeout." when the request
+// went out but no receive thread could be started for it); on a receive
+// thread for everything else. Requests are independent: a command may be
+// issued while earlier ones are still in flight, and then the sink may be
+// called from several receive threads at once, so the sink must be
+// thread-safe. Every command ends in exactly one outcome (one error, one
+// result, one "no entries", or the entries of one QAll answer). The
+// library holds no lock while it calls the sink, so the sink may issue
+// further commands.
+//
+// Texts. Every text crosses the interface as std::wstring: on Linux it
+// holds UTF-32 (one wchar_t per code point), on Windows UTF-16 (a code
+// point beyond U+FFFF takes two wchar_t, a surrogate pair).
 //
 // Issue the commands of one controller from one thread at a time (or from
 // its sink callbacks). The destructor waits for the receive threads still

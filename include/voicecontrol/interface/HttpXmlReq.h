@@ -112,7 +112,10 @@ class VC_API HttpXmlMessage : public HttpMessage {
 class VC_API HttpXmlReq : public HttpXmlMessage {
  public:
   HttpXmlReq();
-  ~HttpXmlReq();
+  // The class's one virtual operation: a request of a class derived from
+  // it may be deleted through a pointer to HttpXmlReq. (HttpXmlRsp has
+  // none.)
+  virtual ~HttpXmlReq();
 
   // Gives the request its (empty) document and the Host header. 0 or -1.
   int CreateBody();

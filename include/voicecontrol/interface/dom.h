@@ -2,9 +2,10 @@
 // text, select nodes with XPath, walk a node list, read a node's text.
 //
 // Two backends implement it: on Windows the system's COM XML DOM (MSXML),
-// elsewhere pugixml. Both keep white space, resolve nothing external and
-// ignore the encoding named in the XML declaration, since the text handed to
-// LoadXml is already Unicode.
+// elsewhere libxml2. Both load exactly the well-formed XML 1.0 documents,
+// expand the entities a document declares in its internal DTD subset, keep
+// white space, resolve nothing external and ignore the encoding named in the
+// XML declaration, since the text handed to LoadXml is already Unicode.
 //
 // Errors: LoadXml never raises; a text that cannot be loaded gives an empty
 // root. Every other call raises the platform's DOM error when the DOM service

@@ -16,7 +16,6 @@
 #define VOICECONTROL_XML_XML_H_
 
 #include <cstddef>
-#include <exception>
 #include <string>
 
 #include <voicecontrol/export.h>
@@ -85,11 +84,14 @@ VC_API std::string XmlEncode(const char* text);
 
 // The parse error: the message names the line and column of the offending
 // token, e.g. "line 1, col 7, tag b not match a". Thrown and caught by value.
-class VC_API TXMLExcept : public std::exception {
+// It has no base class, so a host's catch (const std::exception&) placed
+// before its catch (TXMLExcept&) does not take it.
+class VC_API TXMLExcept {
  public:
   // Keeps at most kXmlMessageSize - 1 characters of the message.
   explicit TXMLExcept(const char* message);
-  const char* what() const noexcept override;
+  // The message, NUL-terminated.
+  const char* what() const noexcept;
 
  private:
   char message[kXmlMessageSize];
