@@ -160,6 +160,49 @@ TEST(XmlFastParserTest, AgreesAtTheLimits) {
   }
 }
 
+TEST(XmlFastParserTest, AgreesAroundTheSixteenByteBlocks) {
+  // Names, values and texts are scanned and copied sixteen bytes at a time
+  // where the text has room; these lengths sit on either side of a block,
+  // and each document comes once with room after it and once ending right
+  // there.
+  for (size_t length : {1, 15, 16, 17, 31, 32, 33, 47, 48, 63, 64}) {
+    const std::string name = "n" + std::string(length - 1, 'x');
+    const std::string value(length, 'v');
+    const std::string prefixed = "p:" + name.substr(0, length > 2 ? length - 2 : 1);
+    for (const std::string& tail : {std::string(), std::string(40, ' ') + "after"}) {
+      ExpectSameAsReference("<" + name + "/>" + tail);
+      ExpectSameAsReference("<" + name + "></" + name + ">" + tail);
+      ExpectSameAsReference("<" + name + "></" + name + "y>" + tail);
+      ExpectSameAsReference("<a " + prefixed + "='" + value + "'/>" + tail);
+      ExpectSameAsReference("<a " + prefixed + ":z='1'/>" + tail);
+      ExpectSameAsReference("<a b=\"" + value + "&amp;\"/>" + tail);
+      ExpectSameAsReference("<a b='" + value + "\n" + value + "' c='2'/>" + tail);
+      ExpectSameAsReference("<a>" + value + "&lt;" + value + "\n" + value + "</a>" + tail);
+      ExpectSameAsReference("<a>\n" + value + "\n</a" + std::string(length, ' ') + ">" + tail);
+      ExpectSameAsReference("<a>" + value + "<b/>" + value + "</a>" + tail);
+    }
+  }
+  // Blanks between attributes: none, one space, and every other mix.
+  for (const char* blanks : {"", " ", "  ", "\t", "\n", " \n", "\r\n ", "\n\n\n    "}) {
+    const std::string b = blanks;
+    ExpectSameAsReference("<a" + b + "x='1'" + b + "y=" + b + "'2'" + b + "/>");
+    ExpectSameAsReference("<a x" + b + "=" + b + "'1'" + b + ">t</a" + b + ">");
+  }
+}
+
+TEST(XmlFastParserTest, ParsedNamesPrintAndCopyExactly) {
+  // The parser writes a name as whole blocks and cuts it with the
+  // terminator; nothing of the block may show in the output or a copy.
+  for (const char* text : {"<ab c='d'/>", "<ab c='d'>e</ab>", "<ab c='d'></ab>  ",
+                           "<a><![CDATA[x]]></a>", "<name-of-seventeen x:y='z'/>"}) {
+    std::unique_ptr<XmlNode> root(XmlParser::Parse(text));
+    std::unique_ptr<XmlNode> reference(XmlParsePaths::TokenByToken(text));
+    EXPECT_EQ(root->ToString(), reference->ToString()) << text;
+    std::unique_ptr<XmlNode> copy(root->Clone(nullptr));
+    EXPECT_EQ(copy->ToString(), reference->ToString()) << text;
+  }
+}
+
 TEST(XmlFastParserTest, TreesParsedInTurnStayIntact) {
   // Arena memory of destroyed trees is reused by later parses on the same
   // thread; a tree still alive must not be touched by that.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,31 @@ TEST(XmlOutputTest, AttributeWithoutValueWritesAnEmptyValue) {
 TEST(XmlOutputTest, CDataIsWrittenAsAnOrdinaryElement) {
   std::unique_ptr<XmlNode> root(XmlParser::Parse("<a><![CDATA[x<y]]></a>"));
   EXPECT_EQ(root->ToString(), "<a><CDATA>x&lt;y</CDATA></a>");
+}
+
+TEST(XmlOutputTest, NamesValuesAndTextsOfEveryLengthAroundTheBlocks) {
+  // Names are written as blocks of sixteen and texts searched sixteen bytes
+  // at a time; each piece here is checked against the plain composition.
+  for (size_t length : {1, 15, 16, 17, 31, 32, 33, 64}) {
+    const std::string name = "n" + std::string(length - 1, 'x');
+    for (size_t special = 0; special <= length + 1; special += length > 8 ? 7 : 1) {
+      std::string text(length, 't');
+      text.insert(std::min(special, text.size()), "&<>'\"");
+      XmlNode element;
+      element.SetName(name.c_str());
+      element.AddAttr(name.c_str(), text.c_str());
+      element.SetText(text.c_str());
+      XmlNode* child = new XmlNode;
+      child->SetName(name.c_str());
+      element.AddChild(child, 1);
+      const std::string& tag = name;
+      EXPECT_EQ(element.ToString(), "<" + tag + " " + tag + "=\"" + text + "\">" +
+                                        XmlEncode(text.c_str()) + "<" + tag + "></" + tag + "></" +
+                                        tag + ">")
+          << length << " " << special;
+      EXPECT_EQ(XmlEncode(text.c_str()).size(), text.size() + 20);
+    }
+  }
 }
 
 TEST(XmlOutputTest, NestedDocument) {

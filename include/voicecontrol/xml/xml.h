@@ -181,7 +181,7 @@ class VC_API XmlParser {
 // An attribute owns the attributes after it in its list.
 class VC_API XmlAttr {
  public:
-  XmlAttr() = default;
+  XmlAttr() : name() {}
   ~XmlAttr();
   XmlAttr(const XmlAttr&) = delete;
   XmlAttr& operator=(const XmlAttr&) = delete;
@@ -212,6 +212,11 @@ class VC_API XmlAttr {
   friend class XmlNode;
   friend class XmlParsePaths;
 
+  // For the parser, which writes the name at once: the name is left
+  // unwritten here instead of being cleared first.
+  struct NameFollows {};
+  explicit XmlAttr(NameFollows) {}
+
   static void* operator new(std::size_t size, XmlArena& arena);
   static void operator delete(void* object, XmlArena& arena) noexcept;
   void ReleaseValue();
@@ -220,7 +225,7 @@ class VC_API XmlAttr {
   int line = 0;
   bool valueInArena = false;  // value belongs to the parse's arena
   bool inArena = false;       // the attribute itself was made by a parse
-  char name[kXmlMaxNameLength + 1] = {};
+  char name[kXmlMaxNameLength + 1];
   char* value = nullptr;
 };
 
@@ -229,7 +234,7 @@ class VC_API XmlAttr {
 // non-const forms; none of them throws.
 class VC_API XmlNode {
  public:
-  XmlNode() = default;
+  XmlNode() : name() {}
   // Destroys the whole subtree and the attributes. Does not unlink this
   // element from its parent: RemoveChild does that.
   ~XmlNode();
@@ -321,6 +326,11 @@ class VC_API XmlNode {
   friend class XmlParser;
   friend class XmlParsePaths;
 
+  // For the parser, which writes the name at once: the name is left
+  // unwritten here instead of being cleared first.
+  struct NameFollows {};
+  explicit XmlNode(NameFollows) {}
+
   static void* operator new(std::size_t size, XmlArena& arena, bool ownsArena);
   static void operator delete(void* object, XmlArena& arena, bool ownsArena) noexcept;
   void ReleaseText();
@@ -344,7 +354,7 @@ class VC_API XmlNode {
   int line = 0;
   bool textInArena = false;  // text belongs to the parse's arena
   bool inArena = false;      // the element itself was made by a parse
-  char name[kXmlMaxNameLength + 1] = {};
+  char name[kXmlMaxNameLength + 1];
   char* text = nullptr;
 };
 
