@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "internal_export.h"
+
 namespace voicecontrol {
 
 class HttpXmlRsp;
@@ -31,9 +33,9 @@ struct Answer {
   std::wstring values[18];  // command result: [0]; QAll: the eight lists; QSingle: all
 };
 
-Answer ReadAnswer(HttpXmlRsp& response);
-void DeliverAnswer(VoiceEventSink* sink, const Answer& answer);
-void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists);
+VC_INTERNAL_API Answer ReadAnswer(HttpXmlRsp& response);
+VC_INTERNAL_API void DeliverAnswer(VoiceEventSink* sink, const Answer& answer);
+VC_INTERNAL_API void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists);
 
 }  // namespace internal
 }  // namespace voicecontrol
