@@ -350,6 +350,7 @@ struct Mixed {
   double raw = 0, curl = 0, controller = 0, c = 0;
 };
 Mixed g_quiet, g_loaded;
+double g_inFlightRatio = 0, g_kilobytesPerRequest = 0;
 
 // The four clients in turn, one request each per iteration, so that load
 // from elsewhere on the machine affects all of them alike. The ratios come
@@ -500,6 +501,286 @@ void BM_ParallelControllers(benchmark::State& state) {
 }
 BENCHMARK(BM_ParallelControllers)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// Resident memory of this process in kilobytes, as the system counts it.
+long ResidentKilobytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+// Answers every connection after a delay, many at once: one thread accepts
+// and reads the requests, another sends each answer when it is due and
+// closes the connection.
+class DelayedResponder {
+ public:
+  DelayedResponder(std::string answer, int delayMs)
+      : answer_(std::move(answer)), delay_(std::chrono::milliseconds(delayMs)) {
+    listener_.Listen();
+    acceptor_ = std::thread([this] { Accept(); });
+    answerer_ = std::thread([this] { Answer(); });
+  }
+  ~DelayedResponder() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    due_.notify_all();
+    acceptor_.join();
+    answerer_.join();
+  }
+  uint16_t port() const { return listener_.Port(); }
+
+ private:
+  struct Pending {
+    Clock::time_point due;
+    platform::TcpSocket connection;
+  };
+
+  void Accept() {
+    std::string request;
+    while (!Stopping()) {
+      platform::TcpSocket connection = listener_.Accept(20);
+      if (!connection.IsOpen() || !ReadMessage(connection, &request)) continue;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.push_back(Pending{Clock::now() + delay_, std::move(connection)});
+      }
+      due_.notify_one();
+    }
+  }
+
+  // The delay is the same for all, so the queue is in the order of due
+  // times.
+  void Answer() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      due_.wait(lock, [&] { return stop_ || !pending_.empty(); });
+      if (stop_) return;
+      const Clock::time_point due = pending_.front().due;
+      if (Clock::now() < due) {
+        due_.wait_until(lock, due);
+        continue;
+      }
+      platform::TcpSocket connection = std::move(pending_.front().connection);
+      pending_.pop_front();
+      lock.unlock();
+      connection.Send(answer_.data(), answer_.size());
+      connection.Close();
+      lock.lock();
+    }
+  }
+
+  bool Stopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_;
+  }
+
+  const std::string answer_;
+  const Clock::duration delay_;
+  platform::TcpListener listener_;
+  std::mutex mutex_;
+  std::condition_variable due_;
+  std::deque<Pending> pending_;  // guarded by mutex_
+  bool stop_ = false;            // guarded by mutex_
+  std::thread acceptor_, answerer_;
+};
+
+// Keeps `inFlight` kicks outstanding on one controller through the C
+// interface: every finished command issues the next one from its on_done
+// callback, while `running` holds.
+class InFlightClient {
+ public:
+  InFlightClient(uint16_t port, size_t commands) : outcomes_(commands) {
+    vc_callbacks callbacks{};
+    callbacks.on_error = [](void* user, void* tag, const char*) {
+      static_cast<InFlightClient*>(user)->Outcome(tag, true);
+    };
+    callbacks.on_command_result = [](void* user, void* tag, int32_t, int32_t, const char*) {
+      static_cast<InFlightClient*>(user)->Outcome(tag, false);
+    };
+    callbacks.on_done = [](void* user, void* tag) {
+      static_cast<InFlightClient*>(user)->Done(tag);
+    };
+    controller_ = vc_controller_create(&callbacks, this);
+    vc_set_server(controller_, "127.0.0.1", port);
+    for (auto& outcome : outcomes_) outcome = 0;
+  }
+  ~InFlightClient() { vc_controller_destroy(controller_); }
+  InFlightClient(const InFlightClient&) = delete;
+  InFlightClient& operator=(const InFlightClient&) = delete;
+
+  // Issues the next command; false when every slot has been used.
+  bool Issue() {
+    const size_t index = issued_.fetch_add(1);
+    if (index >= outcomes_.size()) return false;
+    if (vc_kick(controller_, "conference-1", "participant-42", &outcomes_[index]) != VC_OK) {
+      errors_.fetch_add(1);
+      FinishOne();
+    }
+    return true;
+  }
+
+  void set_refill(bool refill) { refill_ = refill; }
+  // Waits until no command is outstanding.
+  void WaitIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [&] { return outstanding_ == 0; });
+  }
+  void AddOutstanding(long n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    outstanding_ += n;
+  }
+  long finished() const { return finished_.load(); }
+  long errors() const { return errors_.load(); }
+  // Commands whose outcome did not arrive exactly once.
+  long NotExactlyOnce(size_t issued) const {
+    long wrong = 0;
+    for (size_t i = 0; i < issued && i < outcomes_.size(); ++i) wrong += outcomes_[i] != 1;
+    return wrong;
+  }
+
+ private:
+  void Outcome(void* tag, bool error) {
+    static_cast<std::atomic<int>*>(tag)->fetch_add(1);
+    if (error) errors_.fetch_add(1);
+  }
+  void Done(void*) {
+    finished_.fetch_add(1);
+    if (refill_.load() && Issue()) return;
+    FinishOne();
+  }
+  void FinishOne() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--outstanding_ == 0) idle_.notify_all();
+  }
+
+  vc_controller* controller_ = nullptr;
+  std::vector<std::atomic<int>> outcomes_;  // outcomes per command
+  std::atomic<size_t> issued_{0};
+  std::atomic<long> finished_{0}, errors_{0};
+  std::atomic<bool> refill_{true};
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  long outstanding_ = 0;  // guarded by mutex_
+};
+
+// The raw floor of the same load: one blocking thread per command in
+// flight, each a connection per command.
+long RawInFlight(uint16_t port, int inFlight, Clock::duration window, long* failures) {
+  const std::string request = KickRequest();
+  std::atomic<bool> running{true};
+  std::atomic<long> done{0}, failed{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < inFlight; ++i) {
+    clients.emplace_back([&] {
+      std::string answer;
+      while (running.load()) {
+        if (RawRoundTrip(request, port, &answer)) {
+          done.fetch_add(1);
+        } else {
+          failed.fetch_add(1);
+        }
+      }
+    });
+  }
+  std::this_thread::sleep_for(window / 4);  // warm-up
+  const long before = done.load();
+  std::this_thread::sleep_for(window);
+  const long counted = done.load() - before;
+  running = false;
+  for (auto& client : clients) client.join();
+  *failures = failed.load();
+  return counted;
+}
+
+long ControllerInFlight(uint16_t port, int inFlight, Clock::duration window, long* failures,
+                        long* growthKilobytes) {
+  InFlightClient client(port, 1 << 20);
+  const long before = ResidentKilobytes();
+  client.AddOutstanding(inFlight);
+  for (int i = 0; i < inFlight; ++i) client.Issue();
+  std::this_thread::sleep_for(window / 4);  // warm-up
+  const long finishedBefore = client.finished();
+  std::this_thread::sleep_for(window);
+  const long counted = client.finished() - finishedBefore;
+  *growthKilobytes = ResidentKilobytes() - before;
+  client.set_refill(false);
+  client.WaitIdle();
+  *failures = client.errors();
+  return counted;
+}
+
+// 64 commands in flight at all times against a server that answers each
+// after a millisecond: the controller (one controller, each finished
+// command issuing the next) beside a raw client (64 threads with a
+// blocking connection per command), in turns, commands per second.
+void BM_InFlight64(benchmark::State& state) {
+  constexpr int kInFlight = 64;
+  const Clock::duration window = std::chrono::milliseconds(1000);
+  DelayedResponder responder(KickAnswer(), 1);
+  std::vector<double> raw, controller;
+  long failures = 0, growth = 0;
+  for (auto _ : state) {
+    long failed = 0, peak = 0;
+    raw.push_back(RawInFlight(responder.port(), kInFlight, window, &failed) /
+                  std::chrono::duration<double>(window).count());
+    failures += failed;
+    controller.push_back(
+        ControllerInFlight(responder.port(), kInFlight, window, &failed, &peak) /
+        std::chrono::duration<double>(window).count());
+    failures += failed;
+    growth = std::max(growth, peak);
+  }
+  if (failures > 0) state.SkipWithError("a command failed");
+  std::sort(raw.begin(), raw.end());
+  std::sort(controller.begin(), controller.end());
+  const double rawMedian = raw[raw.size() / 2], controllerMedian = controller[controller.size() / 2];
+  state.counters["raw_per_s"] = rawMedian;
+  state.counters["ctl_per_s"] = controllerMedian;
+  state.counters["ctl/raw"] = controllerMedian / rawMedian;
+  state.counters["ctl_rss_growth_kb"] = static_cast<double>(growth);
+  g_inFlightRatio = controllerMedian / rawMedian;
+}
+BENCHMARK(BM_InFlight64)->UseRealTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// 1000 commands in flight at once against a server that answers after a
+// second: the resident memory each costs while it waits, and every outcome
+// delivered exactly once.
+void BM_Memory1000InFlight(benchmark::State& state) {
+  constexpr int kCommands = 1000;
+  DelayedResponder responder(KickAnswer(), 1000);
+  double perRequest = 0;
+  long wrong = 0, errors = 0, pendingAtSample = 0;
+  for (auto _ : state) {
+    InFlightClient client(responder.port(), kCommands + 8);
+    // A few commands first, so that what every process pays once (the
+    // first thread, the parser's start-up) is not counted per request.
+    client.set_refill(false);
+    client.AddOutstanding(8);
+    for (int i = 0; i < 8; ++i) client.Issue();
+    client.WaitIdle();
+    const long before = ResidentKilobytes();
+    client.AddOutstanding(kCommands);
+    for (int i = 0; i < kCommands; ++i) client.Issue();
+    const long during = ResidentKilobytes();
+    pendingAtSample = kCommands + 8 - client.finished();
+    client.WaitIdle();
+    perRequest = static_cast<double>(during - before) / kCommands;
+    wrong += client.NotExactlyOnce(kCommands + 8);
+    errors += client.errors();
+  }
+  state.counters["rss_kb_per_request"] = perRequest;
+  state.counters["in_flight_at_sample"] = static_cast<double>(pendingAtSample);
+  state.counters["not_exactly_once"] = static_cast<double>(wrong);
+  state.counters["errors"] = static_cast<double>(errors);
+  g_kilobytesPerRequest = perRequest;
+  if (wrong > 0 || errors > 0) state.SkipWithError("an outcome was lost, doubled or failed");
+}
+BENCHMARK(BM_Memory1000InFlight)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace voicecontrol
 
@@ -526,6 +807,14 @@ int main(int argc, char** argv) {
                 name[0] == 'i' ? 1.10 : 1.30);
     std::printf("  controller / curl = %.2f (goal < 1.00)\n", m.controller / m.curl);
     if (m.c > 0) std::printf("  C / controller    = %.3f (goal <= 1.05)\n", m.c / m.controller);
+  }
+  if (voicecontrol::g_inFlightRatio > 0) {
+    std::printf("64 in flight: controller / raw throughput = %.2f (goal >= 0.80)\n",
+                voicecontrol::g_inFlightRatio);
+  }
+  if (voicecontrol::g_kilobytesPerRequest > 0) {
+    std::printf("1000 in flight: %.1f KB resident per request (goal <= 17)\n",
+                voicecontrol::g_kilobytesPerRequest);
   }
   curl_global_cleanup();
   fs::current_path(previous);
