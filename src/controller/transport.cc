@@ -24,7 +24,9 @@ struct VoiceController::Request {
   platform::TcpSocket socket;
   // Held until the request's last call to it has returned.
   std::shared_ptr<VoiceEventSink> sink;
-  int64_t timeoutMs = 0;
+  // The monotonic time by which the answer must be complete: the time-out
+  // counts from the moment the request has been sent.
+  int64_t deadlineMs = 0;
 };
 
 namespace {
@@ -119,7 +121,6 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
                                    const char* request) {
   auto pending = std::make_shared<Request>();
   pending->sink = to;
-  pending->timeoutMs = receiveTimeoutMs;
   platform::TcpSocket& socket = pending->socket;
   if (!socket.Create()) {
     ReportError(to.get(), "socket error.");
@@ -136,6 +137,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
     ReportError(to.get(), "send error.");
     return -1;
   }
+  pending->deadlineMs = platform::MonotonicMilliseconds() + receiveTimeoutMs;
 
   {
     // Sent, logged, then the receive thread: every outcome of the request,
@@ -150,7 +152,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
       // Only a host callback throws here. Its exception has nowhere to go
       // on this thread, and the outcome has been delivered already.
     }
-  });
+  }, socket, pending->deadlineMs);
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();
@@ -167,7 +169,7 @@ void VoiceController::ReceiveResponse(Request* request) {
   char response[kResponseCapacity];
   int received = 0;
   response[0] = '\0';
-  const int64_t deadline = platform::MonotonicMilliseconds() + request->timeoutMs;
+  const int64_t deadline = request->deadlineMs;
   for (;;) {
     if (received == kResponseCapacity - 1) {
       // Not complete within the buffer: it never will be.
