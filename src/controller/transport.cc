@@ -178,13 +178,23 @@ void VoiceController::ReceiveResponse(Request* request) {
       return;
     }
     const int64_t left = deadline - platform::MonotonicMilliseconds();
-    if (left <= 0 || socket.WaitReadable(left) != platform::WaitResult::kReady) {
+    if (left <= 0) {
       socket.Close();
       ReportTo(sink, "timeout.");
       return;
     }
+    // A thread handed this request while waiting wakes when the answer has
+    // arrived: read first, and wait only when nothing is there yet.
     const int room = std::min(kReadChunk, kResponseCapacity - 1 - received);
-    const long got = socket.Receive(response + received, static_cast<size_t>(room));
+    long got = socket.ReceiveNow(response + received, static_cast<size_t>(room));
+    if (got == platform::TcpSocket::kNothingYet) {
+      if (socket.WaitReadable(left) != platform::WaitResult::kReady) {
+        socket.Close();
+        ReportTo(sink, "timeout.");
+        return;
+      }
+      got = socket.Receive(response + received, static_cast<size_t>(room));
+    }
     if (got <= 0) {
       // The server closed (or broke) the connection before the answer was
       // complete; waiting longer cannot complete it.

@@ -49,6 +49,12 @@ class VC_INTERNAL_API TcpSocket {
   // the peer has closed the connection, -1 on an error.
   long Receive(char* buffer, size_t capacity);
 
+  // Like Receive, but without waiting: kNothingYet when no data, end of
+  // stream or error is pending. Saves the readiness wait where the caller
+  // expects the data to be there already.
+  static constexpr long kNothingYet = -2;
+  long ReceiveNow(char* buffer, size_t capacity);
+
   // Closes the socket; harmless when it is not open.
   void Close();
 
