@@ -45,15 +45,21 @@ void ReportTo(VoiceEventSink* sink, const char* text) {
   sink->OnError(std::wstring(text, text + std::strlen(text)));
 }
 
-// Both log files are shared by every controller of the process; records
-// must never interleave.
-platform::Mutex& LogMutex() {
+// Each log file is shared by every controller of the process; records in
+// it must never interleave. The two files have a lock each, so that a
+// request being logged never waits for an answer being logged.
+platform::Mutex& SendLogMutex() {
+  static platform::Mutex mutex;
+  return mutex;
+}
+
+platform::Mutex& ReceiveLogMutex() {
   static platform::Mutex mutex;
   return mutex;
 }
 
 // Replaces the file's content with the marker as UTF-16LE, then the
-// message up to its first zero byte. The caller holds LogMutex(). Failures
+// message up to its first zero byte. The caller holds the file's lock. Failures
 // are ignored: no request depends on its log.
 void WriteLogRecordLocked(const char* path, const char16_t* marker, const char* message,
                           size_t length) {
@@ -142,7 +148,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
   {
     // Sent, logged, then the receive thread: every outcome of the request,
     // an early "timeout." too, comes after its record.
-    platform::MutexLock logLock(&LogMutex());
+    platform::MutexLock logLock(&SendLogMutex());
     WriteLogRecordLocked(kSendLogPath, kSendMarker, request, length);
   }
   const bool started = !failThreadStarts && receiveThreads->Run([pending] {
@@ -208,7 +214,7 @@ void VoiceController::ReceiveResponse(Request* request) {
   }
   socket.Close();
   {
-    platform::MutexLock logLock(&LogMutex());
+    platform::MutexLock logLock(&ReceiveLogMutex());
     WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response, static_cast<size_t>(received));
   }
 
