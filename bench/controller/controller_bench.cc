@@ -7,8 +7,13 @@
 //   Controller  VoiceController::Kick until the sink has the result;
 //   CInterface  vc_kick, the C interface over the same controller, until
 //               its callback has the result.
-// Then the CPU time a request costs while a slow server takes a second, and
-// 32 controllers with 200 commands each in parallel.
+// The four in turn once on an otherwise idle process and once beside busy
+// threads of its own, one per core, so that "loaded" means the same on every
+// machine. Then the CPU time a request costs while a slow server takes a
+// second, 32 controllers with 200 commands each in parallel, 64 commands in
+// flight at all times against a server that answers after a millisecond
+// (beside a raw client doing the same), and the memory that 1000 commands in
+// flight take.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
@@ -17,6 +22,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <deque>
+#include <fstream>
+#include <map>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -311,12 +319,43 @@ void BM_CInterface(benchmark::State& state) {
 }
 BENCHMARK(BM_CInterface)->UseRealTime()->MinTime(2.0);
 
+// Threads that keep every core busy while they live, so that a run beside
+// them sees a loaded machine whatever else runs on it.
+class BusyThreads {
+ public:
+  BusyThreads() {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < cores; ++i) {
+      threads_.emplace_back([this] {
+        unsigned long spins = 0;
+        while (!stop_.load(std::memory_order_relaxed)) ++spins;
+        spun_ += spins;
+      });
+    }
+  }
+  ~BusyThreads() {
+    stop_ = true;
+    for (auto& thread : threads_) thread.join();
+  }
+  size_t count() const { return threads_.size(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<unsigned long> spun_{0};
+  std::vector<std::thread> threads_;
+};
+
+// Medians of the interleaved round trips, in microseconds.
+struct Mixed {
+  double raw = 0, curl = 0, controller = 0, c = 0;
+};
+Mixed g_quiet, g_loaded;
+double g_inFlightRatio = 0, g_kilobytesPerRequest = 0;
+
 // The four clients in turn, one request each per iteration, so that load
 // from elsewhere on the machine affects all of them alike. The ratios come
-// from this run.
-double g_mixedRaw = 0, g_mixedCurl = 0, g_mixedController = 0, g_mixedC = 0;
-
-void BM_Interleaved(benchmark::State& state) {
+// from these runs.
+void RunInterleaved(benchmark::State& state, Mixed* medians) {
   const std::string request = KickRequest();
   const uint16_t port = SharedServer().port();
   CurlClient curl(port);
@@ -359,22 +398,31 @@ void BM_Interleaved(benchmark::State& state) {
     }
   }
   if (sink.errors > 0 || cSink.errors > 0) state.SkipWithError("a command failed");
-  ReportLatencies(state, &raw, &g_mixedRaw);
-  state.counters.erase("p90_us");
-  state.counters["raw_us"] = g_mixedRaw;
-  ReportLatencies(state, &viaCurl, &g_mixedCurl);
-  state.counters["curl_us"] = g_mixedCurl;
-  ReportLatencies(state, &viaController, &g_mixedController);
-  state.counters["controller_us"] = g_mixedController;
-  ReportLatencies(state, &viaC, &g_mixedC);
-  state.counters["c_us"] = g_mixedC;
+  ReportLatencies(state, &raw, &medians->raw);
+  ReportLatencies(state, &viaCurl, &medians->curl);
+  ReportLatencies(state, &viaController, &medians->controller);
+  ReportLatencies(state, &viaC, &medians->c);
   state.counters.erase("median_us");
   state.counters.erase("p90_us");
-  state.counters["ctl/raw"] = g_mixedController / g_mixedRaw;
-  state.counters["ctl/curl"] = g_mixedController / g_mixedCurl;
-  state.counters["c/ctl"] = g_mixedC / g_mixedController;
+  state.counters["raw_us"] = medians->raw;
+  state.counters["curl_us"] = medians->curl;
+  state.counters["controller_us"] = medians->controller;
+  state.counters["c_us"] = medians->c;
+  state.counters["ctl/raw"] = medians->controller / medians->raw;
+  state.counters["ctl/curl"] = medians->controller / medians->curl;
+  state.counters["c/ctl"] = medians->c / medians->controller;
 }
+
+void BM_Interleaved(benchmark::State& state) { RunInterleaved(state, &g_quiet); }
 BENCHMARK(BM_Interleaved)->UseRealTime()->MinTime(3.0);
+
+// The same beside one busy thread per core.
+void BM_InterleavedLoaded(benchmark::State& state) {
+  BusyThreads busy;
+  RunInterleaved(state, &g_loaded);
+  state.counters["busy_threads"] = static_cast<double>(busy.count());
+}
+BENCHMARK(BM_InterleavedLoaded)->UseRealTime()->MinTime(3.0);
 
 // CPU time of the whole process while one request waits for a server that
 // answers after a second (the server thread only sleeps meanwhile).
@@ -453,6 +501,304 @@ void BM_ParallelControllers(benchmark::State& state) {
 }
 BENCHMARK(BM_ParallelControllers)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// Resident memory of this process in kilobytes, as the system counts it.
+long ResidentKilobytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+// Answers every connection after a delay, many at once: one thread accepts
+// and reads the requests, another sends each answer when it is due and
+// closes the connection.
+class DelayedResponder {
+ public:
+  DelayedResponder(std::string answer, int delayMs)
+      : answer_(std::move(answer)), delay_(std::chrono::milliseconds(delayMs)) {
+    listener_.Listen();
+    acceptor_ = std::thread([this] { Accept(); });
+    answerer_ = std::thread([this] { Answer(); });
+  }
+  ~DelayedResponder() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    due_.notify_all();
+    acceptor_.join();
+    answerer_.join();
+  }
+  uint16_t port() const { return listener_.Port(); }
+
+ private:
+  struct Pending {
+    Clock::time_point due;
+    platform::TcpSocket connection;
+  };
+
+  void Accept() {
+    std::string request;
+    while (!Stopping()) {
+      platform::TcpSocket connection = listener_.Accept(20);
+      if (!connection.IsOpen() || !ReadMessage(connection, &request)) continue;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.push_back(Pending{Clock::now() + delay_, std::move(connection)});
+      }
+      due_.notify_one();
+    }
+  }
+
+  // The delay is the same for all, so the queue is in the order of due
+  // times.
+  void Answer() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      due_.wait(lock, [&] { return stop_ || !pending_.empty(); });
+      if (stop_) return;
+      const Clock::time_point due = pending_.front().due;
+      if (Clock::now() < due) {
+        due_.wait_until(lock, due);
+        continue;
+      }
+      platform::TcpSocket connection = std::move(pending_.front().connection);
+      pending_.pop_front();
+      lock.unlock();
+      connection.Send(answer_.data(), answer_.size());
+      connection.Close();
+      lock.lock();
+    }
+  }
+
+  bool Stopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_;
+  }
+
+  const std::string answer_;
+  const Clock::duration delay_;
+  platform::TcpListener listener_;
+  std::mutex mutex_;
+  std::condition_variable due_;
+  std::deque<Pending> pending_;  // guarded by mutex_
+  bool stop_ = false;            // guarded by mutex_
+  std::thread acceptor_, answerer_;
+};
+
+// Keeps `inFlight` kicks outstanding on one controller through the C
+// interface: every finished command issues the next one from its on_done
+// callback, while `running` holds.
+class InFlightClient {
+ public:
+  InFlightClient(uint16_t port, size_t commands) : outcomes_(commands) {
+    vc_callbacks callbacks{};
+    callbacks.on_error = [](void* user, void* tag, const char*) {
+      static_cast<InFlightClient*>(user)->Outcome(tag, true);
+    };
+    callbacks.on_command_result = [](void* user, void* tag, int32_t, int32_t, const char*) {
+      static_cast<InFlightClient*>(user)->Outcome(tag, false);
+    };
+    callbacks.on_done = [](void* user, void* tag) {
+      static_cast<InFlightClient*>(user)->Done(tag);
+    };
+    controller_ = vc_controller_create(&callbacks, this);
+    vc_set_server(controller_, "127.0.0.1", port);
+    for (auto& outcome : outcomes_) outcome = 0;
+  }
+  ~InFlightClient() { vc_controller_destroy(controller_); }
+  InFlightClient(const InFlightClient&) = delete;
+  InFlightClient& operator=(const InFlightClient&) = delete;
+
+  // Issues the next command; false when every slot has been used.
+  bool Issue() {
+    const size_t index = issued_.fetch_add(1);
+    if (index >= outcomes_.size()) return false;
+    if (vc_kick(controller_, "conference-1", "participant-42", &outcomes_[index]) != VC_OK) {
+      errors_.fetch_add(1);
+      FinishOne();
+    }
+    return true;
+  }
+
+  void set_refill(bool refill) { refill_ = refill; }
+  // Waits until no command is outstanding.
+  void WaitIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [&] { return outstanding_ == 0; });
+  }
+  void AddOutstanding(long n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    outstanding_ += n;
+  }
+  long finished() const { return finished_.load(); }
+  long errors() const { return errors_.load(); }
+  // Commands whose outcome did not arrive exactly once.
+  long NotExactlyOnce(size_t issued) const {
+    long wrong = 0;
+    for (size_t i = 0; i < issued && i < outcomes_.size(); ++i) wrong += outcomes_[i] != 1;
+    return wrong;
+  }
+
+ private:
+  void Outcome(void* tag, bool error) {
+    static_cast<std::atomic<int>*>(tag)->fetch_add(1);
+    if (error) errors_.fetch_add(1);
+  }
+  void Done(void*) {
+    finished_.fetch_add(1);
+    if (refill_.load() && Issue()) return;
+    FinishOne();
+  }
+  void FinishOne() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--outstanding_ == 0) idle_.notify_all();
+  }
+
+  vc_controller* controller_ = nullptr;
+  std::vector<std::atomic<int>> outcomes_;  // outcomes per command
+  std::atomic<size_t> issued_{0};
+  std::atomic<long> finished_{0}, errors_{0};
+  std::atomic<bool> refill_{true};
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  long outstanding_ = 0;  // guarded by mutex_
+};
+
+// The raw floor of the same load: one blocking thread per command in
+// flight, each a connection per command.
+// Process CPU time in microseconds (every thread, the responder's too).
+double CpuMicros() { return 1e6 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+long RawInFlight(uint16_t port, int inFlight, Clock::duration window, long* failures,
+                 double* cpuMicros) {
+  const std::string request = KickRequest();
+  std::atomic<bool> running{true};
+  std::atomic<long> done{0}, failed{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < inFlight; ++i) {
+    clients.emplace_back([&] {
+      std::string answer;
+      while (running.load()) {
+        if (RawRoundTrip(request, port, &answer)) {
+          done.fetch_add(1);
+        } else {
+          failed.fetch_add(1);
+        }
+      }
+    });
+  }
+  std::this_thread::sleep_for(window / 4);  // warm-up
+  const long before = done.load();
+  const double cpuBefore = CpuMicros();
+  std::this_thread::sleep_for(window);
+  const long counted = done.load() - before;
+  *cpuMicros = CpuMicros() - cpuBefore;
+  running = false;
+  for (auto& client : clients) client.join();
+  *failures = failed.load();
+  return counted;
+}
+
+long ControllerInFlight(uint16_t port, int inFlight, Clock::duration window, long* failures,
+                        long* growthKilobytes, double* cpuMicros) {
+  InFlightClient client(port, 1 << 20);
+  const long before = ResidentKilobytes();
+  client.AddOutstanding(inFlight);
+  for (int i = 0; i < inFlight; ++i) client.Issue();
+  std::this_thread::sleep_for(window / 4);  // warm-up
+  const long finishedBefore = client.finished();
+  const double cpuBefore = CpuMicros();
+  std::this_thread::sleep_for(window);
+  const long counted = client.finished() - finishedBefore;
+  *cpuMicros = CpuMicros() - cpuBefore;
+  *growthKilobytes = ResidentKilobytes() - before;
+  client.set_refill(false);
+  client.WaitIdle();
+  *failures = client.errors();
+  return counted;
+}
+
+// 64 commands in flight at all times against a server that answers each
+// after a millisecond: the controller (one controller, each finished
+// command issuing the next) beside a raw client (64 threads with a
+// blocking connection per command), in turns, commands per second.
+void BM_InFlight64(benchmark::State& state) {
+  constexpr int kInFlight = 64;
+  const Clock::duration window = std::chrono::milliseconds(1000);
+  DelayedResponder responder(KickAnswer(), 1);
+  std::vector<double> raw, controller, rawCpu, controllerCpu;
+  long failures = 0, growth = 0;
+  const double seconds = std::chrono::duration<double>(window).count();
+  for (auto _ : state) {
+    long failed = 0, peak = 0;
+    double cpu = 0;
+    const long rawCount = RawInFlight(responder.port(), kInFlight, window, &failed, &cpu);
+    raw.push_back(rawCount / seconds);
+    rawCpu.push_back(cpu / std::max(1L, rawCount));
+    failures += failed;
+    const long controllerCount =
+        ControllerInFlight(responder.port(), kInFlight, window, &failed, &peak, &cpu);
+    controller.push_back(controllerCount / seconds);
+    controllerCpu.push_back(cpu / std::max(1L, controllerCount));
+    failures += failed;
+    growth = std::max(growth, peak);
+  }
+  std::sort(rawCpu.begin(), rawCpu.end());
+  std::sort(controllerCpu.begin(), controllerCpu.end());
+  // On a machine whose cores are the limit, throughput follows the CPU
+  // time a command costs.
+  state.counters["raw_cpu_us"] = rawCpu[rawCpu.size() / 2];
+  state.counters["ctl_cpu_us"] = controllerCpu[controllerCpu.size() / 2];
+  if (failures > 0) state.SkipWithError("a command failed");
+  std::sort(raw.begin(), raw.end());
+  std::sort(controller.begin(), controller.end());
+  const double rawMedian = raw[raw.size() / 2], controllerMedian = controller[controller.size() / 2];
+  state.counters["raw_per_s"] = rawMedian;
+  state.counters["ctl_per_s"] = controllerMedian;
+  state.counters["ctl/raw"] = controllerMedian / rawMedian;
+  state.counters["ctl_rss_growth_kb"] = static_cast<double>(growth);
+  g_inFlightRatio = controllerMedian / rawMedian;
+}
+BENCHMARK(BM_InFlight64)->UseRealTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// 1000 commands in flight at once against a server that answers after a
+// second: the resident memory each costs while it waits, and every outcome
+// delivered exactly once.
+void BM_Memory1000InFlight(benchmark::State& state) {
+  constexpr int kCommands = 1000;
+  DelayedResponder responder(KickAnswer(), 1000);
+  double perRequest = 0;
+  long wrong = 0, errors = 0, pendingAtSample = 0;
+  for (auto _ : state) {
+    InFlightClient client(responder.port(), kCommands + 8);
+    // A few commands first, so that what every process pays once (the
+    // first thread, the parser's start-up) is not counted per request.
+    client.set_refill(false);
+    client.AddOutstanding(8);
+    for (int i = 0; i < 8; ++i) client.Issue();
+    client.WaitIdle();
+    const long before = ResidentKilobytes();
+    client.AddOutstanding(kCommands);
+    for (int i = 0; i < kCommands; ++i) client.Issue();
+    const long during = ResidentKilobytes();
+    pendingAtSample = kCommands + 8 - client.finished();
+    client.WaitIdle();
+    perRequest = static_cast<double>(during - before) / kCommands;
+    wrong += client.NotExactlyOnce(kCommands + 8);
+    errors += client.errors();
+  }
+  state.counters["rss_kb_per_request"] = perRequest;
+  state.counters["in_flight_at_sample"] = static_cast<double>(pendingAtSample);
+  state.counters["not_exactly_once"] = static_cast<double>(wrong);
+  state.counters["errors"] = static_cast<double>(errors);
+  g_kilobytesPerRequest = perRequest;
+  if (wrong > 0 || errors > 0) state.SkipWithError("an outcome was lost, doubled or failed");
+}
+BENCHMARK(BM_Memory1000InFlight)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace voicecontrol
 
@@ -468,19 +814,25 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  using voicecontrol::g_mixedC;
-  using voicecontrol::g_mixedController;
-  using voicecontrol::g_mixedCurl;
-  using voicecontrol::g_mixedRaw;
-  if (g_mixedRaw > 0 && g_mixedCurl > 0 && g_mixedController > 0) {
-    std::printf("interleaved medians: raw %.1f us, curl %.1f us, controller %.1f us\n", g_mixedRaw,
-                g_mixedCurl, g_mixedController);
-    std::printf("controller / raw  = %.2f (goal <= 1.20)\n", g_mixedController / g_mixedRaw);
-    std::printf("controller / curl = %.2f (goal < 1.00)\n", g_mixedController / g_mixedCurl);
+  using voicecontrol::g_loaded;
+  using voicecontrol::g_quiet;
+  for (const auto& [name, m] : {std::pair{"idle", g_quiet}, std::pair{"loaded", g_loaded}}) {
+    if (m.raw <= 0 || m.controller <= 0) continue;
+    std::printf("interleaved medians (%s): raw %.1f us, curl %.1f us, controller %.1f us, "
+                "C %.1f us\n",
+                name, m.raw, m.curl, m.controller, m.c);
+    std::printf("  controller / raw  = %.2f (goal <= %.2f)\n", m.controller / m.raw,
+                name[0] == 'i' ? 1.10 : 1.30);
+    std::printf("  controller / curl = %.2f (goal < 1.00)\n", m.controller / m.curl);
+    if (m.c > 0) std::printf("  C / controller    = %.3f (goal <= 1.05)\n", m.c / m.controller);
   }
-  if (g_mixedController > 0 && g_mixedC > 0) {
-    std::printf("C interface %.1f us / controller = %.3f (goal <= 1.05)\n", g_mixedC,
-                g_mixedC / g_mixedController);
+  if (voicecontrol::g_inFlightRatio > 0) {
+    std::printf("64 in flight: controller / raw throughput = %.2f (goal >= 0.80)\n",
+                voicecontrol::g_inFlightRatio);
+  }
+  if (voicecontrol::g_kilobytesPerRequest > 0) {
+    std::printf("1000 in flight: %.1f KB resident per request (goal <= 17)\n",
+                voicecontrol::g_kilobytesPerRequest);
   }
   curl_global_cleanup();
   fs::current_path(previous);

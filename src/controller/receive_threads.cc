@@ -1,10 +1,11 @@
 #include "controller/receive_threads.h"
 
 #include <algorithm>
-#include <deque>
 #include <new>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/socket.h"
 #include "platform/thread.h"
 
 namespace voicecontrol {
@@ -12,37 +13,48 @@ namespace internal {
 
 namespace {
 
-// Threads kept waiting for the next request. Two cover a host that has one
-// or two requests in flight at a time.
-constexpr size_t kMaxWaiting = 2;
+// Threads kept waiting however long no request comes. Two cover a host
+// that has one or two requests in flight at a time.
+constexpr size_t kKeptWaiting = 2;
+
+// A waiting thread looks up at least this often; one beyond the kept ones
+// that found no job for a whole period ends. Shorter than the receive
+// time-out, so that a job handed over always comes before its thread's
+// wait would end by itself and needs no wake-up of its own.
+constexpr int64_t kWaitPeriodMs = 2000;
 
 }  // namespace
 
 struct ReceiveThreads::Worker {
   platform::Thread thread;
-  bool ended = false;  // guarded by State::mutex
+  platform::SocketWatch watch;  // what the thread sleeps on while waiting
+  // Guarded by State::mutex.
+  ReceiveThreads::Job job;  // handed over, not yet taken
+  bool hasJob = false;
+  int64_t wakeAt = 0;  // when the thread's current wait ends by itself
+  bool ended = false;
 };
 
 struct ReceiveThreads::State {
   platform::Mutex mutex;
-  platform::ConditionVariable jobQueued;
+  platform::WatchWaker waker;  // opened by the first thread that waits
   // Everything below is guarded by mutex.
-  std::deque<Job> queue;  // jobs handed to waiting threads
-  size_t waiting = 0;     // threads waiting for a job
+  std::vector<Worker*> waiting;  // threads without a job, the latest last
   bool stopping = false;
   std::vector<std::shared_ptr<Worker>> workers;
+  size_t ended = 0;  // workers whose thread has ended, not yet joined
 };
 
 ReceiveThreads::ReceiveThreads() : state_(std::make_shared<State>()) {}
 
 ReceiveThreads::~ReceiveThreads() { Shutdown(); }
 
-bool ReceiveThreads::Run(Job job) {
+bool ReceiveThreads::Run(Job job, const platform::TcpSocket& awaited, int64_t deadlineMs) {
   // Running out of memory before the job is handed over means no thread
   // for it: it is dropped, as when the system refuses a thread. Nothing
-  // after the hand-off may fail any more.
+  // after the hand-over may fail any more.
   try {
-    if (!HandOver(std::move(job))) return false;
+    if (!HandOver(job, awaited, deadlineMs)) return false;
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -50,13 +62,18 @@ bool ReceiveThreads::Run(Job job) {
   return true;
 }
 
-bool ReceiveThreads::HandOver(Job job) {
+bool ReceiveThreads::HandOver(Job& job, const platform::TcpSocket& awaited, int64_t deadlineMs) {
   platform::MutexLock lock(&state_->mutex);
-  // A waiting thread that no queued job has claimed yet takes it.
-  if (!state_->stopping && state_->waiting > state_->queue.size()) {
-    state_->queue.push_back(std::move(job));
-    // Signalled under the lock: the state may be gone right after it.
-    state_->jobQueued.Signal();
+  if (!state_->stopping && !state_->waiting.empty()) {
+    Worker* worker = state_->waiting.back();
+    state_->waiting.pop_back();
+    worker->job = std::move(job);
+    worker->hasJob = true;
+    // The thread sleeps on the socket and wakes when the answer comes, or
+    // when its wait ends by itself, before the deadline. Only a deadline
+    // earlier than that, or a socket that cannot be watched, needs it
+    // woken now.
+    if (deadlineMs < worker->wakeAt || !worker->watch.Watch(awaited)) worker->watch.Wake();
     return true;
   }
   auto worker = std::make_shared<Worker>();
@@ -74,23 +91,45 @@ bool ReceiveThreads::HandOver(Job job) {
 }
 
 void ReceiveThreads::WorkLoop(const std::shared_ptr<State>& state, Worker* self, Job job) {
-  for (;;) {
+  do {
     job();
     job = nullptr;  // releases the request before waiting
-    platform::MutexLock lock(&state->mutex);
-    if (state->stopping || state->waiting >= kMaxWaiting) {
-      self->ended = true;
-      return;
+  } while (AwaitJob(*state, self, &job));
+}
+
+bool ReceiveThreads::AwaitJob(State& state, Worker* self, Job* job) {
+  platform::MutexLock lock(&state.mutex);
+  // Opening takes system calls under the lock, but once per thread only.
+  const bool canWait = state.waker.Open() && self->watch.Open(state.waker);
+  auto end = [&] {
+    auto& waiting = state.waiting;
+    waiting.erase(std::remove(waiting.begin(), waiting.end(), self), waiting.end());
+    self->ended = true;
+    ++state.ended;
+    return false;
+  };
+  if (state.stopping || !canWait) return end();
+  state.waiting.push_back(self);
+  int64_t now = platform::MonotonicMilliseconds();
+  self->wakeAt = now + kWaitPeriodMs;
+  for (;;) {
+    const int64_t wakeAt = self->wakeAt;
+    state.mutex.Unlock();
+    const platform::WaitResult woken = self->watch.Wait(wakeAt - now);
+    state.mutex.Lock();
+    if (self->hasJob) {
+      *job = std::move(self->job);
+      self->hasJob = false;
+      return true;
     }
-    ++state->waiting;
-    while (state->queue.empty() && !state->stopping) state->jobQueued.Wait(&state->mutex);
-    --state->waiting;
-    if (state->queue.empty()) {
-      self->ended = true;
-      return;
+    // A wait that fails would fail again at once: end rather than spin.
+    if (state.stopping || woken == platform::WaitResult::kFailed) return end();
+    now = platform::MonotonicMilliseconds();
+    if (now >= self->wakeAt) {
+      // A whole period without a job: only the kept threads go on waiting.
+      if (state.waiting.size() > kKeptWaiting) return end();
+      self->wakeAt = now + kWaitPeriodMs;
     }
-    job = std::move(state->queue.front());
-    state->queue.pop_front();
   }
 }
 
@@ -100,12 +139,14 @@ void ReceiveThreads::JoinEndedThreads() {
   std::vector<std::shared_ptr<Worker>> ended;
   try {
     platform::MutexLock lock(&state_->mutex);
+    if (state_->ended == 0) return;
     auto& workers = state_->workers;
-    ended.reserve(workers.size());
+    ended.reserve(state_->ended);
     auto split = std::stable_partition(workers.begin(), workers.end(),
                                        [](const auto& worker) { return !worker->ended; });
     ended.assign(std::make_move_iterator(split), std::make_move_iterator(workers.end()));
     workers.erase(split, workers.end());
+    state_->ended -= ended.size();
   } catch (const std::bad_alloc&) {
     return;
   }
@@ -120,8 +161,9 @@ void ReceiveThreads::Shutdown() {
     {
       platform::MutexLock lock(&state_->mutex);
       state_->stopping = true;
-      state_->jobQueued.Broadcast();
+      for (Worker* worker : state_->waiting) worker->watch.Wake();
       workers.swap(state_->workers);
+      state_->ended = 0;
     }
     if (workers.empty()) return;
     for (auto& worker : workers) worker->thread.Join();

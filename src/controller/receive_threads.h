@@ -1,16 +1,27 @@
 // The receive threads of one controller.
 //
 // Every request in flight has a thread of its own. A thread whose request
-// is done waits for the next one (a few threads at most); starting a thread
-// per request would add its start-up to every answer's latency. Threads
-// beyond those end at once and are joined by the next Run or by Shutdown.
+// is done waits for the next one; starting a thread per request would add
+// its start-up to every answer's latency, and with many requests in flight
+// it would be most of their cost. A waiting thread is handed its next
+// request together with the socket the answer will come on, and sleeps on
+// that socket: it wakes once, when the answer arrives (where the system
+// allows; elsewhere the hand-over wakes it too). Two threads keep waiting
+// however long no request comes; more, left over from many requests at
+// once, end after a while without one, and are joined by the next Run or
+// by Shutdown.
 #ifndef VOICECONTROL_CONTROLLER_RECEIVE_THREADS_H_
 #define VOICECONTROL_CONTROLLER_RECEIVE_THREADS_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
 namespace voicecontrol {
+namespace platform {
+class TcpSocket;
+}
+
 namespace internal {
 
 class ReceiveThreads {
@@ -22,9 +33,13 @@ class ReceiveThreads {
   ReceiveThreads(const ReceiveThreads&) = delete;
   ReceiveThreads& operator=(const ReceiveThreads&) = delete;
 
-  // Runs `job` on a waiting thread or a new one. False when no thread
-  // could be started; the job is then dropped without running.
-  bool Run(Job job);
+  // Runs `job` on a thread of its own: at once on a new thread, or on a
+  // waiting thread once `awaited` can be read or the monotonic time
+  // `deadlineMs` has come, whichever is first. The job waits for its
+  // socket itself as well; `awaited` must stay open until the job closes
+  // it. False when no thread could be started; the job is then dropped
+  // without running.
+  bool Run(Job job, const platform::TcpSocket& awaited, int64_t deadlineMs);
 
   // Waits until every job has run (jobs may start more jobs meanwhile) and
   // every thread has ended. On one of these threads itself, that thread is
@@ -34,10 +49,12 @@ class ReceiveThreads {
  private:
   struct State;
   struct Worker;
-  // Queues the job for a waiting thread or starts one; may throw
+  // Gives the job to a waiting thread or starts one; may throw
   // std::bad_alloc, and then has started nothing.
-  bool HandOver(Job job);
+  bool HandOver(Job& job, const platform::TcpSocket& awaited, int64_t deadlineMs);
   static void WorkLoop(const std::shared_ptr<State>& state, Worker* self, Job job);
+  // Waits for the next job; false when the thread is to end instead.
+  static bool AwaitJob(State& state, Worker* self, Job* job);
   void JoinEndedThreads();
 
   // Shared with the threads, which may outlive this object when it is

@@ -24,7 +24,9 @@ struct VoiceController::Request {
   platform::TcpSocket socket;
   // Held until the request's last call to it has returned.
   std::shared_ptr<VoiceEventSink> sink;
-  int64_t timeoutMs = 0;
+  // The monotonic time by which the answer must be complete: the time-out
+  // counts from the moment the request has been sent.
+  int64_t deadlineMs = 0;
 };
 
 namespace {
@@ -43,15 +45,21 @@ void ReportTo(VoiceEventSink* sink, const char* text) {
   sink->OnError(std::wstring(text, text + std::strlen(text)));
 }
 
-// Both log files are shared by every controller of the process; records
-// must never interleave.
-platform::Mutex& LogMutex() {
+// Each log file is shared by every controller of the process; records in
+// it must never interleave. The two files have a lock each, so that a
+// request being logged never waits for an answer being logged.
+platform::Mutex& SendLogMutex() {
+  static platform::Mutex mutex;
+  return mutex;
+}
+
+platform::Mutex& ReceiveLogMutex() {
   static platform::Mutex mutex;
   return mutex;
 }
 
 // Replaces the file's content with the marker as UTF-16LE, then the
-// message up to its first zero byte. The caller holds LogMutex(). Failures
+// message up to its first zero byte. The caller holds the file's lock. Failures
 // are ignored: no request depends on its log.
 void WriteLogRecordLocked(const char* path, const char16_t* marker, const char* message,
                           size_t length) {
@@ -119,7 +127,6 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
                                    const char* request) {
   auto pending = std::make_shared<Request>();
   pending->sink = to;
-  pending->timeoutMs = receiveTimeoutMs;
   platform::TcpSocket& socket = pending->socket;
   if (!socket.Create()) {
     ReportError(to.get(), "socket error.");
@@ -136,11 +143,12 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
     ReportError(to.get(), "send error.");
     return -1;
   }
+  pending->deadlineMs = platform::MonotonicMilliseconds() + receiveTimeoutMs;
 
   {
     // Sent, logged, then the receive thread: every outcome of the request,
     // an early "timeout." too, comes after its record.
-    platform::MutexLock logLock(&LogMutex());
+    platform::MutexLock logLock(&SendLogMutex());
     WriteLogRecordLocked(kSendLogPath, kSendMarker, request, length);
   }
   const bool started = !failThreadStarts && receiveThreads->Run([pending] {
@@ -150,7 +158,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
       // Only a host callback throws here. Its exception has nowhere to go
       // on this thread, and the outcome has been delivered already.
     }
-  });
+  }, socket, pending->deadlineMs);
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();
@@ -167,7 +175,7 @@ void VoiceController::ReceiveResponse(Request* request) {
   char response[kResponseCapacity];
   int received = 0;
   response[0] = '\0';
-  const int64_t deadline = platform::MonotonicMilliseconds() + request->timeoutMs;
+  const int64_t deadline = request->deadlineMs;
   for (;;) {
     if (received == kResponseCapacity - 1) {
       // Not complete within the buffer: it never will be.
@@ -176,13 +184,23 @@ void VoiceController::ReceiveResponse(Request* request) {
       return;
     }
     const int64_t left = deadline - platform::MonotonicMilliseconds();
-    if (left <= 0 || socket.WaitReadable(left) != platform::WaitResult::kReady) {
+    if (left <= 0) {
       socket.Close();
       ReportTo(sink, "timeout.");
       return;
     }
+    // A thread handed this request while waiting wakes when the answer has
+    // arrived: read first, and wait only when nothing is there yet.
     const int room = std::min(kReadChunk, kResponseCapacity - 1 - received);
-    const long got = socket.Receive(response + received, static_cast<size_t>(room));
+    long got = socket.ReceiveNow(response + received, static_cast<size_t>(room));
+    if (got == platform::TcpSocket::kNothingYet) {
+      if (socket.WaitReadable(left) != platform::WaitResult::kReady) {
+        socket.Close();
+        ReportTo(sink, "timeout.");
+        return;
+      }
+      got = socket.Receive(response + received, static_cast<size_t>(room));
+    }
     if (got <= 0) {
       // The server closed (or broke) the connection before the answer was
       // complete; waiting longer cannot complete it.
@@ -196,7 +214,7 @@ void VoiceController::ReceiveResponse(Request* request) {
   }
   socket.Close();
   {
-    platform::MutexLock logLock(&LogMutex());
+    platform::MutexLock logLock(&ReceiveLogMutex());
     WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response, static_cast<size_t>(received));
   }
 

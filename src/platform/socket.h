@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "internal_export.h"
 
@@ -48,6 +49,12 @@ class VC_INTERNAL_API TcpSocket {
   // the peer has closed the connection, -1 on an error.
   long Receive(char* buffer, size_t capacity);
 
+  // Like Receive, but without waiting: kNothingYet when no data, end of
+  // stream or error is pending. Saves the readiness wait where the caller
+  // expects the data to be there already.
+  static constexpr long kNothingYet = -2;
+  long ReceiveNow(char* buffer, size_t capacity);
+
   // Closes the socket; harmless when it is not open.
   void Close();
 
@@ -55,6 +62,8 @@ class VC_INTERNAL_API TcpSocket {
 
  private:
   friend class TcpListener;
+  friend class SocketWatch;
+  friend class WatchWaker;
   static constexpr intptr_t kInvalid = -1;
   explicit TcpSocket(intptr_t handle) : handle_(handle) {}
 
@@ -86,6 +95,59 @@ class VC_INTERNAL_API TcpListener {
  private:
   intptr_t handle_ = TcpSocket::kInvalid;
   uint16_t port_ = 0;
+};
+
+// What wakes the SocketWatches that share it, made once for a group of
+// them (where the system needs a descriptor for it, that is all the group
+// uses beside one per watch).
+class VC_INTERNAL_API WatchWaker {
+ public:
+  WatchWaker() = default;
+  ~WatchWaker();
+  WatchWaker(const WatchWaker&) = delete;
+  WatchWaker& operator=(const WatchWaker&) = delete;
+
+  // False when the system has no descriptor left for it.
+  bool Open();
+
+ private:
+  friend class SocketWatch;
+  intptr_t handle_ = TcpSocket::kInvalid;
+};
+
+// Lets a thread sleep until a socket that another thread hands it has
+// something to read, without being woken for the hand-over itself: the
+// thread then wakes once per socket, when its data arrives. Where the
+// system offers no such wait, Watch wakes the thread at once and it waits
+// for the socket itself afterwards; callers see no difference but the
+// extra wake-up.
+class VC_INTERNAL_API SocketWatch {
+ public:
+  SocketWatch();
+  ~SocketWatch();
+  SocketWatch(const SocketWatch&) = delete;
+  SocketWatch& operator=(const SocketWatch&) = delete;
+
+  // False when the system has nothing left to watch with. `waker` must
+  // have been opened, and outlive the watch.
+  bool Open(const WatchWaker& waker);
+
+  // From any thread: the current or next Wait returns once `socket` can be
+  // read. The socket must stay open until that Wait has returned or the
+  // socket is closed by the waiting thread. False when the system refuses
+  // (the caller then uses Wake).
+  bool Watch(const TcpSocket& socket);
+
+  // From any thread: makes the current or next Wait return.
+  void Wake();
+
+  // Waits for a watched socket or a Wake, at most `timeoutMs`. kReady also
+  // stands for a wake-up without cause: callers check their own state.
+  WaitResult Wait(int64_t timeoutMs);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace platform

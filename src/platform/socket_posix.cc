@@ -114,6 +114,16 @@ long TcpSocket::Receive(char* buffer, size_t capacity) {
   }
 }
 
+long TcpSocket::ReceiveNow(char* buffer, size_t capacity) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    const ssize_t got = ::recv(static_cast<int>(handle_), buffer, capacity, MSG_DONTWAIT);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kNothingYet;
+    if (errno != EINTR) return -1;
+  }
+}
+
 void TcpSocket::Close() {
   if (!IsOpen()) return;
   ::close(static_cast<int>(handle_));

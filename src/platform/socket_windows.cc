@@ -83,6 +83,15 @@ long TcpSocket::Receive(char* buffer, size_t capacity) {
   return got == SOCKET_ERROR ? -1 : static_cast<long>(got);
 }
 
+long TcpSocket::ReceiveNow(char* buffer, size_t capacity) {
+  if (!IsOpen()) return -1;
+  // Windows Sockets has no per-call non-blocking read: ask first.
+  const WaitResult ready = SelectReadable(AsSocket(handle_), 0);
+  if (ready == WaitResult::kTimedOut) return kNothingYet;
+  if (ready != WaitResult::kReady) return -1;
+  return Receive(buffer, capacity);
+}
+
 void TcpSocket::Close() {
   if (!IsOpen()) return;
   ::closesocket(AsSocket(handle_));

@@ -1,6 +1,7 @@
 // The controller end to end against a loopback server in this process.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -269,6 +270,33 @@ TEST_F(ControllerTest, TheRealTimeOutIsFiveSeconds) {
   controller->QAll();
   EXPECT_EQ(sink.WaitFor(1, 20000), Events{"error timeout."});
   EXPECT_GE(platform::MonotonicMilliseconds() - start, 4900);
+}
+
+TEST_F(ControllerTest, ARequestHandedToAWaitingThreadKeepsItsTimeOut) {
+  // The first request is answered and leaves its thread waiting for the
+  // next; the later ones get no answer and must end at their own time-out,
+  // a short one as well as the real one.
+  std::atomic<int> served{0};
+  TestServer server([&](platform::TcpSocket& connection, const std::string& request) {
+    if (served++ == 0) return Responder()(connection, request);
+    TestServer::Silent()(connection, request);
+  });
+  Target(server);
+  controller->Kick(L"a", L"b");
+  sink.WaitFor(1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  size_t expected = 1;
+  for (const int64_t timeoutMs : {200, 5000}) {
+    controller->SetReceiveTimeoutForTesting(timeoutMs);
+    const int64_t start = platform::MonotonicMilliseconds();
+    controller->QAll();
+    const Events events = sink.WaitFor(++expected, 20000);
+    const int64_t took = platform::MonotonicMilliseconds() - start;
+    ASSERT_EQ(events.size(), expected);
+    EXPECT_EQ(events.back(), "error timeout.");
+    EXPECT_GE(took, timeoutMs);
+    EXPECT_LT(took, timeoutMs + 1500) << "time-out " << timeoutMs;
+  }
 }
 
 TEST_F(ControllerTest, AnOversizedAnswerIsUndecodable) {
