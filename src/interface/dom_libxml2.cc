@@ -8,6 +8,11 @@
 // Every parse has a parser context of its own, configured through that
 // context alone, so a host that uses libxml2 itself sees no global setting
 // change, and documents load on many threads at once.
+//
+// Most answers are plain documents (see plain_document.h). Those are read in
+// one pass without a libxml2 tree, and the paths the interface messages use,
+// "//A/B/C", are answered from that reading. libxml2 builds its tree only for
+// the other texts, or for a plain one when a query needs the XPath engine.
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>
 #include <libxml/parser.h>
@@ -27,6 +32,7 @@
 
 #include <voicecontrol/interface/dom.h>
 #include "interface/dom_text.h"
+#include "interface/plain_document.h"
 #include "platform/codepage.h"
 #include "platform/thread.h"
 
@@ -40,12 +46,17 @@ struct DomDocument::State {
     if (document != nullptr) xmlFreeDoc(document);
   }
 
+  // libxml2's tree: of a text that is not plain, or of a plain one once a
+  // query has needed it.
   xmlDocPtr document = nullptr;
+  PlainDocument plain;
+  // A plain document's elements in libxml2's tree, by their index.
+  std::vector<xmlNodePtr> treeElements;
 };
 
 struct DomNodeList::State {
   std::shared_ptr<DomDocument::State> document;  // keeps the nodes alive
-  std::vector<xmlNodePtr> nodes;                 // in document order
+  std::vector<void*> nodes;                      // handles, in document order
   size_t next = 0;
 };
 
@@ -321,6 +332,98 @@ bool IsAscii(std::string_view text) {
   return any < 0x80;
 }
 
+
+// A node handle is either libxml2's node or, for an element of a plain
+// document, the element's index shifted left with the low bit set: libxml2's
+// nodes are aligned, so their low bit is always clear.
+void* PlainHandle(size_t index) { return reinterpret_cast<void*>((uintptr_t{index} << 1) | 1); }
+bool IsPlainHandle(const void* handle) { return (reinterpret_cast<uintptr_t>(handle) & 1) != 0; }
+size_t PlainIndex(const void* handle) { return reinterpret_cast<uintptr_t>(handle) >> 1; }
+
+// The element names of a path "//A/B/C": every element C whose parent is a
+// B whose parent is an A, anywhere in the document, whatever the context.
+struct ChildPath {
+  static constexpr size_t kMaxSteps = 8;
+  std::wstring_view steps[kMaxSteps];
+  size_t count = 0;
+};
+
+bool IsPlainNameStart(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'_';
+}
+bool IsPlainNameChar(wchar_t c) {
+  return IsPlainNameStart(c) || (c >= L'0' && c <= L'9') || c == L'.' || c == L'-';
+}
+
+// False for every path of another form; the XPath engine answers those.
+bool ReadChildPath(std::wstring_view path, ChildPath* parsed) {
+  if (path.substr(0, 2) != L"//") return false;
+  path.remove_prefix(2);
+  for (;;) {
+    const size_t slash = path.find(L'/');
+    const std::wstring_view step = path.substr(0, slash);
+    if (step.empty() || !IsPlainNameStart(step[0]) || parsed->count == ChildPath::kMaxSteps) {
+      return false;
+    }
+    for (wchar_t c : step) {
+      if (!IsPlainNameChar(c)) return false;
+    }
+    parsed->steps[parsed->count++] = step;
+    if (slash == std::wstring_view::npos) return true;
+    path.remove_prefix(slash + 1);
+  }
+}
+
+// Plain names are ASCII: compared character by character with the wide step.
+bool SameName(std::string_view name, std::wstring_view step) {
+  if (name.size() != step.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (static_cast<wchar_t>(static_cast<unsigned char>(name[i])) != step[i]) return false;
+  }
+  return true;
+}
+
+bool Matches(const PlainDocument& document, size_t index, const ChildPath& path) {
+  const std::vector<PlainDocument::Element>& elements = document.elements();
+  int32_t at = static_cast<int32_t>(index);
+  for (size_t k = path.count; k-- > 0;) {
+    if (at < 0) return false;
+    const PlainDocument::Element& element = elements[static_cast<size_t>(at)];
+    if (!SameName(document.Name(element), path.steps[k])) return false;
+    at = element.parent;
+  }
+  return true;
+}
+
+// Elements are numbered in document order, so one pass in index order
+// selects in document order.
+template <typename Visit>
+void ForEachMatch(const PlainDocument& document, const ChildPath& path, Visit visit) {
+  const size_t count = document.elements().size();
+  for (size_t i = 0; i < count; ++i) {
+    if (Matches(document, i, path) && !visit(i)) return;
+  }
+}
+
+// The elements under `root` (itself first) in document order.
+void CollectElements(xmlNodePtr root, std::vector<xmlNodePtr>* elements) {
+  xmlNodePtr node = root;
+  for (;;) {
+    if (node->type == XML_ELEMENT_NODE) {
+      elements->push_back(node);
+      if (node->children != nullptr) {
+        node = node->children;
+        continue;
+      }
+    }
+    while (node != root && node->next == nullptr) node = node->parent;
+    if (node == root) return;
+    node = node->next;
+  }
+}
+
+std::wstring WideFromAscii(std::string_view text) { return std::wstring(text.begin(), text.end()); }
+
 }  // namespace
 
 DomError::DomError(std::int32_t code) : std::runtime_error(DescribeDomError(code)), code_(code) {}
@@ -332,14 +435,42 @@ struct DomBackend {
     return DomNode(std::move(document), node);
   }
 
-  static xmlNodePtr Node(const DomNode& node) { return static_cast<xmlNodePtr>(node.node_); }
+  static DomNode MakePlainNode(std::shared_ptr<void> document, size_t index) {
+    return DomNode(std::move(document), PlainHandle(index));
+  }
 
-  static std::shared_ptr<DomDocument::State> Document(const DomNode& node) {
+  static void* Handle(const DomNode& node) { return node.node_; }
+
+  static DomDocument::State& Document(const DomNode& node) {
+    return *static_cast<DomDocument::State*>(node.keeper_.get());
+  }
+
+  static std::shared_ptr<DomDocument::State> SharedDocument(const DomNode& node) {
     return std::static_pointer_cast<DomDocument::State>(node.keeper_);
   }
 
   static DomNodeList MakeList(std::shared_ptr<DomNodeList::State> state) {
     return DomNodeList(std::move(state));
+  }
+
+  // The node in libxml2's tree, which a plain document gets now if it has
+  // none yet.
+  static xmlNodePtr TreeNode(const DomNode& node) {
+    void* const handle = Handle(node);
+    if (!IsPlainHandle(handle)) return static_cast<xmlNodePtr>(handle);
+    DomDocument::State& state = Document(node);
+    if (state.document == nullptr) {
+      DocumentPtr document = ParseUtf8(state.plain.source());
+      // The plain reader accepts only well-formed texts; a disagreement
+      // would be a fault of this library, reported as a failing call.
+      if (document == nullptr) throw DomError(kDomErrorFail);
+      std::vector<xmlNodePtr> elements;
+      CollectElements(xmlDocGetRootElement(document.get()), &elements);
+      if (elements.size() != state.plain.elements().size()) throw DomError(kDomErrorFail);
+      state.treeElements = std::move(elements);
+      state.document = document.release();
+    }
+    return state.treeElements[PlainIndex(handle)];
   }
 };
 
@@ -350,7 +481,11 @@ namespace {
 DomNode LoadInto(const std::shared_ptr<DomDocument::State>& state, std::string utf8) {
   const TextSpan encoding = FindEncodingDeclaration(std::string_view(utf8));
   utf8.erase(encoding.begin, encoding.length);
-  DocumentPtr document = ParseUtf8(utf8);
+  if (state->plain.Parse(std::move(utf8))) {
+    return DomBackend::MakePlainNode(state, 0);
+  }
+  DocumentPtr document = ParseUtf8(state->plain.source());
+  state->plain = PlainDocument();  // only a plain document needs its reading
   if (document == nullptr) return DomNode();
   state->document = document.release();
   return DomBackend::MakeNode(state, xmlDocGetRootElement(state->document));
@@ -391,7 +526,16 @@ DomNode DomDocument::LoadAnsiXml(std::string_view text) {
 DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
   if (IsEmpty()) return DomNode();
   return RaisingDomErrors([&] {
-    const XPathObjectPtr found = Evaluate(DomBackend::Node(*this), path);
+    ChildPath plainPath;
+    if (IsPlainHandle(node_) && ReadChildPath(path, &plainPath)) {
+      DomNode first;
+      ForEachMatch(DomBackend::Document(*this).plain, plainPath, [&](size_t index) {
+        first = DomBackend::MakePlainNode(keeper_, index);
+        return false;
+      });
+      return first;
+    }
+    const XPathObjectPtr found = Evaluate(DomBackend::TreeNode(*this), path);
     const xmlNodeSet* nodes = found->nodesetval;
     if (nodes == nullptr) return DomNode();
     for (int i = 0; i < nodes->nodeNr; ++i) {
@@ -405,9 +549,17 @@ DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
 DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
   if (IsEmpty()) throw DomError(kDomErrorPointer);
   return RaisingDomErrors([&] {
-    const XPathObjectPtr found = Evaluate(DomBackend::Node(*this), path);
     auto state = std::make_shared<DomNodeList::State>();
-    state->document = DomBackend::Document(*this);
+    state->document = DomBackend::SharedDocument(*this);
+    ChildPath plainPath;
+    if (IsPlainHandle(node_) && ReadChildPath(path, &plainPath)) {
+      ForEachMatch(state->document->plain, plainPath, [&](size_t index) {
+        state->nodes.push_back(PlainHandle(index));
+        return true;
+      });
+      return DomBackend::MakeList(std::move(state));
+    }
+    const XPathObjectPtr found = Evaluate(DomBackend::TreeNode(*this), path);
     if (const xmlNodeSet* nodes = found->nodesetval) {
       state->nodes.reserve(static_cast<size_t>(nodes->nodeNr));
       for (int i = 0; i < nodes->nodeNr; ++i) {
@@ -420,22 +572,40 @@ DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
 
 std::wstring DomNode::GetText() const {
   if (IsEmpty()) return std::wstring();
-  return RaisingDomErrors([&] { return TextOf(DomBackend::Node(*this)); });
+  return RaisingDomErrors([&] {
+    if (IsPlainHandle(node_)) {
+      const PlainDocument& plain = DomBackend::Document(*this).plain;
+      const std::string_view text = plain.Text(plain.elements()[PlainIndex(node_)]);
+      return platform::Utf8ToWideString(text.data(), text.size());
+    }
+    return TextOf(static_cast<xmlNodePtr>(node_));
+  });
 }
 
 std::wstring DomNode::GetName() const {
   if (IsEmpty()) return std::wstring();
-  return RaisingDomErrors(
-      [&] { return platform::Utf8ToWideString(NodeName(DomBackend::Node(*this))); });
+  return RaisingDomErrors([&] {
+    if (IsPlainHandle(node_)) {
+      const PlainDocument& plain = DomBackend::Document(*this).plain;
+      return WideFromAscii(plain.Name(plain.elements()[PlainIndex(node_)]));
+    }
+    return platform::Utf8ToWideString(NodeName(static_cast<xmlNodePtr>(node_)));
+  });
 }
 
 DomNode DomNodeList::NextElement() {
   if (state_ == nullptr) throw DomError(kDomErrorPointer);
-  const std::string filter = filter_.empty() ? std::string() : platform::WideToUtf8String(filter_);
+  const PlainDocument& plain = state_->document->plain;
   while (state_->next < state_->nodes.size()) {
-    const xmlNodePtr node = state_->nodes[state_->next++];
+    void* const handle = state_->nodes[state_->next++];
+    if (IsPlainHandle(handle)) {
+      if (!filter_.empty() && !SameName(plain.Name(plain.elements()[PlainIndex(handle)]), filter_))
+        continue;
+      return DomBackend::MakePlainNode(state_->document, PlainIndex(handle));
+    }
+    const auto node = static_cast<xmlNodePtr>(handle);
     if (node->type != XML_ELEMENT_NODE) continue;
-    if (!filter.empty() && filter != NodeName(node)) continue;
+    if (!filter_.empty() && platform::WideToUtf8String(filter_) != NodeName(node)) continue;
     return DomBackend::MakeNode(state_->document, node);
   }
   return DomNode();

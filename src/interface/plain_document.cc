@@ -1,0 +1,348 @@
+#include "interface/plain_document.h"
+
+#include <cstring>
+
+namespace voicecontrol {
+
+namespace {
+
+// Beyond these bounds the full parser decides: it has limits of its own
+// (nesting depth, name length) whose exact values this reader need not
+// mirror, and offsets stay within 32 bits.
+constexpr size_t kMaxSource = size_t{1} << 24;
+constexpr size_t kMaxDepth = 128;
+constexpr size_t kMaxNameLength = 256;
+
+// Byte classes, one table lookup per byte in the loops that matter.
+enum : unsigned char {
+  kSpace = 1,      // S: the four white-space characters
+  kNameStart = 2,  // ASCII letters and '_'; ':' is left to namespace-aware parsers
+  kNameChar = 4,   // kNameStart, digits, '.', '-'
+  kPlainText = 8,  // character data copied as it is: everything ASCII but
+                   // controls, '<', '&', ']' and CR, which need a look
+};
+
+struct ByteClasses {
+  unsigned char of[256] = {};
+  constexpr ByteClasses() {
+    for (int c = 0x20; c < 0x80; ++c) of[c] |= kPlainText;
+    of[static_cast<unsigned char>('<')] &= ~kPlainText;
+    of[static_cast<unsigned char>('&')] &= ~kPlainText;
+    of[static_cast<unsigned char>(']')] &= ~kPlainText;
+    of[static_cast<unsigned char>('\t')] |= kPlainText;
+    of[static_cast<unsigned char>('\n')] |= kPlainText;
+    for (char c : {' ', '\t', '\n', '\r'}) of[static_cast<unsigned char>(c)] |= kSpace;
+    for (int c = 'a'; c <= 'z'; ++c) of[c] |= kNameStart | kNameChar;
+    for (int c = 'A'; c <= 'Z'; ++c) of[c] |= kNameStart | kNameChar;
+    of[static_cast<unsigned char>('_')] |= kNameStart | kNameChar;
+    for (int c = '0'; c <= '9'; ++c) of[c] |= kNameChar;
+    of[static_cast<unsigned char>('.')] |= kNameChar;
+    of[static_cast<unsigned char>('-')] |= kNameChar;
+  }
+};
+constexpr ByteClasses kClasses;
+
+bool Is(char c, unsigned char kind) { return (kClasses.of[static_cast<unsigned char>(c)] & kind) != 0; }
+
+// The Char production of XML 1.0.
+bool IsXmlChar(uint32_t c) {
+  if (c < 0x20) return c == 0x9 || c == 0xA || c == 0xD;
+  if (c <= 0xD7FF) return true;
+  if (c < 0xE000) return false;
+  if (c <= 0xFFFD) return true;
+  return c >= 0x10000 && c <= 0x10FFFF;
+}
+
+void AppendUtf8(uint32_t c, std::string* out) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (c >> 18));
+    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+}  // namespace
+
+// Walks the text once, front to back. Every method returns false as soon as
+// the text leaves the plain shape.
+class PlainDocument::Reader {
+ public:
+  explicit Reader(PlainDocument* document)
+      : document_(document),
+        begin_(document->source_.data()),
+        at_(begin_),
+        end_(begin_ + document->source_.size()) {}
+
+  bool ReadDocument() {
+    if (!SkipDeclaration()) return false;
+    SkipSpace();
+    if (!ReadElements()) return false;
+    SkipSpace();
+    return at_ == end_;
+  }
+
+ private:
+  bool AtEnd() const { return at_ == end_; }
+
+  bool SkipSpace() {
+    const char* from = at_;
+    while (at_ != end_ && Is(*at_, kSpace)) ++at_;
+    return at_ != from;
+  }
+
+  bool Consume(const char* literal) {
+    const size_t length = std::strlen(literal);
+    if (static_cast<size_t>(end_ - at_) < length || std::memcmp(at_, literal, length) != 0) {
+      return false;
+    }
+    at_ += length;
+    return true;
+  }
+
+  // Eq: S? '=' S?
+  bool SkipEquals() {
+    SkipSpace();
+    if (!Consume("=")) return false;
+    SkipSpace();
+    return true;
+  }
+
+  // `value` in single or double quotes.
+  bool ConsumeQuoted(const char* value) {
+    if (AtEnd() || (*at_ != '"' && *at_ != '\'')) return false;
+    const char quote = *at_;
+    const char* const start = at_;
+    ++at_;
+    if (Consume(value) && !AtEnd() && *at_ == quote) {
+      ++at_;
+      return true;
+    }
+    at_ = start;
+    return false;
+  }
+
+  // '<?xml' S 'version' Eq '1.0' (S 'standalone' Eq ('yes' | 'no'))? S? '?>'
+  // The encoding declaration has been cut before the text came here; one
+  // that is still there makes the text one for the full parser.
+  bool SkipDeclaration() {
+    if (!Consume("<?xml")) return true;
+    if (!SkipSpace() || !Consume("version") || !SkipEquals() || !ConsumeQuoted("1.0")) {
+      return false;
+    }
+    if (SkipSpace() && Consume("standalone")) {
+      if (!SkipEquals() || !(ConsumeQuoted("yes") || ConsumeQuoted("no"))) return false;
+      SkipSpace();
+    }
+    return Consume("?>");
+  }
+
+  bool ReadName(std::string_view* name) {
+    const char* start = at_;
+    if (AtEnd() || !Is(*at_, kNameStart)) return false;
+    ++at_;
+    while (at_ != end_ && Is(*at_, kNameChar)) ++at_;
+    const size_t length = static_cast<size_t>(at_ - start);
+    // Names beginning with "xml" are reserved; leave them to the full parser.
+    if (length > kMaxNameLength || (length >= 3 && (start[0] | 0x20) == 'x' &&
+                                    (start[1] | 0x20) == 'm' && (start[2] | 0x20) == 'l')) {
+      return false;
+    }
+    *name = std::string_view(start, length);
+    return true;
+  }
+
+  // After '<': Name S? ('>' | '/>'). Records the element.
+  bool ReadStartTag(int32_t parent, bool* empty) {
+    std::string_view name;
+    if (!ReadName(&name)) return false;
+    const auto text = static_cast<uint32_t>(document_->text_.size());
+    document_->elements_.push_back({static_cast<uint32_t>(name.data() - begin_),
+                                    static_cast<uint32_t>(name.size()), parent, text, text});
+    SkipSpace();
+    if (Consume(">")) {
+      *empty = false;
+      return true;
+    }
+    *empty = true;
+    return Consume("/>");  // anything else is an attribute or worse
+  }
+
+  // After '</': Name S? '>', closing `open`.
+  bool ReadEndTag(const Element& open) {
+    std::string_view name;
+    if (!ReadName(&name) || name != document_->Name(open)) return false;
+    SkipSpace();
+    return Consume(">");
+  }
+
+  bool ReadElements() {
+    std::vector<Element>& elements = document_->elements_;
+    if (!Consume("<")) return false;
+    int32_t current = -1;  // the innermost open element
+    size_t depth = 0;
+    for (;;) {
+      // At a start tag, just past its '<'.
+      bool empty = false;
+      if (!ReadStartTag(current, &empty)) return false;
+      if (!empty) {
+        current = static_cast<int32_t>(elements.size() - 1);
+        if (++depth > kMaxDepth) return false;
+      } else if (current < 0) {
+        return true;  // the root was an empty element
+      }
+      // The content of `current` up to its next child or its end.
+      for (;;) {
+        if (!ReadCharacterData() || !Consume("<") || AtEnd()) return false;
+        if (*at_ != '/') break;
+        ++at_;
+        Element& closed = elements[static_cast<size_t>(current)];
+        if (!ReadEndTag(closed)) return false;
+        closed.textEnd = static_cast<uint32_t>(document_->text_.size());
+        current = closed.parent;
+        --depth;
+        if (current < 0) return true;
+      }
+      if (*at_ == '!' || *at_ == '?') return false;  // comment, CDATA, PI
+    }
+  }
+
+  // Character data up to the next '<' (or the end), appended to the text.
+  bool ReadCharacterData() {
+    std::string& text = document_->text_;
+    for (;;) {
+      const char* run = at_;
+      while (at_ != end_ && Is(*at_, kPlainText)) ++at_;
+      text.append(run, static_cast<size_t>(at_ - run));
+      if (AtEnd() || *at_ == '<') return true;
+      switch (*at_) {
+        case '&':
+          if (!ReadReference()) return false;
+          break;
+        case ']':
+          if (end_ - at_ >= 3 && at_[1] == ']' && at_[2] == '>') return false;
+          text += ']';
+          ++at_;
+          break;
+        case '\r':
+          // Line ends read as LF, whatever the text used.
+          text += '\n';
+          ++at_;
+          if (!AtEnd() && *at_ == '\n') ++at_;
+          break;
+        default:
+          if (static_cast<unsigned char>(*at_) < 0x80) return false;  // a control character
+          if (!CopyUtf8Character()) return false;
+      }
+    }
+  }
+
+  // After a byte of 0x80 or above: one well-formed UTF-8 sequence of an
+  // XML character.
+  bool CopyUtf8Character() {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(at_);
+    const size_t left = static_cast<size_t>(end_ - at_);
+    const unsigned char lead = bytes[0];
+    size_t length;
+    uint32_t c;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      c = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      c = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
+    } else {
+      return false;
+    }
+    if (left < length || bytes[1] < low || bytes[1] > high) return false;
+    for (size_t i = 1; i < length; ++i) {
+      if ((bytes[i] & 0xC0) != 0x80) return false;
+      c = (c << 6) | (bytes[i] & 0x3F);
+    }
+    if (!IsXmlChar(c)) return false;
+    document_->text_.append(at_, length);
+    at_ += length;
+    return true;
+  }
+
+  // After '&': one of the five predefined entities or a character reference.
+  bool ReadReference() {
+    ++at_;
+    if (!AtEnd() && *at_ == '#') return ReadCharacterReference();
+    static constexpr struct {
+      const char* name;
+      char value;
+    } kPredefined[] = {{"lt;", '<'}, {"gt;", '>'}, {"amp;", '&'}, {"apos;", '\''}, {"quot;", '"'}};
+    for (const auto& entity : kPredefined) {
+      if (Consume(entity.name)) {
+        document_->text_ += entity.value;
+        return true;
+      }
+    }
+    return false;  // an entity only a document type could declare
+  }
+
+  // After '&#': digits or 'x' and hex digits, then ';', naming an XML character.
+  bool ReadCharacterReference() {
+    ++at_;
+    uint32_t base = 10;
+    if (!AtEnd() && *at_ == 'x') {
+      base = 16;
+      ++at_;
+    }
+    uint32_t value = 0;
+    const char* digits = at_;
+    for (; !AtEnd() && *at_ != ';'; ++at_) {
+      const char c = *at_;
+      uint32_t digit;
+      if (c >= '0' && c <= '9') {
+        digit = static_cast<uint32_t>(c - '0');
+      } else if (base == 16 && (c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+        digit = static_cast<uint32_t>((c | 0x20) - 'a' + 10);
+      } else {
+        return false;
+      }
+      value = value * base + digit;
+      if (value > 0x10FFFF) return false;
+    }
+    if (AtEnd() || at_ == digits || !IsXmlChar(value)) return false;
+    ++at_;
+    AppendUtf8(value, &document_->text_);
+    return true;
+  }
+
+  PlainDocument* const document_;
+  const char* const begin_;
+  const char* at_;
+  const char* const end_;
+};
+
+bool PlainDocument::Parse(std::string utf8) {
+  source_ = std::move(utf8);
+  text_.clear();
+  elements_.clear();
+  if (source_.size() > kMaxSource) return false;
+  // Decoding only shortens: the text never outgrows its source.
+  text_.reserve(source_.size());
+  elements_.reserve(source_.size() / 32 + 4);
+  return Reader(this).ReadDocument();
+}
+
+}  // namespace voicecontrol
