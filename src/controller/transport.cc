@@ -70,7 +70,9 @@ void WriteLogRecordLocked(const char* path, const char16_t* marker, const char* 
     record[markerLength++] = static_cast<char>(*unit & 0xFF);
     record[markerLength++] = static_cast<char>(*unit >> 8);
   }
-  const size_t messageLength = std::find(message, message + length, '\0') - message;
+  const void* const zero = std::memchr(message, '\0', length);
+  const size_t messageLength =
+      zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - message) : length;
   platform::OutputFile file;
   if (!file.Create(path)) return;
   if (markerLength + messageLength <= sizeof record) {
@@ -86,7 +88,11 @@ bool StartsWithContentLength(const char* text, const char* end) {
   constexpr size_t kNameLength = sizeof kName - 1;
   if (end - text < static_cast<std::ptrdiff_t>(kNameLength)) return false;
   for (size_t i = 0; i < kNameLength; ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != kName[i]) return false;
+    // ASCII case folding: the header name is ASCII, and the C locale's
+    // tolower costs a call per byte.
+    const char c = text[i];
+    const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    if (folded != kName[i]) return false;
   }
   return true;
 }

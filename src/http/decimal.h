@@ -1,3 +1,5 @@
+// Numbers as decimal text, both ways.
+//
 // Reading a number the way the C runtime's atoi (and _wtoi) reads one,
 // which is how every number on the wire has always been read: white space
 // (space, tab, CR, LF, VT, FF) skipped, an optional sign, then decimal digits
@@ -31,6 +33,29 @@ std::int32_t ReadDecimalPrefix(const Char* p, const Char* end) {
   }
   const std::int64_t value = negative ? -magnitude : std::min(magnitude, kMax);
   return static_cast<std::int32_t>(value);  // -(kMax + 1) is the int32 minimum
+}
+
+// Writes `value` as %d would, followed by a terminator, into `out`, which
+// holds at least kDecimalCapacity characters; returns the digits' count.
+// printf's locale and format machinery cost more than the message around it.
+constexpr int kDecimalCapacity = 12;  // "-2147483648" and the terminator
+
+template <typename Char>
+int WriteDecimal(std::int32_t value, Char* out) {
+  Char reversed[kDecimalCapacity];
+  int count = 0;
+  // In unsigned arithmetic the minimum has a magnitude too.
+  std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  do {
+    reversed[count++] = static_cast<Char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  int length = 0;
+  if (value < 0) out[length++] = '-';
+  while (count > 0) out[length++] = reversed[--count];
+  out[length] = 0;
+  return length;
 }
 
 }  // namespace voicecontrol

@@ -6,6 +6,8 @@
 
 #include <voicecontrol/http/http.h>
 
+#include "http/decimal.h"
+
 namespace voicecontrol {
 
 namespace {
@@ -51,7 +53,7 @@ int CollectHeaderLines(const HttpMessage& message, char (&lengthText)[16], Heade
     lines[count++] = {"Content-Type: ", message.GetContentType()};
   }
   const int bodyLength = message.GetBody() != nullptr ? message.GetBodyLength() : 0;
-  std::snprintf(lengthText, sizeof lengthText, "%d", bodyLength);
+  WriteDecimal(bodyLength, lengthText);
   lines[count++] = {"Content-Length: ", lengthText};
   if (message.GetHost() != nullptr) lines[count++] = {"Host: ", message.GetHost()};
   if (message.GetAuthorization() != nullptr) {

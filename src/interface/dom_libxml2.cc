@@ -356,22 +356,23 @@ bool IsPlainNameChar(wchar_t c) {
 }
 
 // False for every path of another form; the XPath engine answers those.
+// One pass over the characters: this runs for every value an answer holds.
 bool ReadChildPath(std::wstring_view path, ChildPath* parsed) {
-  if (path.substr(0, 2) != L"//") return false;
-  path.remove_prefix(2);
-  for (;;) {
-    const size_t slash = path.find(L'/');
-    const std::wstring_view step = path.substr(0, slash);
-    if (step.empty() || !IsPlainNameStart(step[0]) || parsed->count == ChildPath::kMaxSteps) {
-      return false;
+  const size_t size = path.size();
+  if (size < 3 || path[0] != L'/' || path[1] != L'/') return false;
+  size_t stepBegin = 2;
+  for (size_t i = 2; i <= size; ++i) {
+    if (i < size && path[i] != L'/') {
+      const wchar_t c = path[i];
+      if (i == stepBegin ? !IsPlainNameStart(c) : !IsPlainNameChar(c)) return false;
+      continue;
     }
-    for (wchar_t c : step) {
-      if (!IsPlainNameChar(c)) return false;
-    }
-    parsed->steps[parsed->count++] = step;
-    if (slash == std::wstring_view::npos) return true;
-    path.remove_prefix(slash + 1);
+    // A step ends here: it must hold a name, and there is room for it.
+    if (i == stepBegin || parsed->count == ChildPath::kMaxSteps) return false;
+    parsed->steps[parsed->count++] = path.substr(stepBegin, i - stepBegin);
+    stepBegin = i + 1;
   }
+  return true;
 }
 
 // Plain names are ASCII: compared character by character with the wide step.

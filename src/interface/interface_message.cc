@@ -34,7 +34,16 @@ const InterfaceMessage::Variant InterfaceMessage::kResponseVariant = {
     L"//Interface/Response/Field/Field_Value",
 };
 
-namespace {}  // namespace
+namespace {
+
+// Room for a command's whole document, which then grows without copies; a
+// message that is only read never needs it.
+void ReserveForWriting(std::wstring* text) {
+  constexpr size_t kCommandDocument = 512;
+  if (text->capacity() < kCommandDocument) text->reserve(kCommandDocument);
+}
+
+}  // namespace
 
 std::int32_t ParseDecimalInteger(const std::wstring& text) {
   return ReadDecimalPrefix(text.data(), text.data() + text.size());
@@ -67,10 +76,12 @@ InterfaceMessage::InterfaceMessage(const Variant& variant)
 InterfaceMessage::~InterfaceMessage() = default;
 
 void InterfaceMessage::WriteElement(const wchar_t* name, std::int32_t value) {
+  ReserveForWriting(&text_);
   text_ += L'<';
   text_ += name;
   text_ += L'>';
-  text_ += std::to_wstring(value);
+  wchar_t digits[kDecimalCapacity];
+  text_.append(digits, static_cast<size_t>(WriteDecimal(value, digits)));
   text_ += L"</";
   text_ += name;
   text_ += L">\n";
@@ -88,6 +99,7 @@ void InterfaceMessage::WriteFieldNum(std::int32_t field_num) {
 void InterfaceMessage::WriteFieldValue(std::wstring value) {
   // Escaping keeps a host's value from closing the element or injecting
   // fields of its own; values without markup characters are unchanged.
+  ReserveForWriting(&text_);
   text_ += L"<Field_Value>";
   text_ += EscapeFieldValue(value);
   text_ += L"</Field_Value>\n";

@@ -94,10 +94,21 @@ class PlainDocument::Reader {
  private:
   bool AtEnd() const { return at_ == end_; }
 
+  // The scanning loops work on a local copy of the position: a store
+  // through a char pointer could alias the member, which would keep the
+  // compiler from holding it in a register.
   bool SkipSpace() {
-    const char* from = at_;
-    while (at_ != end_ && Is(*at_, kSpace)) ++at_;
-    return at_ != from;
+    const char* p = at_;
+    while (p != end_ && Is(*p, kSpace)) ++p;
+    const bool skipped = p != at_;
+    at_ = p;
+    return skipped;
+  }
+
+  bool ConsumeChar(char c) {
+    if (at_ == end_ || *at_ != c) return false;
+    ++at_;
+    return true;
   }
 
   bool Consume(const char* literal) {
@@ -112,7 +123,7 @@ class PlainDocument::Reader {
   // Eq: S? '=' S?
   bool SkipEquals() {
     SkipSpace();
-    if (!Consume("=")) return false;
+    if (!ConsumeChar('=')) return false;
     SkipSpace();
     return true;
   }
@@ -147,11 +158,12 @@ class PlainDocument::Reader {
   }
 
   bool ReadName(std::string_view* name) {
-    const char* start = at_;
-    if (AtEnd() || !Is(*at_, kNameStart)) return false;
-    ++at_;
-    while (at_ != end_ && Is(*at_, kNameChar)) ++at_;
-    const size_t length = static_cast<size_t>(at_ - start);
+    const char* const start = at_;
+    if (start == end_ || !Is(*start, kNameStart)) return false;
+    const char* p = start + 1;
+    while (p != end_ && Is(*p, kNameChar)) ++p;
+    at_ = p;
+    const size_t length = static_cast<size_t>(p - start);
     // Names beginning with "xml" are reserved; leave them to the full parser.
     if (length > kMaxNameLength || (length >= 3 && (start[0] | 0x20) == 'x' &&
                                     (start[1] | 0x20) == 'm' && (start[2] | 0x20) == 'l')) {
@@ -169,7 +181,7 @@ class PlainDocument::Reader {
     document_->elements_.push_back({static_cast<uint32_t>(name.data() - begin_),
                                     static_cast<uint32_t>(name.size()), parent, text, text});
     SkipSpace();
-    if (Consume(">")) {
+    if (ConsumeChar('>')) {
       *empty = false;
       return true;
     }
@@ -177,17 +189,22 @@ class PlainDocument::Reader {
     return Consume("/>");  // anything else is an attribute or worse
   }
 
-  // After '</': Name S? '>', closing `open`.
+  // After '</': Name S? '>', closing `open`. The name must be the open
+  // element's, so it is compared rather than scanned.
   bool ReadEndTag(const Element& open) {
-    std::string_view name;
-    if (!ReadName(&name) || name != document_->Name(open)) return false;
+    const std::string_view name = document_->Name(open);
+    if (static_cast<size_t>(end_ - at_) <= name.size() ||
+        std::memcmp(at_, name.data(), name.size()) != 0 || Is(at_[name.size()], kNameChar)) {
+      return false;
+    }
+    at_ += name.size();
     SkipSpace();
-    return Consume(">");
+    return ConsumeChar('>');
   }
 
   bool ReadElements() {
     std::vector<Element>& elements = document_->elements_;
-    if (!Consume("<")) return false;
+    if (!ConsumeChar('<')) return false;
     int32_t current = -1;  // the innermost open element
     size_t depth = 0;
     for (;;) {
@@ -202,7 +219,7 @@ class PlainDocument::Reader {
       }
       // The content of `current` up to its next child or its end.
       for (;;) {
-        if (!ReadCharacterData() || !Consume("<") || AtEnd()) return false;
+        if (!ReadCharacterData() || !ConsumeChar('<') || AtEnd()) return false;
         if (*at_ != '/') break;
         ++at_;
         Element& closed = elements[static_cast<size_t>(current)];
@@ -220,9 +237,11 @@ class PlainDocument::Reader {
   bool ReadCharacterData() {
     std::string& text = document_->text_;
     for (;;) {
-      const char* run = at_;
-      while (at_ != end_ && Is(*at_, kPlainText)) ++at_;
-      text.append(run, static_cast<size_t>(at_ - run));
+      const char* const run = at_;
+      const char* p = run;
+      while (p != end_ && Is(*p, kPlainText)) ++p;
+      at_ = p;
+      if (p != run) text.append(run, static_cast<size_t>(p - run));
       if (AtEnd() || *at_ == '<') return true;
       switch (*at_) {
         case '&':

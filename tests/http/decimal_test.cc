@@ -36,5 +36,19 @@ TEST(DecimalTest, NeverReadsPastTheEnd) {
   EXPECT_EQ(ReadDecimalPrefix(text.data(), text.data() + 2), 12);
 }
 
+// Writing gives what %d gives, in both character widths, and reads back.
+TEST(DecimalTest, WritesLikePrintf) {
+  for (int32_t value : {0, 7, -7, 10, 65535, -100, INT_MAX, INT_MIN}) {
+    char narrow[kDecimalCapacity];
+    wchar_t wide[kDecimalCapacity];
+    const std::string expected = std::to_string(value);
+    EXPECT_EQ(WriteDecimal(value, narrow), static_cast<int>(expected.size()));
+    EXPECT_EQ(std::string(narrow), expected);
+    EXPECT_EQ(WriteDecimal(value, wide), static_cast<int>(expected.size()));
+    EXPECT_EQ(std::wstring(wide), std::wstring(expected.begin(), expected.end()));
+    EXPECT_EQ(Read(expected), value);
+  }
+}
+
 }  // namespace
 }  // namespace voicecontrol
