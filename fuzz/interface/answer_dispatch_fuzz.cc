@@ -43,31 +43,6 @@ class CountingSink : public VoiceEventSink {
   int errors = 0, results = 0, empties = 0, entries = 0, qsingles = 0;
 };
 
-// What the receive thread does with a complete response: a failure to set
-// up or to parse is reported, a failing read makes the answer undecodable,
-// anything else is delivered. Returns the answer read, if any.
-bool ReceiveLikeTheController(const char* response, int received, CountingSink* sink,
-                              internal::Answer* answer) {
-  const char* failure = nullptr;
-  try {
-    HttpXmlRsp parsed;
-    if (parsed.CreateBody() != 0) {
-      failure = "init http parse.";
-    } else if (parsed.Parse(response, received) != 0) {
-      failure = "decode.";
-    } else {
-      *answer = internal::ReadAnswer(parsed);
-    }
-  } catch (...) {
-    failure = "decode.";
-  }
-  if (failure != nullptr) {
-    sink->OnError(std::wstring(failure, failure + std::strlen(failure)));
-    return false;
-  }
-  internal::DeliverAnswer(sink, *answer);
-  return true;
-}
 
 // Items in the longest of a QAll answer's eight comma-terminated lists.
 size_t LongestList(const internal::Answer& answer) {
@@ -94,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CountingSink sink;
   internal::Answer answer;
   const bool read =
-      ReceiveLikeTheController(response.get(), static_cast<int>(size), &sink, &answer);
+      internal::ParseAndDeliver(response.get(), static_cast<int>(size), &sink, &answer);
 
   const int single_outcomes = sink.errors + sink.results + sink.empties + sink.qsingles;
   if (sink.entries == 0) {

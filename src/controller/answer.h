@@ -37,6 +37,14 @@ VC_INTERNAL_API Answer ReadAnswer(HttpXmlRsp& response);
 VC_INTERNAL_API void DeliverAnswer(VoiceEventSink* sink, const Answer& answer);
 VC_INTERNAL_API void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists);
 
+// What the receive thread does with a complete response of `length` bytes:
+// sets it up and parses it, reads the answer and delivers it, or reports
+// why it cannot ("init http parse.", "decode."; a failing read makes the
+// answer undecodable). True when an answer was delivered; `answer` then
+// holds what was read.
+VC_INTERNAL_API bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink,
+                                     Answer* answer);
+
 }  // namespace internal
 }  // namespace voicecontrol
 

@@ -78,6 +78,30 @@ void DeliverAnswer(VoiceEventSink* sink, const Answer& answer) {
   }
 }
 
+bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink, Answer* answer) {
+  // Reading is kept apart from delivering: the document layer may throw on
+  // a failing read, while nothing must follow a delivery.
+  const wchar_t* failure = nullptr;
+  try {
+    HttpXmlRsp parsed;
+    if (parsed.CreateBody() != 0) {
+      failure = L"init http parse.";
+    } else if (parsed.Parse(response, length) != 0) {
+      failure = L"decode.";
+    } else {
+      *answer = ReadAnswer(parsed);
+    }
+  } catch (...) {
+    failure = L"decode.";
+  }
+  if (failure != nullptr) {
+    sink->OnError(failure);
+    return false;
+  }
+  DeliverAnswer(sink, *answer);
+  return true;
+}
+
 void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists) {
   if (count <= 0) {
     sink->OnQAllEmpty();

@@ -224,28 +224,8 @@ void VoiceController::ReceiveResponse(Request* request) {
     WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response, static_cast<size_t>(received));
   }
 
-  // Reading the answer is kept apart from delivering it: the document
-  // layer may throw on a failing read, which makes the answer undecodable,
-  // while nothing must follow a delivery.
   internal::Answer answer;
-  const char* failure = nullptr;
-  try {
-    HttpXmlRsp parsed;
-    if (parsed.CreateBody() != 0) {
-      failure = "init http parse.";
-    } else if (parsed.Parse(response, received) != 0) {
-      failure = "decode.";
-    } else {
-      answer = internal::ReadAnswer(parsed);
-    }
-  } catch (...) {
-    failure = "decode.";
-  }
-  if (failure != nullptr) {
-    ReportTo(sink, failure);
-  } else {
-    internal::DeliverAnswer(sink, answer);
-  }
+  internal::ParseAndDeliver(response, received, sink, &answer);
 }
 
 }  // namespace voicecontrol
