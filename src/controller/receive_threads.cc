@@ -1,6 +1,7 @@
 #include "controller/receive_threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <vector>
 
@@ -42,7 +43,10 @@ struct ReceiveThreads::State {
   std::vector<Worker*> waiting;  // threads without a job, the latest last
   bool stopping = false;
   std::vector<std::shared_ptr<Worker>> workers;
-  size_t ended = 0;  // workers whose thread has ended, not yet joined
+  // Workers whose thread has ended, not yet joined. Changed under mutex;
+  // read without it too, so that the common case, nothing to join, takes
+  // no lock on the path of every request.
+  std::atomic<size_t> ended{0};
 };
 
 ReceiveThreads::ReceiveThreads() : state_(std::make_shared<State>()) {}
@@ -50,16 +54,17 @@ ReceiveThreads::ReceiveThreads() : state_(std::make_shared<State>()) {}
 ReceiveThreads::~ReceiveThreads() { Shutdown(); }
 
 bool ReceiveThreads::Run(Job job, const platform::TcpSocket& awaited, int64_t deadlineMs) {
+  // Joining comes first: once the job is handed over, its callbacks may
+  // destroy the controller, and this object with it, before Run returns.
+  JoinEndedThreads();
   // Running out of memory before the job is handed over means no thread
   // for it: it is dropped, as when the system refuses a thread. Nothing
-  // after the hand-over may fail any more.
+  // after the hand-over may fail any more, nor touch this object.
   try {
-    if (!HandOver(job, awaited, deadlineMs)) return false;
+    return HandOver(job, awaited, deadlineMs);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  JoinEndedThreads();
-  return true;
 }
 
 bool ReceiveThreads::HandOver(Job& job, const platform::TcpSocket& awaited, int64_t deadlineMs) {
@@ -136,6 +141,7 @@ bool ReceiveThreads::AwaitJob(State& state, Worker* self, Job* job) {
 void ReceiveThreads::JoinEndedThreads() {
   // Joins the threads that have ended; without memory for the list they
   // are left for a later call or Shutdown.
+  if (state_->ended.load(std::memory_order_relaxed) == 0) return;
   std::vector<std::shared_ptr<Worker>> ended;
   try {
     platform::MutexLock lock(&state_->mutex);
