@@ -43,7 +43,7 @@ long HeapInUseKb() {
 
 const char kSteadyMallocTunables[] =
     "glibc.malloc.tcache_count=0:glibc.malloc.arena_max=1:glibc.malloc.mmap_threshold=131072:"
-    "glibc.malloc.trim_threshold=0";
+    "glibc.malloc.trim_threshold=0:glibc.pthread.stack_cache_size=0";
 
 bool MallocIsSteady() {
   const char* tunables = std::getenv("GLIBC_TUNABLES");

@@ -25,10 +25,12 @@ long HeapInUseKb();
 // a 90 KB answer) has been freed, the mmap threshold rises to its size, after
 // which such blocks come from the arenas and up to twice that stays
 // untrimmed in each; and up to 128 KB free at the top of a heap is kept
-// anyway. The soak runs with these settings instead: no tcache, one arena, a
-// fixed mmap threshold of 128 KB, and the heap's free top given back at
-// once, so that what stays resident follows what is in use. Tunables are
-// read at start-up only.
+// anyway. Likewise the threads library keeps the stacks of ended threads
+// (up to 40 MB) for threads to come, with every page their deepest call
+// touched still resident. The soak runs with these settings instead: no
+// tcache, one arena, a fixed mmap threshold of 128 KB, the heap's free top
+// given back at once and no stack cache, so that what stays resident
+// follows what is in use. Tunables are read at start-up only.
 extern const char kSteadyMallocTunables[];
 
 // True when this process runs with kSteadyMallocTunables.

@@ -6,9 +6,9 @@
 //   soak [MINUTES] [--controllers N] [--depth N] [--interval S] [--warmup S] ...
 //
 // Most samples are taken under load. Some are quiet: the load is paused
-// until no command is in flight, so that they hold nothing but what the
-// process keeps: the first sample after the warm-up, then one every 10 s,
-// and the last one. Only quiet samples are judged, like with like: a sample
+// until no command is in flight and the receive threads left over from the
+// load have ended, so that they hold nothing but what the process keeps: the
+// first sample after the warm-up, then one every 20 s, and the last one. Only quiet samples are judged, like with like: a sample
 // under load also holds the buffers, threads and connections of the
 // commands in flight (24 by default), which come and go by a fifth of this
 // small process from one sample to the next. What leaks stays through a
@@ -57,16 +57,19 @@ using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
 constexpr double kMemoryLimitPercent = 2.0;
-// How long descriptors are watched once nothing is in flight: the server
-// closes its end of a connection just after the client has its answer.
-constexpr auto kSettleTime = std::chrono::milliseconds(200);
+// How long a quiet sample waits once nothing is in flight, watching the
+// descriptors: the server closes its end of a connection just after the
+// client has its answer, and each controller's receive threads beyond the
+// two it keeps end after 2 s without a request, each with the descriptor
+// it waits on. Only then is a quiet sample like the others.
+constexpr auto kSettleTime = std::chrono::milliseconds(2500);
 constexpr auto kSettleStep = std::chrono::milliseconds(10);
 
 struct Options {
   double minutes = 2;
   double intervalSeconds = 5;
   double warmupSeconds = 20;
-  double quietEverySeconds = 10;
+  double quietEverySeconds = 20;
   bool steadyMalloc = true;
   LoadOptions load;
 };
@@ -346,7 +349,7 @@ int Run(const Options& options) {
         options.load.controllers, options.load.depth, server.address().c_str(), server.port(),
         options.minutes, options.intervalSeconds, options.warmupSeconds, options.quietEverySeconds,
         100 * options.load.faultShare, options.load.slowFaultEveryMs / 1000.0,
-        MallocIsSteady() ? "without tcache, 1 arena, mmap threshold 128 KB, free top trimmed"
+        MallocIsSteady() ? "without tcache, 1 arena, mmap threshold 128 KB, free top trimmed, no stack cache"
                          : "as the system sets it");
     // Twice the commands the load keeps in flight, and room for the
     // connections the slow faults hold.

@@ -109,6 +109,10 @@ bool ReceiveThreads::AwaitJob(State& state, Worker* self, Job* job) {
   auto end = [&] {
     auto& waiting = state.waiting;
     waiting.erase(std::remove(waiting.begin(), waiting.end(), self), waiting.end());
+    // Out of the waiting list nobody hands this thread a socket any more:
+    // its watch goes now rather than when the thread is joined, which may
+    // be long after (at the next request).
+    self->watch.Close();
     self->ended = true;
     ++state.ended;
     return false;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/utf8.h"
+
 namespace voicecontrol {
 
 namespace {
@@ -54,21 +56,8 @@ bool IsXmlChar(uint32_t c) {
 }
 
 void AppendUtf8(uint32_t c, std::string* out) {
-  if (c < 0x80) {
-    *out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out += static_cast<char>(0xC0 | (c >> 6));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out += static_cast<char>(0xE0 | (c >> 12));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (c >> 18));
-    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  char bytes[4];
+  out->append(bytes, static_cast<size_t>(platform::EncodeUtf8(c, bytes) - bytes));
 }
 
 }  // namespace
@@ -269,33 +258,12 @@ class PlainDocument::Reader {
   // XML character.
   bool CopyUtf8Character() {
     const auto* bytes = reinterpret_cast<const unsigned char*>(at_);
-    const size_t left = static_cast<size_t>(end_ - at_);
-    const unsigned char lead = bytes[0];
-    size_t length;
-    uint32_t c;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      c = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      c = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;   // no overlong forms
-      if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      c = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
-    } else {
+    size_t length = 0;
+    char32_t c;
+    if (!platform::DecodeUtf8(bytes, static_cast<size_t>(end_ - at_), &length, &c) ||
+        !IsXmlChar(c)) {
       return false;
     }
-    if (left < length || bytes[1] < low || bytes[1] > high) return false;
-    for (size_t i = 1; i < length; ++i) {
-      if ((bytes[i] & 0xC0) != 0x80) return false;
-      c = (c << 6) | (bytes[i] & 0x3F);
-    }
-    if (!IsXmlChar(c)) return false;
     document_->text_.append(at_, length);
     at_ += length;
     return true;

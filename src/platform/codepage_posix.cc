@@ -10,6 +10,7 @@
 
 #include "platform/codepage.h"
 #include "platform/codepage_names.h"
+#include "platform/utf8.h"
 
 namespace voicecontrol {
 namespace platform {
@@ -18,63 +19,18 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
 // Decodes one code point at text[*pos] and advances *pos. A maximal
 // ill-formed subsequence yields one U+FFFD, as the Windows decoder does.
 char32_t DecodeOne(const unsigned char* text, size_t length, size_t* pos) {
-  const unsigned char lead = text[(*pos)++];
-  if (lead < 0x80) return lead;
-  int trailing;
   char32_t value;
-  unsigned char low = 0x80, high = 0xBF;  // bounds of the first trailing byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    trailing = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    trailing = 2;
-    value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    trailing = 3;
-    value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
-  } else {
-    return kReplacement;
-  }
-  for (int i = 0; i < trailing; ++i) {
-    if (*pos >= length) return kReplacement;
-    const unsigned char byte = text[*pos];
-    const bool in_range = i == 0 ? (byte >= low && byte <= high) : IsContinuation(byte);
-    if (!in_range) return kReplacement;
-    value = (value << 6) | (byte & 0x3F);
-    ++*pos;
-  }
-  return value;
+  return DecodeUtf8(text, length, pos, &value) ? value : kReplacement;
 }
 
 // Writes the UTF-8 form of `cp` at `out` (room for 4 bytes) and returns the
-// end of what was written.
+// end of what was written; what is no Unicode scalar value becomes U+FFFD.
 char* EncodeOne(char32_t cp, char* out) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
-  if (cp < 0x80) {
-    *out++ = static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (cp >> 6));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (cp >> 12));
-    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (cp >> 18));
-    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return out;
+  return EncodeUtf8(cp, out);
 }
 
 // Both directions size the result once and write through a pointer, and

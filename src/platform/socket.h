@@ -145,6 +145,10 @@ class VC_INTERNAL_API SocketWatch {
   // stands for a wake-up without cause: callers check their own state.
   WaitResult Wait(int64_t timeoutMs);
 
+  // Gives back what the system holds for the watch, once no thread uses it
+  // any more; the watch is then as one never opened.
+  void Close();
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -50,8 +50,11 @@ struct SocketWatch::Impl {
 
 SocketWatch::SocketWatch() : impl_(std::make_unique<Impl>()) {}
 
-SocketWatch::~SocketWatch() {
+SocketWatch::~SocketWatch() { Close(); }
+
+void SocketWatch::Close() {
   if (impl_->set >= 0) ::close(impl_->set);
+  impl_->set = -1;
 }
 
 bool SocketWatch::Open(const WatchWaker& waker) {

@@ -27,6 +27,9 @@ SocketWatch::~SocketWatch() = default;
 
 bool SocketWatch::Open(const WatchWaker&) { return true; }
 
+// Nothing of the system's is held.
+void SocketWatch::Close() {}
+
 bool SocketWatch::Watch(const TcpSocket& socket) {
   if (!socket.IsOpen()) return false;
   Wake();

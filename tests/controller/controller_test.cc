@@ -463,6 +463,46 @@ TEST(ControllerLoadTest, ManyControllersInParallelGetEveryOutcomeOnce) {
   EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore);
 }
 
+#if defined(__linux__)
+// A burst needs more receive threads than stay waiting afterwards. Those
+// beyond end after a while without a request, and each gives back the
+// descriptor it waited on as it ends, not only once the next request comes.
+TEST(ControllerLoadTest, ThreadsLeftFromABurstGiveBackTheirDescriptors) {
+  constexpr int kBurst = 8;
+  const TestServer::Handler respond = Responder();
+  // One answer at a time, each a little late: the whole burst is in flight
+  // at once.
+  TestServer server([&](platform::TcpSocket& connection, const std::string& request) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    respond(connection, request);
+  });
+  RecordingSink sink;
+  VoiceController controller(&sink);
+  controller.serverAddress = "127.0.0.1";
+  controller.serverPort = server.port();
+  // Two at once first: the two threads that stay waiting exist from here on.
+  controller.Kick(L"conf", L"warm-up 1");
+  controller.Kick(L"conf", L"warm-up 2");
+  ASSERT_EQ(sink.WaitFor(2).size(), 2u);
+  int settled = CountOpenDescriptors();
+  for (int last = -1; settled != last;) {  // the server may still be closing
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    last = settled;
+    settled = CountOpenDescriptors();
+  }
+  for (int i = 0; i < kBurst; ++i) controller.Kick(L"conf", L"user" + std::to_wstring(i));
+  EXPECT_EQ(sink.WaitFor(kBurst + 2).size(), static_cast<size_t>(kBurst + 2));
+  EXPECT_GT(CountOpenDescriptors(), settled);  // the burst's threads still wait
+  // They end after two seconds without a request; the kept two were there
+  // before the burst already.
+  const int64_t deadline = platform::MonotonicMilliseconds() + 6000;
+  while (CountOpenDescriptors() > settled && platform::MonotonicMilliseconds() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(CountOpenDescriptors(), settled);
+}
+#endif
+
 // The log files are named relative to the current directory ("../"), so
 // these tests run from a fresh subdirectory of a temporary directory.
 class LogFileTest : public ControllerTest {
