@@ -178,7 +178,10 @@ std::vector<Sample> RunAndSample(Load& load, const Options& options) {
   int64_t quietTick = std::max<int64_t>(1, firstTickFrom(start + after(options.warmupSeconds)));
   auto planPause = [&] { load.PlanPause(std::min(tick(quietTick), end)); };
   planPause();
+  // All the room the samples take is taken now: a vector that doubled on
+  // the way would pass for growth of the process it measures.
   std::vector<Sample> samples;
+  samples.reserve(2 * static_cast<size_t>(options.minutes * 60 / options.intervalSeconds) + 8);
   load.Start();
   samples.push_back(TakeSample(load, start));
   PrintSample(samples.back(), nullptr);

@@ -332,7 +332,6 @@ bool IsAscii(std::string_view text) {
   return any < 0x80;
 }
 
-
 // A node handle is either libxml2's node or, for an element of a plain
 // document, the element's index shifted left with the low bit set: libxml2's
 // nodes are aligned, so their low bit is always clear.
@@ -597,6 +596,7 @@ std::wstring DomNode::GetName() const {
 DomNode DomNodeList::NextElement() {
   if (state_ == nullptr) throw DomError(kDomErrorPointer);
   const PlainDocument& plain = state_->document->plain;
+  std::string utf8Filter;  // the filter spelled as libxml2's names are, made when needed
   while (state_->next < state_->nodes.size()) {
     void* const handle = state_->nodes[state_->next++];
     if (IsPlainHandle(handle)) {
@@ -606,7 +606,10 @@ DomNode DomNodeList::NextElement() {
     }
     const auto node = static_cast<xmlNodePtr>(handle);
     if (node->type != XML_ELEMENT_NODE) continue;
-    if (!filter_.empty() && platform::WideToUtf8String(filter_) != NodeName(node)) continue;
+    if (!filter_.empty()) {
+      if (utf8Filter.empty()) utf8Filter = platform::WideToUtf8String(filter_);
+      if (utf8Filter != NodeName(node)) continue;
+    }
     return DomBackend::MakeNode(state_->document, node);
   }
   return DomNode();

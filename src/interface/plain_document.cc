@@ -9,9 +9,9 @@ namespace voicecontrol {
 namespace {
 
 // Beyond these bounds the full parser decides: it has limits of its own
-// (nesting depth, name length) whose exact values this reader need not
-// mirror, and offsets stay within 32 bits.
-constexpr size_t kMaxSource = size_t{1} << 24;
+// (nesting depth, name length, 10 MB of text in one node) whose exact values
+// this reader need not mirror. Answers are far smaller.
+constexpr size_t kMaxSource = size_t{1} << 20;
 constexpr size_t kMaxDepth = 128;
 constexpr size_t kMaxNameLength = 256;
 
