@@ -10,16 +10,9 @@
 #include <string>
 
 #include <voicecontrol/interface/dom.h>
+#include "../http/fuzz_input.h"  // Check
 #include "interface/plain_document.h"
 #include "platform/codepage.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace voicecontrol;
