@@ -96,10 +96,12 @@ struct LoadOptions {
 class Driver;
 
 // Grows the simulator's pool of connection threads to `connections` before
-// the load starts: that many commands at once, each answered after a delay.
-// The pool never shrinks, and a thread it adds later, at a new peak of
-// connections, would pass for growth of the library's. Returns the
-// commands that got their outcome (all of them, unless something is wrong).
+// the load starts: that many commands at once, each answered after a delay,
+// in one round with a plain answer and one round for each fault kind. The
+// pool never shrinks, and a thread it adds later, at a new peak of
+// connections, or a thread's stack deepened by its first fault of a kind,
+// would pass for growth of the library's. Returns the fewest commands of a
+// round that were issued (all of them, unless something is wrong).
 int PrimeServer(testing::SimulatedServer& server, int connections);
 
 class Load {

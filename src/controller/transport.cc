@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include <voicecontrol/controller/VoiceController.h>
@@ -97,6 +99,52 @@ bool StartsWithContentLength(const char* text, const char* end) {
   return true;
 }
 
+// Where an answer is read into. Nearly every answer arrives whole within
+// the first read, into room on the thread's stack; one that outgrows it
+// moves to the heap and is freed with the request, so that no long-lived
+// receive thread keeps resident the stack pages of its largest answer.
+class AnswerBuffer {
+ public:
+  AnswerBuffer() { first_[0] = '\0'; }
+
+  char* data() { return data_; }
+  int size() const { return size_; }
+
+  // Makes room for the next read. False when there is none: the answer has
+  // filled the whole capacity, or the memory for a larger one is not to be
+  // had (an answer that cannot be held is as undecodable as one too long).
+  bool MakeRoom() {
+    if (size_ < capacity_ - 1) return true;
+    if (capacity_ == kResponseCapacity) return false;
+    // The whole capacity at once and not zero-filled: only the pages an
+    // answer fills are ever touched.
+    char* const grown = new (std::nothrow) char[kResponseCapacity];
+    if (grown == nullptr) return false;
+    std::memcpy(grown, first_, static_cast<size_t>(size_) + 1);
+    grown_.reset(grown);
+    data_ = grown;
+    capacity_ = kResponseCapacity;
+    return true;
+  }
+
+  // Where the next read goes and how much it may take: never more than one
+  // read's worth, and always a byte left for the terminator.
+  char* room() { return data_ + size_; }
+  int roomSize() const { return std::min(kReadChunk, capacity_ - 1 - size_); }
+
+  void Received(int count) {
+    size_ += count;
+    data_[size_] = '\0';
+  }
+
+ private:
+  char first_[kReadChunk + 1];
+  std::unique_ptr<char[]> grown_;
+  char* data_ = first_;
+  int capacity_ = kReadChunk + 1;
+  int size_ = 0;
+};
+
 }  // namespace
 
 int IsResponseComplete(const char* data, int length) {
@@ -178,12 +226,10 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
 void VoiceController::ReceiveResponse(Request* request) {
   VoiceEventSink* const sink = request->sink.get();
   platform::TcpSocket& socket = request->socket;
-  char response[kResponseCapacity];
-  int received = 0;
-  response[0] = '\0';
+  AnswerBuffer response;
   const int64_t deadline = request->deadlineMs;
   for (;;) {
-    if (received == kResponseCapacity - 1) {
+    if (!response.MakeRoom()) {
       // Not complete within the buffer: it never will be.
       socket.Close();
       ReportTo(sink, "decode.");
@@ -197,15 +243,16 @@ void VoiceController::ReceiveResponse(Request* request) {
     }
     // A thread handed this request while waiting wakes when the answer has
     // arrived: read first, and wait only when nothing is there yet.
-    const int room = std::min(kReadChunk, kResponseCapacity - 1 - received);
-    long got = socket.ReceiveNow(response + received, static_cast<size_t>(room));
+    char* const into = response.room();
+    const int room = response.roomSize();
+    long got = socket.ReceiveNow(into, static_cast<size_t>(room));
     if (got == platform::TcpSocket::kNothingYet) {
       if (socket.WaitReadable(left) != platform::WaitResult::kReady) {
         socket.Close();
         ReportTo(sink, "timeout.");
         return;
       }
-      got = socket.Receive(response + received, static_cast<size_t>(room));
+      got = socket.Receive(into, static_cast<size_t>(room));
     }
     if (got <= 0) {
       // The server closed (or broke) the connection before the answer was
@@ -214,18 +261,18 @@ void VoiceController::ReceiveResponse(Request* request) {
       ReportTo(sink, "timeout.");
       return;
     }
-    received += static_cast<int>(got);
-    response[received] = '\0';
-    if (IsResponseComplete(response, received)) break;
+    response.Received(static_cast<int>(got));
+    if (IsResponseComplete(response.data(), response.size())) break;
   }
   socket.Close();
   {
     platform::MutexLock logLock(&ReceiveLogMutex());
-    WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response, static_cast<size_t>(received));
+    WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response.data(),
+                         static_cast<size_t>(response.size()));
   }
 
   internal::Answer answer;
-  internal::ParseAndDeliver(response, received, sink, &answer);
+  internal::ParseAndDeliver(response.data(), response.size(), sink, &answer);
 }
 
 }  // namespace voicecontrol

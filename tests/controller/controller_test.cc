@@ -545,6 +545,20 @@ TEST_F(LogFileTest, EachLogHoldsTheLastRecordOnly) {
   EXPECT_EQ(ReceiveLog(), receiveMarker + answer);
 }
 
+// Larger than one read: the answer is put together across reads before it
+// is logged and parsed.
+TEST_F(LogFileTest, AnAnswerLargerThanOneReadIsLoggedAndReadWhole) {
+  std::string body = testing::AnswerDocument(1, 1001, 2, {"5", "ok"});
+  body += std::string(30000 - body.size(), ' ');
+  const std::string answer =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  TestServer server(TestServer::Reply(answer));
+  Target(server);
+  controller->QAll();
+  EXPECT_EQ(sink.WaitFor(1), Events{"result 1001 5 ok"});
+  EXPECT_EQ(ReceiveLog(), receiveMarker + answer);
+}
+
 // A sink may look at the send log from its callback: even a "timeout."
 // that follows at once (the server closed early) finds its own request
 // recorded there.
