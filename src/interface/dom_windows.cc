@@ -11,6 +11,8 @@
 #include <ole2.h>
 #include <windows.h>
 
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -37,6 +39,16 @@ const IID kDomDocumentInterface = {
 // system registered for the DOM document class.
 constexpr DWORD kClassContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
 static_assert(kClassContext == 7, "class context of the DOM document");
+
+// Wine's DOM (its msxml3, on a libxml2 of its own) corrupts its heap, or
+// deadlocks, when documents load on several threads at once: there loads
+// take turns. Windows' own DOM loads separate documents side by side.
+std::unique_lock<std::mutex> TurnToLoad() {
+  static std::mutex turns;
+  static const bool onWine =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return onWine ? std::unique_lock<std::mutex>(turns) : std::unique_lock<std::mutex>();
+}
 
 void ThrowIfFailed(HRESULT result) {
   if (FAILED(result)) throw _com_error(result);
@@ -149,6 +161,7 @@ DomNode DomDocument::LoadXml(const std::wstring& text) {
       // Unicode string, and some DOM implementations refuse the text for it.
       const BstrText source(StripEncodingDeclaration(text));
       VARIANT_BOOL parsed = VARIANT_FALSE;
+      const std::unique_lock<std::mutex> turn = TurnToLoad();
       dom->loadXML(source.get(), &parsed);  // a failed parse shows as a missing element
     }
   } catch (...) {
