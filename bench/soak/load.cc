@@ -465,7 +465,7 @@ int PrimeServer(testing::SimulatedServer& server, int connections) {
   vc_controller* controller = vc_controller_create(&callbacks, &count);
   if (controller == nullptr) return 0;
   const std::string address = server.address();
-  int fewest = connections;
+  int fewest = 0;
   if (vc_set_server(controller, address.c_str(), server.port()) == VC_OK) {
     // A plain answer first, then every fault: each path a connection thread
     // can take leaves its stack as deep as it will ever be, so that a thread
@@ -476,8 +476,6 @@ int PrimeServer(testing::SimulatedServer& server, int connections) {
       const Fault fault = FaultOf(static_cast<FaultKind>(kind), random);
       fewest = std::min(fewest, PrimeRound(controller, server, connections, fault, &count));
     }
-  } else {
-    fewest = 0;
   }
   vc_controller_destroy(controller);
   server.ClearQueue();  // the faults of commands that were not issued

@@ -106,6 +106,9 @@ bool StartsWithContentLength(const char* text, const char* end) {
 class AnswerBuffer {
  public:
   AnswerBuffer() { first_[0] = '\0'; }
+  // It points into itself.
+  AnswerBuffer(const AnswerBuffer&) = delete;
+  AnswerBuffer& operator=(const AnswerBuffer&) = delete;
 
   char* data() { return data_; }
   int size() const { return size_; }
