@@ -1,0 +1,29 @@
+// Why the failure that this thread is about to report happened.
+//
+// The error texts a host receives are fixed and few ("decode.", "bad
+// message." ...); the layers that find a fault know more: the HTTP parser
+// knows the status code it refused, the DOM the line and column where the
+// document stopped being XML. They note that fact here, on the thread that
+// parses, and the controller takes it when it reports the error, so the
+// host can read it beside the fixed text. A detail is short and plain
+// ("HTTP status 501"), made for people and for grep, never parsed.
+#ifndef VOICECONTROL_INTERFACE_FAILURE_DETAIL_H_
+#define VOICECONTROL_INTERFACE_FAILURE_DETAIL_H_
+
+#include <string>
+
+#include "internal_export.h"
+
+namespace voicecontrol {
+namespace internal {
+
+// Notes the reason of a failure on this thread, replacing any earlier one.
+VC_INTERNAL_API void NoteFailureDetail(std::string detail);
+
+// The reason noted last on this thread ("" when none), cleared by the call.
+VC_INTERNAL_API std::string TakeFailureDetail();
+
+}  // namespace internal
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_INTERFACE_FAILURE_DETAIL_H_
