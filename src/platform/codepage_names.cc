@@ -1,6 +1,10 @@
 #include "platform/codepage_names.h"
 
 #include <cstddef>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
 
 namespace voicecontrol {
 namespace platform {
@@ -38,6 +42,38 @@ const CodePage* FindCodePage(const char* name) {
     if (SameName(page.name, name)) return &page;
   }
   return nullptr;
+}
+
+bool IsSystemCodePageName(const char* name) {
+  if (name == nullptr) return false;
+  const size_t length = std::strlen(name);
+  if (length == 0 || length > 40) return false;
+  for (const char* p = name; *p != '\0'; ++p) {
+    const char c = *p;
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                         c == '.' || c == '_' || c == ':' || c == '-';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
+const CodePage* RememberSystemCodePage(const char* name, unsigned windowsId, const char* iconvName) {
+  struct Remembered {
+    std::string name;
+    std::string iconvName;
+    CodePage page;
+  };
+  // Never destroyed: a selected row must outlive every thread that reads it.
+  static std::mutex* const mutex = new std::mutex;
+  static std::deque<Remembered>* const rows = new std::deque<Remembered>;
+  const std::lock_guard<std::mutex> lock(*mutex);
+  for (const Remembered& row : *rows) {
+    if (SameName(row.name.c_str(), name)) return &row.page;
+  }
+  rows->push_back(Remembered{name, iconvName != nullptr ? iconvName : "", CodePage{}});
+  Remembered& row = rows->back();  // a deque never moves its elements
+  row.page = CodePage{row.name.c_str(), windowsId, row.iconvName.c_str()};
+  return &row.page;
 }
 
 }  // namespace platform

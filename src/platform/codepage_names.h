@@ -19,6 +19,22 @@ inline constexpr unsigned kUtf8CodePageId = 65001;
 // The row whose name is `name` (any letter case), or null.
 const CodePage* FindCodePage(const char* name);
 
+// Whether `name` may be handed to the system's converter: 1 to 40 ASCII
+// letters, digits and "._:-". Nothing else, so that no option of the
+// converter ("//TRANSLIT", "//IGNORE") changes how text is converted.
+bool IsSystemCodePageName(const char* name);
+
+// The text a code page that stands in for the ANSI code page must read and
+// write as ASCII, byte for byte: the markup of every document and HTTP
+// message. A code page that does not (UTF-16, UTF-7, EBCDIC) is refused.
+inline constexpr char kAsciiProbe[] =
+    "\t\n\r !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
+    "abcdefghijklmnopqrstuvwxyz{|}~";
+
+// A row for a code page that only the system's converter knows, made once
+// per name and kept for the life of the process (a host selects a few).
+const CodePage* RememberSystemCodePage(const char* name, unsigned windowsId, const char* iconvName);
+
 }  // namespace platform
 }  // namespace voicecontrol
 

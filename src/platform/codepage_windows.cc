@@ -1,8 +1,12 @@
-// Code-page conversions through the Win32 API, flags 0, no default character.
+// Code-page conversions through the Win32 API, flags 0, no default
+// character. UTF-8 itself is converted by codepage_utf8.cc, the same code
+// on every platform.
 #include <windows.h>
 
 #include <atomic>
 #include <climits>
+#include <cstdlib>
+#include <string>
 
 #include "platform/codepage.h"
 #include "platform/codepage_names.h"
@@ -49,9 +53,7 @@ std::wstring ToWideByPieces(UINT codepage, const char* text, size_t length) {
 std::wstring ToWide(UINT codepage, const char* text, size_t length) {
   if (text == nullptr || length == 0 || length > INT_MAX) return std::wstring();
   const int n = static_cast<int>(length);
-  const UINT effective = codepage == CP_ACP ? GetACP() : codepage;
-  if (effective != CP_UTF8 &&
-      MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, n, nullptr, 0) <= 0) {
+  if (MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text, n, nullptr, 0) <= 0) {
     return ToWideByPieces(codepage, text, length);
   }
   const int needed = MultiByteToWideChar(codepage, 0, text, n, nullptr, 0);
@@ -76,10 +78,45 @@ std::atomic<UINT> ansi_code_page{CP_ACP};
 
 }  // namespace
 
-bool SelectAnsiCodePage(const char* name) {
+namespace {
+
+// The number of a name "CPnnn" (any letter case), or 0.
+UINT CodePageNumber(const char* name) {
+  if (name == nullptr || (name[0] != 'C' && name[0] != 'c') || (name[1] != 'P' && name[1] != 'p')) {
+    return 0;
+  }
+  const char* digits = name + 2;
+  size_t count = 0;
+  for (; digits[count] != '\0'; ++count) {
+    if (digits[count] < '0' || digits[count] > '9' || count == 5) return 0;
+  }
+  if (count == 0 || digits[0] == '0') return 0;
+  return static_cast<UINT>(std::strtoul(digits, nullptr, 10));
+}
+
+// Whether the system converts `codepage` and reads and writes ASCII as ASCII.
+bool IsUsable(UINT codepage) {
+  if (!IsValidCodePage(codepage)) return false;
+  const std::string ascii = kAsciiProbe;
+  const std::wstring wide = ToWide(codepage, ascii.data(), ascii.size());
+  return wide == std::wstring(ascii.begin(), ascii.end()) &&
+         ToNarrow(codepage, wide.data(), wide.size()) == ascii;
+}
+
+// The code page of a table name, or else of a name "CPnnn"; 0 for none.
+UINT LookUpCodePage(const char* name) {
   const CodePage* page = FindCodePage(name);
-  if (page == nullptr || !IsValidCodePage(page->windowsId)) return false;
-  ansi_code_page.store(page->windowsId);
+  if (page != nullptr) return page->windowsId;
+  return CodePageNumber(name);
+}
+
+}  // namespace
+
+bool SelectAnsiCodePage(const char* name) {
+  const UINT codepage = LookUpCodePage(name);
+  if (codepage == 0) return false;
+  if (codepage != CP_UTF8 && !IsUsable(codepage)) return false;
+  ansi_code_page.store(codepage);
   return true;
 }
 
@@ -90,16 +127,12 @@ bool AnsiIsUtf8() {
   return page == CP_UTF8 || (page == CP_ACP && GetACP() == CP_UTF8);
 }
 
-std::wstring Utf8ToWideString(const char* text, size_t length) {
-  return ToWide(CP_UTF8, text, length);
-}
-std::string WideToUtf8String(const wchar_t* text, size_t length) {
-  return ToNarrow(CP_UTF8, text, length);
-}
 std::wstring AnsiToWideString(const char* text, size_t length) {
+  if (AnsiIsUtf8()) return Utf8ToWideString(text, length);
   return ToWide(ansi_code_page.load(), text, length);
 }
 std::string WideToAnsiString(const wchar_t* text, size_t length) {
+  if (AnsiIsUtf8()) return WideToUtf8String(text, length);
   return ToNarrow(ansi_code_page.load(), text, length);
 }
 
