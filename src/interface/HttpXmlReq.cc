@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http/decimal.h"
+#include "interface/failure_detail.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -44,6 +45,93 @@ int MethodIndex(const Word& name) {
     if (name.Equals(HttpXmlMethod[i])) return i;
   }
   return -1;
+}
+
+// --- Failure details of an answer ------------------------------------------
+//
+// Short texts that name the fact, quoting the answer's own words where they
+// help: printable ASCII only (anything else shows as '?') and cut short, so
+// that a hostile answer cannot fill a host's log.
+
+std::string Quoted(const char* begin, size_t length) {
+  constexpr size_t kMaxQuoted = 24;
+  std::string quoted;
+  for (size_t i = 0; i < length && i < kMaxQuoted; ++i) {
+    const char c = begin[i];
+    quoted += (c >= 0x20 && c < 0x7F) ? c : '?';
+  }
+  if (length > kMaxQuoted) quoted += "...";
+  return quoted;
+}
+
+std::string Quoted(const Word& word) { return Quoted(word.begin, word.length); }
+
+bool StartsWithNoCase(const char* text, size_t length, const char* prefix) {
+  const size_t prefix_length = std::strlen(prefix);
+  if (length < prefix_length) return false;
+  for (size_t i = 0; i < prefix_length; ++i) {
+    char c = text[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Why the first word is not "HTTP/1.1": "HTTP/1.0 answer".
+std::string VersionDetail(const Word& version) {
+  if (version.length == 0) return "answer is empty";
+  if (StartsWithNoCase(version.begin, version.length, "HTTP/")) return Quoted(version) + " answer";
+  return "answer is not HTTP (it begins \"" + Quoted(version) + "\")";
+}
+
+// Why the status code was refused: "HTTP status 299".
+std::string StatusDetail(const Word& status) {
+  const bool numeric = status.length > 0 && ((status.begin[0] >= '0' && status.begin[0] <= '9') ||
+                                             status.begin[0] == '-' || status.begin[0] == '+');
+  if (!numeric) return "HTTP status line has no status code";
+  return "HTTP status " + Quoted(status);
+}
+
+// Why the header block or the body failed: in practice a Content-Length
+// that does not match the body.
+std::string HeaderDetail(const char* text, size_t measured, int hint) {
+  const char* const blank_line = std::strstr(text, "\r\n\r\n");
+  if (blank_line == nullptr) return "answer header block not understood";
+  const size_t body = measured - static_cast<size_t>(blank_line + 4 - text);
+  // A NUL byte ends the text: what follows it is not part of the body.
+  const char* const cut = (hint >= 0 && static_cast<size_t>(hint) > measured) ? " before a NUL byte" : "";
+  for (const char* line = std::strstr(text, "\r\n"); line != nullptr && line < blank_line;
+       line = std::strstr(line + 2, "\r\n")) {
+    const char* const start = line + 2;
+    if (!StartsWithNoCase(start, static_cast<size_t>(blank_line + 2 - start), "CONTENT-LENGTH:")) {
+      continue;
+    }
+    Word value;
+    const char* const end = std::strstr(start, "\r\n");
+    ReadWord(start + 15, end, &value);
+    return "Content-Length " + Quoted(value) + " but the body has " + std::to_string(body) +
+           " bytes" + cut;
+  }
+  return "answer body of " + std::to_string(body) + " bytes" + cut + " not accepted";
+}
+
+bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
+
+// The detail of an answer that parsed: what the document layer noted about
+// its body ("document ..." becomes "answer ..."), and a status other than
+// success. "" for a good answer.
+std::string AnswerDetail(int status, bool has_body, std::string noted) {
+  std::string detail;
+  if (!has_body) {
+    detail = "answer has no body";
+  } else if (noted.rfind("document ", 0) == 0) {
+    detail = "answer " + noted.substr(9);
+  } else {
+    detail = std::move(noted);
+  }
+  if (IsSuccessStatus(status)) return detail;
+  const std::string code = "HTTP status " + std::to_string(status);
+  return detail.empty() ? code : code + "; " + detail;
 }
 
 }  // namespace
@@ -189,8 +277,13 @@ HttpXmlRsp::~HttpXmlRsp() = default;
 
 int HttpXmlRsp::CreateBody() {
   try {
-    return AttachDocument(std::make_unique<InterfaceResponse>());
+    auto document = std::make_unique<InterfaceResponse>();
+    // The answer will be loaded on this thread: a DOM service that cannot
+    // be used here fails now, as no document could be made.
+    if (!document->PrepareLoad()) return -1;
+    return AttachDocument(std::move(document));
   } catch (const std::bad_alloc&) {
+    internal::NoteFailureDetail("out of memory");
     return -1;
   }
 }
@@ -214,21 +307,43 @@ int HttpXmlRsp::Serialize(std::string* out) {
 }
 
 int HttpXmlRsp::Parse(const char* text, int length) {
-  if (text == nullptr) return -1;
-  (void)length;  // the text ends at its NUL, as the header parser reads it
+  // A detail noted before belongs to something else.
+  internal::TakeFailureDetail();
+  if (text == nullptr) {
+    internal::NoteFailureDetail("no answer text");
+    return -1;
+  }
+  // The text ends at its NUL, as the header parser reads it; `length`
+  // serves only to tell a NUL byte inside the answer.
   const size_t measured = std::strlen(text);
   const char* const end = text + measured;
-  Word version;
+  Word version, status;
   const char* p = ReadWord(text, end, &version);
+  ReadWord(p, end, &status);
   const int code = ReadDecimalPrefix(p, end);  // the reason phrase is not compared
 
-  if (!version.Equals(kHttpVersion)) return -2;
-  if (GetStatusText(code) == nullptr) return -3;
+  if (!version.Equals(kHttpVersion)) {
+    internal::NoteFailureDetail(VersionDetail(version));
+    return -2;
+  }
+  if (GetStatusText(code) == nullptr) {
+    internal::NoteFailureDetail(StatusDetail(status));
+    return -3;
+  }
   const int rest = ParseRest(text, measured);
-  if (rest == -1) return -5;
-  if (rest != 0) return -6;
+  if (rest == -1) {
+    internal::NoteFailureDetail("answer has no blank line after its header block");
+    return -5;
+  }
+  if (rest != 0) {
+    internal::NoteFailureDetail(HeaderDetail(text, measured, length));
+    return -6;
+  }
   SetStatus(code);
   LoadDocumentFromBody();
+  const bool has_body = GetBody() != nullptr && GetBodyLength() > 0;
+  const std::string detail = AnswerDetail(code, has_body, internal::TakeFailureDetail());
+  if (!detail.empty()) internal::NoteFailureDetail(detail);
   return 0;
 }
 

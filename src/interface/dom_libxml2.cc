@@ -7,7 +7,10 @@
 //
 // Every parse has a parser context of its own, configured through that
 // context alone, so a host that uses libxml2 itself sees no global setting
-// change, and documents load on many threads at once.
+// change, and documents load on many threads at once. libxml2 reports some
+// errors past the context, through the calling thread's error handlers: for
+// the length of each parse and query those point into the library, and are
+// then put back, so nothing reaches the process's stderr.
 //
 // Most answers are plain documents (see plain_document.h). Those are read in
 // one pass without a libxml2 tree, and the paths the interface messages use,
@@ -18,9 +21,11 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 
 #include <climits>
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -32,6 +37,7 @@
 
 #include <voicecontrol/interface/dom.h>
 #include "interface/dom_text.h"
+#include "interface/failure_detail.h"
 #include "interface/plain_document.h"
 #include "platform/codepage.h"
 #include "platform/thread.h"
@@ -90,8 +96,97 @@ void InitializeLibxml2Once() {
 }
 
 // Errors end the parse (or the query) and are not printed anywhere: the
-// caller learns of them from the result alone.
+// caller learns of them from the result, a parse's caller also from the
+// failure detail.
 void IgnoreError(void*, xmlErrorPtr) {}
+void IgnoreMessage(void*, const char*, ...) {}
+
+// While it lives, the calling thread's libxml2 error handlers are
+// `handler` (with `data`) and a sink for unstructured messages; the host's
+// own handlers, if it set any on this thread, come back afterwards.
+class ThreadErrorsRedirected {
+ public:
+  ThreadErrorsRedirected(void* data, xmlStructuredErrorFunc handler)
+      : structured_(xmlStructuredError),
+        structured_data_(xmlStructuredErrorContext),
+        generic_(xmlGenericError),
+        generic_data_(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(data, handler);
+    xmlSetGenericErrorFunc(nullptr, IgnoreMessage);
+  }
+  ~ThreadErrorsRedirected() {
+    xmlSetStructuredErrorFunc(structured_data_, structured_);
+    xmlSetGenericErrorFunc(generic_data_, generic_);
+  }
+  ThreadErrorsRedirected(const ThreadErrorsRedirected&) = delete;
+  ThreadErrorsRedirected& operator=(const ThreadErrorsRedirected&) = delete;
+
+ private:
+  xmlStructuredErrorFunc structured_;
+  void* structured_data_;
+  xmlGenericErrorFunc generic_;
+  void* generic_data_;
+};
+
+// What a parse reported: its first fatal error (the one that makes a text no
+// document) and its first error of any other kind (a namespace error).
+struct ParseReport {
+  struct Error {
+    bool seen = false;
+    int line = 0;
+    int column = 0;
+    std::string message;
+  };
+  Error fatal;
+  Error other;
+
+  const Error& Reason() const { return fatal.seen ? fatal : other; }
+};
+
+void Keep(const xmlError& error, ParseReport::Error* kept) {
+  if (kept->seen) return;
+  kept->seen = true;
+  kept->line = error.line;
+  kept->column = error.int2;  // the column, for the parser's errors
+  if (error.message != nullptr) kept->message = error.message;
+}
+
+// The parse's error handler, on both channels: `data` is the parser
+// context, whose _private points at the parse's report.
+void KeepParseError(void* data, xmlErrorPtr error) {
+  const auto context = static_cast<xmlParserCtxtPtr>(data);
+  if (context == nullptr || error == nullptr || context->_private == nullptr) return;
+  auto* report = static_cast<ParseReport*>(context->_private);
+  if (error->level == XML_ERR_FATAL) {
+    Keep(*error, &report->fatal);
+  } else if (error->level == XML_ERR_ERROR) {
+    Keep(*error, &report->other);
+  }
+}
+
+// The reason for the failure detail: one line, printable, short.
+std::string Describe(const ParseReport::Error& error) {
+  constexpr size_t kMaxMessage = 100;
+  std::string message;
+  for (char c : error.message) {
+    message += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  }
+  while (!message.empty() && message.back() == ' ') message.pop_back();
+  if (message.size() > kMaxMessage) {
+    size_t cut = kMaxMessage;
+    // Never inside a UTF-8 sequence.
+    while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
+    message.resize(cut);
+    message += "...";
+  }
+  std::string detail = "document is not well-formed XML";
+  if (error.line > 0) {
+    detail += " (line " + std::to_string(error.line) + ", column " +
+              std::to_string(error.column > 0 ? error.column : 1) + ")";
+  }
+  if (!message.empty()) detail += ": " + message;
+  return detail;
+}
 
 xmlChar kNoText[] = "";
 
@@ -123,7 +218,7 @@ void ConfineToTheText(xmlParserCtxtPtr context) {
   sax->entityDecl = DeclareEntity;
   sax->resolveEntity = RefuseExternalResource;
   sax->externalSubset = nullptr;  // the external DTD is never read
-  sax->serror = IgnoreError;
+  sax->serror = KeepParseError;
   // Defaults a host may have changed for its own parses.
   context->loadsubset = 0;
   context->validate = 0;
@@ -134,22 +229,43 @@ struct DocumentDeleter {
 };
 using DocumentPtr = std::unique_ptr<xmlDoc, DocumentDeleter>;
 
-// The document `utf8` holds, or null when it is not a well-formed document.
-DocumentPtr ParseUtf8(std::string_view utf8) {
-  if (utf8.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+// The document `utf8` holds, or null when it is not a well-formed document;
+// then, with `note_reason`, the reason is noted as the failure detail.
+DocumentPtr ParseUtf8(std::string_view utf8, bool note_reason) {
+  if (utf8.size() > static_cast<size_t>(INT_MAX)) {
+    if (note_reason) internal::NoteFailureDetail("document too long for the XML parser");
+    return nullptr;
+  }
   InitializeLibxml2Once();
-  xmlParserCtxtPtr context = xmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
-  if (context == nullptr) return nullptr;
-  xmlCtxtUseOptions(context, kParseOptions);
-  ConfineToTheText(context);
-  xmlParseDocument(context);
-  DocumentPtr document(context->myDoc);
-  // Namespace errors (an undeclared prefix) leave libxml2's document
-  // standing, but a namespace-aware DOM, the Windows one, refuses it.
-  const bool well_formed = context->wellFormed != 0 && context->nsWellFormed != 0;
-  context->myDoc = nullptr;
-  xmlFreeParserCtxt(context);
-  if (!well_formed || xmlDocGetRootElement(document.get()) == nullptr) return nullptr;
+  ParseReport report;
+  bool well_formed = false;
+  DocumentPtr document;
+  {
+    // Context creation may report too (memory exhausted): redirected first.
+    ThreadErrorsRedirected redirected(nullptr, IgnoreError);
+    xmlParserCtxtPtr context =
+        xmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
+    if (context == nullptr) {
+      if (note_reason) internal::NoteFailureDetail("XML parser out of memory");
+      return nullptr;
+    }
+    context->_private = &report;
+    xmlSetStructuredErrorFunc(context, KeepParseError);
+    xmlCtxtUseOptions(context, kParseOptions);
+    ConfineToTheText(context);
+    xmlParseDocument(context);
+    document.reset(context->myDoc);
+    // Namespace errors (an undeclared prefix) leave libxml2's document
+    // standing, but a namespace-aware DOM, the Windows one, refuses it.
+    well_formed = context->wellFormed != 0 && context->nsWellFormed != 0;
+    context->myDoc = nullptr;
+    context->_private = nullptr;
+    xmlFreeParserCtxt(context);
+  }
+  if (!well_formed || xmlDocGetRootElement(document.get()) == nullptr) {
+    if (note_reason) internal::NoteFailureDetail(Describe(report.Reason()));
+    return nullptr;
+  }
   // Numbers the elements, so that XPath sorts node sets in constant time
   // per comparison.
   xmlXPathOrderDocElems(document.get());
@@ -294,6 +410,7 @@ class CompiledPaths {
 XPathObjectPtr Evaluate(xmlNodePtr node, std::wstring_view path) {
   const std::string query = platform::WideToUtf8String(path.data(), path.size());
   if (query.find('\0') != std::string::npos) throw DomError(kDomErrorFail);
+  const ThreadErrorsRedirected redirected(nullptr, IgnoreError);
   xmlXPathContextPtr context = ThreadXPathContext();
   xmlResetError(&context->lastError);
   const CompiledPaths::Ptr compiled = CompiledPaths::Instance().Find(query, context);
@@ -405,6 +522,25 @@ void ForEachMatch(const PlainDocument& document, const ChildPath& path, Visit vi
   }
 }
 
+// Whether the element `node` has the name `step` as the Windows DOM's
+// default path language compares names: by the name as written (a step
+// without a prefix never matches a prefixed element), whatever namespace a
+// default namespace declaration put the element in.
+bool SameName(const xmlNode* node, std::wstring_view step) {
+  if (node->ns != nullptr && node->ns->prefix != nullptr) return false;
+  return SameName(std::string_view(AsChars(node->name)), step);
+}
+
+bool TreeMatches(const xmlNode* node, const ChildPath& path) {
+  for (size_t k = path.count; k-- > 0;) {
+    if (node == nullptr || node->type != XML_ELEMENT_NODE || !SameName(node, path.steps[k])) {
+      return false;
+    }
+    node = node->parent;
+  }
+  return true;
+}
+
 // The elements under `root` (itself first) in document order.
 void CollectElements(xmlNodePtr root, std::vector<xmlNodePtr>* elements) {
   xmlNodePtr node = root;
@@ -423,6 +559,21 @@ void CollectElements(xmlNodePtr root, std::vector<xmlNodePtr>* elements) {
 }
 
 std::wstring WideFromAscii(std::string_view text) { return std::wstring(text.begin(), text.end()); }
+
+// Every element of the document that `path` selects, in document order,
+// until `visit` returns false. (libxml2's XPath would select nothing in a
+// document with a default namespace, where the Windows DOM finds the
+// elements by their names.)
+template <typename Visit>
+void ForEachTreeMatch(xmlNodePtr node, const ChildPath& path, Visit visit) {
+  const xmlNodePtr root = xmlDocGetRootElement(node->doc);
+  if (root == nullptr) return;
+  std::vector<xmlNodePtr> elements;
+  CollectElements(root, &elements);
+  for (xmlNodePtr element : elements) {
+    if (TreeMatches(element, path) && !visit(element)) return;
+  }
+}
 
 }  // namespace
 
@@ -460,7 +611,7 @@ struct DomBackend {
     if (!IsPlainHandle(handle)) return static_cast<xmlNodePtr>(handle);
     DomDocument::State& state = Document(node);
     if (state.document == nullptr) {
-      DocumentPtr document = ParseUtf8(state.plain.source());
+      DocumentPtr document = ParseUtf8(state.plain.source(), false);
       // The plain reader accepts only well-formed texts; a disagreement
       // would be a fault of this library, reported as a failing call.
       if (document == nullptr) throw DomError(kDomErrorFail);
@@ -476,19 +627,30 @@ struct DomBackend {
 
 namespace {
 
-// Parses `utf8`, from which the encoding declaration is cut first, into
-// `state`; the root of the document, or the empty node.
+// Parses `utf8`, whose encoding declaration is blanked first, into `state`;
+// the root of the document, or the empty node.
 DomNode LoadInto(const std::shared_ptr<DomDocument::State>& state, std::string utf8) {
-  const TextSpan encoding = FindEncodingDeclaration(std::string_view(utf8));
-  utf8.erase(encoding.begin, encoding.length);
+  BlankEncodingDeclaration(&utf8);
   if (state->plain.Parse(std::move(utf8))) {
     return DomBackend::MakePlainNode(state, 0);
   }
-  DocumentPtr document = ParseUtf8(state->plain.source());
+  DocumentPtr document = ParseUtf8(state->plain.source(), true);
   state->plain = PlainDocument();  // only a plain document needs its reading
   if (document == nullptr) return DomNode();
   state->document = document.release();
   return DomBackend::MakeNode(state, xmlDocGetRootElement(state->document));
+}
+
+}  // namespace
+
+// libxml2 needs no preparation on the loading thread.
+bool DomDocument::Prepare() { return true; }
+
+namespace {
+
+DomNode RefuseNul() {
+  internal::NoteFailureDetail("document is not well-formed XML: it holds a NUL character");
+  return DomNode();
 }
 
 }  // namespace
@@ -498,7 +660,7 @@ DomNode DomDocument::LoadXml(const std::wstring& text) {
   try {
     auto state = std::make_shared<State>();
     state_ = state;
-    if (!IsAcceptableXmlText(text)) return DomNode();
+    if (!IsAcceptableXmlText(text)) return RefuseNul();
     return LoadInto(state, platform::WideToUtf8String(text));
   } catch (...) {
     // Loading reports failure by an empty root, whatever went wrong.
@@ -514,7 +676,7 @@ DomNode DomDocument::LoadAnsiXml(std::string_view text) {
   try {
     auto state = std::make_shared<State>();
     state_ = state;
-    if (!IsAcceptableXmlText(text)) return DomNode();
+    if (!IsAcceptableXmlText(text)) return RefuseNul();
     if (platform::AnsiIsUtf8() && IsAscii(text)) return LoadInto(state, std::string(text));
     return LoadInto(
         state, platform::WideToUtf8String(platform::AnsiToWideString(text.data(), text.size())));
@@ -527,12 +689,19 @@ DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
   if (IsEmpty()) return DomNode();
   return RaisingDomErrors([&] {
     ChildPath plainPath;
-    if (IsPlainHandle(node_) && ReadChildPath(path, &plainPath)) {
+    if (ReadChildPath(path, &plainPath)) {
       DomNode first;
-      ForEachMatch(DomBackend::Document(*this).plain, plainPath, [&](size_t index) {
-        first = DomBackend::MakePlainNode(keeper_, index);
-        return false;
-      });
+      if (IsPlainHandle(node_)) {
+        ForEachMatch(DomBackend::Document(*this).plain, plainPath, [&](size_t index) {
+          first = DomBackend::MakePlainNode(keeper_, index);
+          return false;
+        });
+      } else {
+        ForEachTreeMatch(static_cast<xmlNodePtr>(node_), plainPath, [&](xmlNodePtr element) {
+          first = DomBackend::MakeNode(keeper_, element);
+          return false;
+        });
+      }
       return first;
     }
     const XPathObjectPtr found = Evaluate(DomBackend::TreeNode(*this), path);
@@ -552,11 +721,18 @@ DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
     auto state = std::make_shared<DomNodeList::State>();
     state->document = DomBackend::SharedDocument(*this);
     ChildPath plainPath;
-    if (IsPlainHandle(node_) && ReadChildPath(path, &plainPath)) {
-      ForEachMatch(state->document->plain, plainPath, [&](size_t index) {
-        state->nodes.push_back(PlainHandle(index));
-        return true;
-      });
+    if (ReadChildPath(path, &plainPath)) {
+      if (IsPlainHandle(node_)) {
+        ForEachMatch(state->document->plain, plainPath, [&](size_t index) {
+          state->nodes.push_back(PlainHandle(index));
+          return true;
+        });
+      } else {
+        ForEachTreeMatch(static_cast<xmlNodePtr>(node_), plainPath, [&](xmlNodePtr element) {
+          state->nodes.push_back(element);
+          return true;
+        });
+      }
       return DomBackend::MakeList(std::move(state));
     }
     const XPathObjectPtr found = Evaluate(DomBackend::TreeNode(*this), path);

@@ -60,6 +60,38 @@ TextSpan FindEncoding(std::basic_string_view<Char> text, size_t bom_length) {
   }
 }
 
+// Offset just past the first `terminator` at or after `pos`; npos if none.
+template <typename Char>
+size_t SkipPast(std::basic_string_view<Char> text, size_t pos, std::string_view terminator) {
+  for (; pos < text.size(); ++pos) {
+    if (HasWordAt(text, pos, terminator)) return pos + terminator.size();
+  }
+  return std::basic_string_view<Char>::npos;
+}
+
+template <typename Char>
+bool HasDoctype(std::basic_string_view<Char> text, size_t bom_length) {
+  constexpr size_t npos = std::basic_string_view<Char>::npos;
+  size_t pos = bom_length;
+  for (;;) {
+    pos = SkipSpace(text, pos);
+    if (HasWordAt(text, pos, "<!DOCTYPE")) return true;
+    if (HasWordAt(text, pos, "<!--")) {
+      pos = SkipPast(text, pos + 4, "-->");
+    } else if (HasWordAt(text, pos, "<?")) {  // the XML declaration included
+      pos = SkipPast(text, pos + 2, "?>");
+    } else {
+      return false;  // the first element, or something no parser takes
+    }
+    if (pos == npos) return false;
+  }
+}
+
+template <typename Text>
+void Blank(Text* text, TextSpan span) {
+  for (size_t i = span.begin; i < span.begin + span.length; ++i) (*text)[i] = ' ';
+}
+
 }  // namespace
 
 TextSpan FindEncodingDeclaration(std::wstring_view text) {
@@ -77,6 +109,24 @@ std::wstring StripEncodingDeclaration(const std::wstring& text) {
   std::wstring stripped = text;
   stripped.erase(encoding.begin, encoding.length);
   return stripped;
+}
+
+void BlankEncodingDeclaration(std::wstring* text) {
+  Blank(text, FindEncodingDeclaration(std::wstring_view(*text)));
+}
+
+void BlankEncodingDeclaration(std::string* utf8) {
+  Blank(utf8, FindEncodingDeclaration(std::string_view(*utf8)));
+}
+
+bool HasDocumentTypeDeclaration(std::wstring_view text) {
+  const size_t bom = (!text.empty() && text[0] == L'\xFEFF') ? 1 : 0;
+  return HasDoctype(text, bom);
+}
+
+bool HasDocumentTypeDeclaration(std::string_view text) {
+  const size_t bom = HasWordAt(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
+  return HasDoctype(text, bom);
 }
 
 bool IsAcceptableXmlText(std::wstring_view text) { return text.find(L'\0') == text.npos; }

@@ -30,6 +30,19 @@ VC_INTERNAL_API TextSpan FindEncodingDeclaration(std::string_view utf8);
 // `text` without that pseudo-attribute.
 VC_INTERNAL_API std::wstring StripEncodingDeclaration(const std::wstring& text);
 
+// The same pseudo-attribute overwritten with spaces, in place: what a parser
+// reports about the text then has the line and column of the text received.
+VC_INTERNAL_API void BlankEncodingDeclaration(std::wstring* text);
+VC_INTERNAL_API void BlankEncodingDeclaration(std::string* utf8);
+
+// Whether the prolog of `text` (after a byte-order mark, the XML
+// declaration, comments, processing instructions and white space, before
+// the first element) holds a document type declaration. The markup
+// searched for is ASCII, so the narrow form serves UTF-8 and the ASCII-based
+// code pages alike.
+VC_INTERNAL_API bool HasDocumentTypeDeclaration(std::wstring_view text);
+VC_INTERNAL_API bool HasDocumentTypeDeclaration(std::string_view text);
+
 // False when a text cannot be an XML document for a reason a backend might
 // not notice: it holds a NUL character, which XML forbids and which some
 // parsers take as the end of the text.

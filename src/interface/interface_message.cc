@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "http/decimal.h"
+#include "interface/dom_text.h"
+#include "interface/failure_detail.h"
 
 namespace voicecontrol {
 
@@ -110,10 +112,28 @@ std::wstring InterfaceMessage::Finish() {
   return text_;
 }
 
-int InterfaceMessage::Load(std::wstring source) { return TakeRoot(dom_.LoadXml(source)); }
+namespace {
+
+constexpr char kDoctypeRefused[] = "document has a document type declaration";
+
+}  // namespace
+
+bool InterfaceMessage::PrepareLoad() { return dom_.Prepare(); }
+
+int InterfaceMessage::Load(std::wstring source) {
+  if (HasDocumentTypeDeclaration(source)) return Refuse(kDoctypeRefused);
+  return TakeRoot(dom_.LoadXml(source));
+}
 
 int InterfaceMessage::LoadAnsi(std::string_view source) {
+  if (HasDocumentTypeDeclaration(source)) return Refuse(kDoctypeRefused);
   return TakeRoot(dom_.LoadAnsiXml(source));
+}
+
+int InterfaceMessage::Refuse(const char* reason) {
+  internal::NoteFailureDetail(reason);
+  dom_ = DomDocument();
+  return TakeRoot(DomNode());
 }
 
 int InterfaceMessage::TakeRoot(DomNode root) {

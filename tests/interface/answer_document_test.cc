@@ -75,24 +75,56 @@ INSTANTIATE_TEST_SUITE_P(Answers, MalformedAnswerTest,
                            return std::string(info.param.name);
                          });
 
-TEST(AnswerDocumentTest, EntitiesOfTheInternalSubsetAreExpanded) {
-  const ReadAnswer read = Read(CreateAnswerDocument(
-      ValueElement("&greeting;!"),
-      "<!DOCTYPE Interface [\n<!ENTITY who \"alice\">\n<!ENTITY greeting \"hello &who;\">\n]>\n"));
+// An interface answer has no use for a document type declaration, and its
+// entities are what let a small answer grow without bound or point outside
+// itself: an answer with one is no answer, whatever it declares, and the
+// DOM never sees it.
+TEST(AnswerDocumentTest, AnswersWithADocumentTypeAreRefused) {
+  const struct {
+    const char* name;
+    std::string document;
+  } cases[] = {
+      {"internal entities",
+       CreateAnswerDocument(ValueElement("&greeting;!"),
+                            "<!DOCTYPE Interface [\n<!ENTITY who \"alice\">\n"
+                            "<!ENTITY greeting \"hello &who;\">\n]>\n")},
+      {"an entity holding an element",
+       CreateAnswerDocument(ValueElement("v") + "\n&extra;",
+                            "<!DOCTYPE Interface [<!ENTITY extra "
+                            "\"<Field_Value>x</Field_Value>\">]>\n")},
+      {"a redeclared predefined entity",
+       CreateAnswerDocument(ValueElement("v"), "<!DOCTYPE Interface [<!ENTITY lt \"<\">]>\n")},
+      {"no internal subset", CreateAnswerDocument(ValueElement("v"), "<!DOCTYPE Interface>\n")},
+      {"after a comment and a processing instruction",
+       CreateAnswerDocument(ValueElement("v"), "<!-- c --><?pi x?>\n<!DOCTYPE Interface>\n")},
+      {"without an XML declaration",
+       "<!DOCTYPE Interface><Interface><Response><FlowID>1001</FlowID></Response></Interface>"},
+  };
+  for (const auto& c : cases) {
+    const ReadAnswer read = Read(c.document);
+    EXPECT_EQ(read.flow_id, 0) << c.name;
+    EXPECT_TRUE(read.values.empty()) << c.name;
+  }
+  // Only a real declaration counts: the same words in a comment or a value do not.
+  const ReadAnswer read = Read(CreateAnswerDocument(ValueElement("&lt;!DOCTYPE x&gt;"),
+                                                    "<!-- <!DOCTYPE Interface> -->\n"));
   EXPECT_EQ(read.flow_id, 1001);
-  EXPECT_EQ(read.values, (std::vector<std::wstring>{L"0", L"hello alice!"}));
+  EXPECT_EQ(read.values, (std::vector<std::wstring>{L"0", L"<!DOCTYPE x>"}));
 }
 
-// An entity may hold elements; its references stand for them.
-TEST(AnswerDocumentTest, ElementsOfAnEntityAreFound) {
-  if (testing::RunningUnderWine()) {
-    GTEST_SKIP() << "Wine's DOM keeps entity references as nodes of their own, and its path "
-                    "engine (libxml2's XPath) does not look inside them";
-  }
-  const ReadAnswer read = Read(CreateAnswerDocument(
-      ValueElement("v") + "\n&extra;",
-      "<!DOCTYPE Interface [<!ENTITY extra \"<Field_Value>x</Field_Value>\">]>\n"));
-  EXPECT_EQ(read.values, (std::vector<std::wstring>{L"0", L"v", L"x"}));
+// 8,000 characters in an entity, referred to 9,000 times: 72,000,000
+// characters from 35,264 bytes. Refused at once on every platform (a DOM
+// that expanded it held a receive thread for minutes).
+TEST(AnswerDocumentTest, AnAmplifyingAnswerIsRefusedAtOnce) {
+  const std::string doctype =
+      "<!DOCTYPE Interface [<!ENTITY e \"" + std::string(8000, 'x') + "\">]>\n";
+  std::string references;
+  for (int i = 0; i < 9000; ++i) references += "&e;";
+  const std::string document = CreateAnswerDocument(ValueElement(references), doctype);
+  EXPECT_EQ(document.size(), 35264u);
+  const ReadAnswer read = Read(document);
+  EXPECT_EQ(read.flow_id, 0);
+  EXPECT_TRUE(read.values.empty());
 }
 
 // A file URI for a local path, with either kind of separator.

@@ -66,9 +66,16 @@ inline std::vector<MalformedAnswer> MalformedAnswers() {
        CreateAnswerDocument(ValueElement("a&amp;b"))},
       {"UndeclaredEntity", CreateAnswerDocument(ValueElement("a&nbsp;b")),
        CreateAnswerDocument(ValueElement("a&#160;b"))},
+      // An answer declares no entities at all: the repaired form spells the text out.
       {"UndeclaredEntityBesideDeclaredOnes",
        CreateAnswerDocument(ValueElement("&who;&whom;"), doctype),
-       CreateAnswerDocument(ValueElement("&who;"), doctype)},
+       CreateAnswerDocument(ValueElement("alice"))},
+      // XML 1.0, "No External Entity References": an attribute value cannot
+      // refer to an external entity, even one that is never fetched.
+      {"ExternalEntityInAttribute",
+       CreateAnswerDocument("<Field_Value a=\"&ext;\">v</Field_Value>",
+                            "<!DOCTYPE Interface [<!ENTITY ext SYSTEM \"x.ent\">]>\n"),
+       CreateAnswerDocument("<Field_Value a=\"x\">v</Field_Value>")},
       {"CdataEndInText", CreateAnswerDocument(ValueElement("a]]>b")),
        CreateAnswerDocument(ValueElement("a]]&gt;b"))},
       {"AttributeGivenTwice", CreateAnswerDocument("<Field_Value x=\"1\" x=\"2\">v</Field_Value>"),

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <voicecontrol/interface/HttpXmlReq.h>
+#include "interface/failure_detail.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -278,6 +279,128 @@ TEST(HttpXmlRspTest, ClientReadsTheServersAnswer) {
   }
   EXPECT_EQ(reply.GetNextFieldValue(), L"\n");  // XML reads a line end CR LF as LF
   EXPECT_EQ(reply.GetNextFieldValue(), L"");
+}
+
+// A CREATE answer's document, as a server writes it.
+const char kCreateAnswer[] =
+    "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<Response>\n"
+    "<Seq_No>1</Seq_No>\n<FlowID>1001</FlowID>\n<FieldNum>2</FieldNum>\n<Field>\n"
+    "<Field_Value>0</Field_Value>\n<Field_Value>ok</Field_Value>\n</Field>\n</Response>\n"
+    "</Interface>";
+
+std::string Answer(const std::string& status_line, const std::string& body) {
+  return status_line + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Every way an answer can fail leaves a detail that names the fact, for the
+// controller to show beside its fixed error text; a good answer leaves none.
+TEST(HttpXmlRspTest, ParseNotesWhyAnAnswerFails) {
+  const std::string not_xml = "<html><body>Not Implemented</body></html";
+  const struct {
+    const char* name;
+    std::string text;
+    int result;
+    std::string detail;  // exact, or the beginning of the detail when `prefix`
+    bool prefix;
+  } cases[] = {
+      {"HTTP/1.0", "HTTP/1.0 501 Not Implemented\r\n\r\n", -2, "HTTP/1.0 answer", false},
+      {"version in small letters", "http/1.1 200 OK\r\n\r\n", -2, "http/1.1 answer", false},
+      {"empty", "", -2, "answer is empty", false},
+      {"not HTTP", "<html>\r\n\r\n", -2, "answer is not HTTP (it begins \"<html>\")", false},
+      {"control bytes quoted safely", "\x01\x7f\xff\r\n\r\n", -2,
+       "answer is not HTTP (it begins \"???\")", false},
+      {"status outside the table", "HTTP/1.1 299 Fine\r\n\r\n", -3, "HTTP status 299", false},
+      {"no status code", "HTTP/1.1 OK\r\n\r\n", -3, "HTTP status line has no status code", false},
+      {"no blank line", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n", -5,
+       "answer has no blank line after its header block", false},
+      {"short body", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nabc", -6,
+       "Content-Length 4 but the body has 3 bytes", false},
+      {"NUL in the body", std::string("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\nab\0cd", 43),
+       -6, "Content-Length 5 but the body has 2 bytes before a NUL byte", false},
+      {"good answer", Answer("HTTP/1.1 200 OK", kCreateAnswer), 0, "", false},
+      {"no body", "HTTP/1.1 200 OK\r\n\r\n", 0, "answer has no body", false},
+      {"good answer, failing status", Answer("HTTP/1.1 404 Not Found", kCreateAnswer), 0,
+       "HTTP status 404", false},
+      {"no body, failing status", "HTTP/1.1 503 Service Unavailable\r\n\r\n", 0,
+       "HTTP status 503; answer has no body", false},
+      {"not XML", Answer("HTTP/1.1 200 OK", "not xml"), 0,
+       "answer is not well-formed XML (line 1, column 1)", true},
+      {"not XML, failing status", Answer("HTTP/1.1 501 Not Implemented", not_xml), 0,
+       "HTTP status 501; answer is not well-formed XML (line 1, column ", true},
+      {"document type", Answer("HTTP/1.1 200 OK", "<!DOCTYPE a><a/>"), 0,
+       "answer has a document type declaration", false},
+      {"document type, failing status", Answer("HTTP/1.1 500 Internal Server Error",
+                                               "<!DOCTYPE a><a/>"),
+       0, "HTTP status 500; answer has a document type declaration", false},
+  };
+  for (const auto& c : cases) {
+    internal::NoteFailureDetail("left over from before");
+    HttpXmlRsp response;
+    ASSERT_EQ(response.CreateBody(), 0);
+    EXPECT_EQ(response.Parse(c.text.c_str(), static_cast<int>(c.text.size())), c.result) << c.name;
+    const std::string detail = internal::TakeFailureDetail();
+    if (c.prefix) {
+      EXPECT_EQ(detail.substr(0, c.detail.size()), c.detail) << c.name << ": " << detail;
+    } else {
+      EXPECT_EQ(detail, c.detail) << c.name;
+    }
+  }
+  HttpXmlRsp response;
+  EXPECT_EQ(response.Parse(nullptr, 0), -1);
+  EXPECT_EQ(internal::TakeFailureDetail(), "no answer text");
+}
+
+// Where a document stops being XML, counted in the text as received (the
+// encoding declaration the DOM never sees does not shift the columns).
+TEST(HttpXmlRspTest, NotWellFormedBodyNamesLineAndColumn) {
+  const struct {
+    const char* name;
+    std::string body;
+    const char* position;
+  } cases[] = {
+      {"end tag of another name",
+       "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<Response></Respons>",
+       "(line 3, column "},
+      {"bare ampersand on the first line",
+       "<?xml version=\"1.0\" encoding=\"GB2312\" ?><Interface>a & b</Interface>",
+       "(line 1, column "},
+      {"plain shape, control character", "<Interface>\n<Response>\n<Seq_No>1\x01</Seq_No>",
+       "(line 3, column "},
+  };
+  for (const auto& c : cases) {
+    HttpXmlRsp response;
+    ASSERT_EQ(response.CreateBody(), 0);
+    const std::string text = Answer("HTTP/1.1 200 OK", c.body);
+    ASSERT_EQ(response.Parse(text.c_str(), static_cast<int>(text.size())), 0) << c.name;
+    const std::string detail = internal::TakeFailureDetail();
+    EXPECT_EQ(detail.rfind("answer is not well-formed XML ", 0), 0u) << c.name << ": " << detail;
+    EXPECT_NE(detail.find(c.position), std::string::npos) << c.name << ": " << detail;
+  }
+}
+
+// A default namespace puts every element in it; the answer's elements are
+// still found by their names, as the Windows DOM finds them.
+TEST(HttpXmlRspTest, DefaultNamespaceIsReadLikeNone) {
+  const std::string documents[] = {
+      "<Interface xmlns=\"urn:voice\">\n<Response>\n<Seq_No>1</Seq_No>\n<FlowID>1001</FlowID>\n"
+      "<FieldNum>2</FieldNum>\n<Field>\n<Field_Value>0</Field_Value>\n"
+      "<Field_Value>ok</Field_Value>\n</Field>\n</Response>\n</Interface>",
+      "<Interface>\n<Response>\n<Seq_No>1</Seq_No>\n<FlowID>1001</FlowID>\n"
+      "<FieldNum>2</FieldNum>\n<Field xmlns=\"urn:voice\">\n<Field_Value>0</Field_Value>\n"
+      "<Field_Value>ok</Field_Value>\n</Field>\n</Response>\n</Interface>",
+  };
+  for (const std::string& document : documents) {
+    HttpXmlRsp response;
+    ASSERT_EQ(response.CreateBody(), 0);
+    const std::string text = Answer("HTTP/1.1 200 OK", document);
+    ASSERT_EQ(response.Parse(text.c_str(), static_cast<int>(text.size())), 0);
+    EXPECT_EQ(response.GetFlowID(), 1001) << document;
+    EXPECT_EQ(response.GetSeqNo(), 1) << document;
+    EXPECT_EQ(response.GetFieldNum(), 2) << document;
+    EXPECT_EQ(response.GetNextFieldValue(), L"0") << document;
+    EXPECT_EQ(response.GetNextFieldValue(), L"ok") << document;
+    EXPECT_EQ(response.GetNextFieldValue(), L"") << document;
+  }
 }
 
 }  // namespace

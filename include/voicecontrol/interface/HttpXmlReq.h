@@ -145,12 +145,23 @@ class VC_API HttpXmlReq : public HttpXmlMessage {
 };
 
 // An answer to a command.
+//
+// What is wrong with an answer is noted for the thread's failure detail,
+// which the controller shows beside its fixed error text: by CreateBody
+// when it fails ("COM is not initialised on this thread"), and by Parse for
+// every refusal ("HTTP/1.0 answer", "HTTP status 299") and for an answer
+// that parses but cannot serve ("answer is not well-formed XML (line 3,
+// column 7): ...", "answer has a document type declaration", "answer has
+// no body", each headed by "HTTP status 501; " when the status is not a
+// success). Parse clears what was noted before it; a good answer with a
+// success status leaves no detail.
 class VC_API HttpXmlRsp : public HttpXmlMessage {
  public:
   HttpXmlRsp();
   ~HttpXmlRsp();
 
-  // Gives the answer its (empty) document and the Host header. 0 or -1.
+  // Gives the answer its (empty) document and the Host header, and makes
+  // sure the DOM service can load it on this thread. 0 or -1.
   int CreateBody();
 
   void SetStatus(int status) { status_ = status; }
@@ -161,7 +172,8 @@ class VC_API HttpXmlRsp : public HttpXmlMessage {
   int Serialize(char* buffer, int capacity, int* length);
   int Serialize(std::string* out);
 
-  // Reads a received answer (NUL-terminated `text`; `length` is a hint).
+  // Reads a received answer (NUL-terminated `text`; `length`, its size as
+  // received, only tells a NUL byte inside it).
   // Returns 0, -1 (null text), -2 (version not "HTTP/1.1"), -3 (status code
   // not in HttpStatusTable), -5 (no blank line), -6 (header block or body
   // failed). On 0 the body is loaded into the document; a body that is no

@@ -8,7 +8,10 @@
 // XML declaration, since the text handed to LoadXml is already Unicode.
 //
 // Errors: LoadXml never raises; a text that cannot be loaded gives an empty
-// root. Every other call raises the platform's DOM error when the DOM service
+// root, and the reason is noted for the thread's failure detail (for
+// example "document is not well-formed XML (line 3, column 7): ..." or "COM
+// is not initialised on this thread"); nothing is ever written to the
+// process's output streams. Every other call raises the platform's DOM error when the DOM service
 // fails (a query it cannot evaluate, memory exhausted, a null object used):
 // `_com_error` on Windows, `DomError` elsewhere. Finding no node is not an
 // error.
@@ -126,6 +129,12 @@ class VC_API DomDocument {
   DomDocument& operator=(DomDocument&&) = default;
   DomDocument(const DomDocument&) = delete;
   DomDocument& operator=(const DomDocument&) = delete;
+
+  // Creates the DOM document that the next load fills, so that a caller
+  // learns before it has a text whether the DOM service can be used on this
+  // thread. False, with the reason noted as for LoadXml, when it cannot.
+  // Optional: a load without it creates its document itself.
+  bool Prepare();
 
   // Creates a fresh document from `text` and returns its document element.
   // Never raises: when the DOM service is unavailable or the text is not a

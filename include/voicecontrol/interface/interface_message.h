@@ -50,8 +50,13 @@ class VC_API InterfaceMessage {
   // Closes the document and returns the whole text. Call once.
   std::wstring Finish();
 
-  // Reader. Loads `source` into a fresh DOM document: 1 when it has a
-  // document element, else 0. Never raises.
+  // Reader. Readies the DOM for Load: false when the DOM service cannot be
+  // used on this thread (see DomDocument::Prepare).
+  bool PrepareLoad();
+  // Loads `source` into a fresh DOM document: 1 when it has a document
+  // element, else 0. Never raises. An interface message has no use for a
+  // document type declaration: a text with one is refused before the DOM
+  // sees it (its entities could make a small text expand without bound).
   int Load(std::wstring source);
   // The same for a text in the system's ANSI code page, as received.
   int LoadAnsi(std::string_view source);
@@ -75,6 +80,8 @@ class VC_API InterfaceMessage {
  private:
   void WriteElement(const wchar_t* name, std::int32_t value);
   int TakeRoot(DomNode root);
+  // Gives no document, noting `reason` as the failure detail.
+  int Refuse(const char* reason);
   std::int32_t ReadInteger(const wchar_t* path);
 
   const Variant& variant_;
