@@ -164,30 +164,6 @@ void KeepParseError(void* data, xmlErrorPtr error) {
   }
 }
 
-// The reason for the failure detail: one line, printable, short.
-std::string Describe(const ParseReport::Error& error) {
-  constexpr size_t kMaxMessage = 100;
-  std::string message;
-  for (char c : error.message) {
-    message += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-  }
-  while (!message.empty() && message.back() == ' ') message.pop_back();
-  if (message.size() > kMaxMessage) {
-    size_t cut = kMaxMessage;
-    // Never inside a UTF-8 sequence.
-    while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
-    message.resize(cut);
-    message += "...";
-  }
-  std::string detail = "document is not well-formed XML";
-  if (error.line > 0) {
-    detail += " (line " + std::to_string(error.line) + ", column " +
-              std::to_string(error.column > 0 ? error.column : 1) + ")";
-  }
-  if (!message.empty()) detail += ": " + message;
-  return detail;
-}
-
 xmlChar kNoText[] = "";
 
 // External entities are never fetched: each one is declared as an internal
@@ -263,7 +239,10 @@ DocumentPtr ParseUtf8(std::string_view utf8, bool note_reason) {
     xmlFreeParserCtxt(context);
   }
   if (!well_formed || xmlDocGetRootElement(document.get()) == nullptr) {
-    if (note_reason) internal::NoteFailureDetail(Describe(report.Reason()));
+    if (note_reason) {
+      const ParseReport::Error& reason = report.Reason();
+      internal::NoteFailureDetail(NotWellFormedDetail(reason.line, reason.column, reason.message));
+    }
     return nullptr;
   }
   // Numbers the elements, so that XPath sorts node sets in constant time

@@ -129,6 +129,28 @@ bool HasDocumentTypeDeclaration(std::string_view text) {
   return HasDoctype(text, bom);
 }
 
+std::string NotWellFormedDetail(int line, int column, const std::string& message) {
+  constexpr size_t kMaxMessage = 100;
+  std::string reason;
+  for (char c : message) reason += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  while (!reason.empty() && reason.back() == ' ') reason.pop_back();
+  while (!reason.empty() && reason.front() == ' ') reason.erase(0, 1);
+  if (reason.size() > kMaxMessage) {
+    size_t cut = kMaxMessage;
+    // Never inside a UTF-8 sequence.
+    while (cut > 0 && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80) --cut;
+    reason.resize(cut);
+    reason += "...";
+  }
+  std::string detail = "document is not well-formed XML";
+  if (line > 0) {
+    detail += " (line " + std::to_string(line) + ", column " + std::to_string(column > 0 ? column : 1) +
+              ")";
+  }
+  if (!reason.empty()) detail += ": " + reason;
+  return detail;
+}
+
 bool IsAcceptableXmlText(std::wstring_view text) { return text.find(L'\0') == text.npos; }
 
 bool IsAcceptableXmlText(std::string_view utf8) { return utf8.find('\0') == utf8.npos; }

@@ -43,6 +43,12 @@ VC_INTERNAL_API void BlankEncodingDeclaration(std::string* utf8);
 VC_INTERNAL_API bool HasDocumentTypeDeclaration(std::wstring_view text);
 VC_INTERNAL_API bool HasDocumentTypeDeclaration(std::string_view text);
 
+// The failure detail of a text that is no XML document: "document is not
+// well-formed XML (line 3, column 7): <message>", the message of the parser
+// made one short printable line; without position when `line` is not
+// positive, without message when it is empty. The same on every backend.
+VC_INTERNAL_API std::string NotWellFormedDetail(int line, int column, const std::string& message);
+
 // False when a text cannot be an XML document for a reason a backend might
 // not notice: it holds a NUL character, which XML forbids and which some
 // parsers take as the end of the text.

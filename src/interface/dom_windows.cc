@@ -5,20 +5,25 @@
 // COM on every thread that loads documents; this file never does.
 //
 // Failing DOM calls raise `_com_error` with the call's HRESULT. Loading is
-// the exception: it swallows every failure and yields an empty root.
+// the exception: it swallows every failure and yields an empty root, noting
+// the reason for the thread's failure detail.
 #include <comdef.h>
 #include <msxml.h>
 #include <ole2.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
 
 #include <voicecontrol/interface/dom.h>
+#include <voicecontrol/xml/xml.h>
 #include "interface/dom_text.h"
+#include "interface/failure_detail.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -101,11 +106,98 @@ std::wstring TakeBstr(BSTR text) {
 
 void ReleaseNode(void* node) { static_cast<IXMLDOMNode*>(node)->Release(); }
 
+// Why the DOM service could not be used: the host's part when COM was never
+// initialised on this thread, else the service's own result.
+void NoteServiceFailure(HRESULT result) {
+  if (result == CO_E_NOTINITIALIZED) {
+    internal::NoteFailureDetail("COM is not initialised on this thread");
+    return;
+  }
+  char detail[64];
+  std::snprintf(detail, sizeof detail, "XML DOM service unavailable (HRESULT 0x%08lX)",
+                static_cast<unsigned long>(result));
+  internal::NoteFailureDetail(detail);
+}
+
+// A fresh DOM document, configured for loading; null, with the reason
+// noted, when the service cannot give one.
+IXMLDOMDocument* CreateDocument() {
+  try {
+    ComReference<IUnknown> unknown;
+    HRESULT result = CoCreateInstance(kDomDocumentClass, nullptr, kClassContext, kUnknownInterface,
+                                      reinterpret_cast<void**>(unknown.out()));
+    if (SUCCEEDED(result)) result = OleRun(unknown.get());
+    ComReference<IXMLDOMDocument> document;
+    if (SUCCEEDED(result)) {
+      result = unknown.get()->QueryInterface(kDomDocumentInterface,
+                                             reinterpret_cast<void**>(document.out()));
+    }
+    if (FAILED(result)) {
+      NoteServiceFailure(result);
+      return nullptr;
+    }
+    IXMLDOMDocument* dom = document.get();
+    ThrowIfFailed(dom->put_async(VARIANT_FALSE));
+    ThrowIfFailed(dom->put_preserveWhiteSpace(VARIANT_TRUE));
+    ThrowIfFailed(dom->put_resolveExternals(VARIANT_FALSE));
+    return document.release();
+  } catch (const _com_error& error) {
+    NoteServiceFailure(error.Error());
+    return nullptr;
+  }
+}
+
+// Where the library's own XML parser finds `text` failing, for a DOM that
+// reports no position (Wine's gives neither line nor reason). False when
+// that parser finds no fault.
+bool LocateWithOwnParser(const std::wstring& text, long* line, long* column, std::string* reason) {
+  const std::string utf8 = platform::WideToUtf8String(text);
+  try {
+    delete XmlParser::Parse(utf8.c_str());
+    return false;
+  } catch (const TXMLExcept& error) {
+    // "line %d, col %d, <reason>"
+    int read_line = 0;
+    int read_column = 0;
+    int consumed = 0;
+    if (std::sscanf(error.what(), "line %d, col %d, %n", &read_line, &read_column, &consumed) < 2 ||
+        read_line <= 0) {
+      return false;
+    }
+    *line = read_line;
+    *column = read_column;
+    *reason = error.what() + consumed;
+    return true;
+  }
+}
+
+// Where and why the last load of `dom` failed, as the DOM reports it.
+void NoteParseFailure(IXMLDOMDocument* dom, const std::wstring& text) {
+  long line = 0;
+  long column = 0;
+  std::string reason;
+  ComReference<IXMLDOMParseError> error;
+  if (SUCCEEDED(dom->get_parseError(error.out())) && error.get() != nullptr) {
+    error.get()->get_line(&line);
+    error.get()->get_linepos(&column);
+    BSTR said = nullptr;
+    if (SUCCEEDED(error.get()->get_reason(&said)) && said != nullptr) {
+      reason = platform::WideToUtf8String(said, SysStringLen(said));
+    }
+    SysFreeString(said);
+  }
+  if (line <= 0) LocateWithOwnParser(text, &line, &column, &reason);
+  internal::NoteFailureDetail(
+      NotWellFormedDetail(static_cast<int>(line), static_cast<int>(column), reason));
+}
+
 }  // namespace
 
 struct DomDocument::State {
   explicit State(IXMLDOMDocument* pointer) : document(pointer) {}
   ComReference<IXMLDOMDocument> document;
+  // Created by Prepare and not loaded yet: the next load uses it.
+  bool prepared = false;
 };
 
 struct DomNodeList::State {
@@ -141,37 +233,59 @@ struct DomBackend {
   }
 };
 
-DomNode DomDocument::LoadXml(const std::wstring& text) {
+bool DomDocument::Prepare() {
   state_.reset();
+  IXMLDOMDocument* document = CreateDocument();
+  if (document == nullptr) return false;
   try {
-    ComReference<IUnknown> unknown;
-    ThrowIfFailed(CoCreateInstance(kDomDocumentClass, nullptr, kClassContext, kUnknownInterface,
-                                   reinterpret_cast<void**>(unknown.out())));
-    ThrowIfFailed(OleRun(unknown.get()));
-    ComReference<IXMLDOMDocument> document;
-    ThrowIfFailed(unknown.get()->QueryInterface(kDomDocumentInterface,
-                                                reinterpret_cast<void**>(document.out())));
-    state_ = std::make_shared<State>(document.release());
-    IXMLDOMDocument* dom = state_->document.get();
-    ThrowIfFailed(dom->put_async(VARIANT_FALSE));
-    ThrowIfFailed(dom->put_preserveWhiteSpace(VARIANT_TRUE));
-    ThrowIfFailed(dom->put_resolveExternals(VARIANT_FALSE));
-    if (IsAcceptableXmlText(text)) {
-      // The declared encoding (GB2312 in our documents) cannot apply to a
-      // Unicode string, and some DOM implementations refuse the text for it.
-      const BstrText source(StripEncodingDeclaration(text));
-      VARIANT_BOOL parsed = VARIANT_FALSE;
-      const std::unique_lock<std::mutex> turn = TurnToLoad();
-      dom->loadXML(source.get(), &parsed);  // a failed parse shows as a missing element
+    state_ = std::make_shared<State>(document);
+  } catch (const std::bad_alloc&) {
+    document->Release();
+    internal::NoteFailureDetail("out of memory");
+    return false;
+  }
+  state_->prepared = true;
+  return true;
+}
+
+DomNode DomDocument::LoadXml(const std::wstring& text) {
+  // A prepared document is used once; every other load creates its own.
+  if (state_ == nullptr || !state_->prepared) {
+    state_.reset();
+    IXMLDOMDocument* document = CreateDocument();
+    if (document == nullptr) return DomNode();
+    try {
+      state_ = std::make_shared<State>(document);
+    } catch (const std::bad_alloc&) {
+      document->Release();
+      return DomNode();
+    }
+  }
+  state_->prepared = false;
+  IXMLDOMDocument* dom = state_->document.get();
+  if (!IsAcceptableXmlText(text)) {
+    internal::NoteFailureDetail("document is not well-formed XML: it holds a NUL character");
+    return DomNode();
+  }
+  try {
+    // The declared encoding (GB2312 in our documents) cannot apply to a
+    // Unicode string, and some DOM implementations refuse the text for it;
+    // blanked rather than cut, it leaves the DOM's columns those of the text.
+    std::wstring source_text = text;
+    BlankEncodingDeclaration(&source_text);
+    const BstrText source(source_text);
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    const std::unique_lock<std::mutex> turn = TurnToLoad();
+    // A failed parse shows as a missing element.
+    if (FAILED(dom->loadXML(source.get(), &parsed)) || parsed != VARIANT_TRUE) {
+      NoteParseFailure(dom, source_text);
     }
   } catch (...) {
     // Loading reports every failure by an empty root.
   }
-  if (state_ == nullptr) return DomNode();
 
   ComReference<IXMLDOMElement> element;
-  if (FAILED(state_->document.get()->get_documentElement(element.out())) ||
-      element.get() == nullptr) {
+  if (FAILED(dom->get_documentElement(element.out())) || element.get() == nullptr) {
     return DomNode();
   }
   IXMLDOMNode* root = nullptr;
