@@ -132,7 +132,7 @@ bool HasDocumentTypeDeclaration(std::string_view text) {
 std::string NotWellFormedDetail(int line, int column, const std::string& message) {
   constexpr size_t kMaxMessage = 100;
   std::string reason;
-  for (char c : message) reason += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  for (char c : message) reason += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
   while (!reason.empty() && reason.back() == ' ') reason.pop_back();
   while (!reason.empty() && reason.front() == ' ') reason.erase(0, 1);
   if (reason.size() > kMaxMessage) {

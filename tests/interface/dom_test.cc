@@ -53,6 +53,39 @@ TEST(StripEncodingDeclarationTest, LeavesOtherTextsAlone) {
   }
 }
 
+TEST(StripEncodingDeclarationTest, BlankingKeepsEveryPosition) {
+  std::wstring wide = L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<a/>";
+  BlankEncodingDeclaration(&wide);
+  EXPECT_EQ(wide, L"<?xml version=\"1.0\"                   ?>\n<a/>");
+  std::string utf8 = "\xEF\xBB\xBF<?xml version='1.0' encoding='x'?><a/>";
+  BlankEncodingDeclaration(&utf8);
+  EXPECT_EQ(utf8, "\xEF\xBB\xBF<?xml version='1.0'             ?><a/>");
+}
+
+// Only a declaration in the prolog counts, found in both text kinds.
+TEST(DocumentTypeDeclarationTest, FoundInTheProlog) {
+  const struct {
+    const char* text;
+    bool found;
+  } cases[] = {
+      {"<!DOCTYPE a><a/>", true},
+      {"\xEF\xBB\xBF<!DOCTYPE a><a/>", true},
+      {"<?xml version=\"1.0\"?>\n<!-- x --> <?pi ?>\r\n\t<!DOCTYPE a [<!ENTITY e \"x\">]><a/>", true},
+      {"<a/>", false},
+      {"<a><!DOCTYPE b></a>", false},  // past the prolog: not well formed anyway
+      {"<!-- <!DOCTYPE a> --><a/>", false},
+      {"<?pi <!DOCTYPE a> ?><a/>", false},
+      {"<!-- never closed <!DOCTYPE a>", false},
+      {"<!doctype a><a/>", false},  // not XML's spelling; the parser refuses it
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HasDocumentTypeDeclaration(std::string_view(c.text)), c.found) << c.text;
+    const std::wstring wide = platform::Utf8ToWideString(c.text);
+    EXPECT_EQ(HasDocumentTypeDeclaration(std::wstring_view(wide)), c.found) << c.text;
+  }
+}
+
 TEST(DomTest, LoadsUnicodeTextDespiteDeclaredEncoding) {
   DomDocument dom;
   const DomNode root = dom.LoadXml(kDocument);
