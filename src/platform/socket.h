@@ -32,6 +32,11 @@ struct SocketError {
   int code = 0;  // kSystem: errno, or the Windows Sockets error code
 };
 
+// True when `text` is an IPv4 address that Connect accepts: a dotted
+// address as inet_addr reads it ("192.0.2.7", also its short forms such as
+// "127.1"), not a host name.
+VC_INTERNAL_API bool IsDottedIPv4(const char* text);
+
 // The system's description of socket error `code`, in English on every
 // platform ("Connection refused"), for texts meant for people.
 VC_INTERNAL_API std::string SocketErrorText(int code);

@@ -113,6 +113,12 @@ int ClampLength(size_t length) {
 
 }  // namespace
 
+bool IsDottedIPv4(const char* text) {
+  // inet_addr gives INADDR_NONE for what it cannot read (and for the
+  // broadcast address, which cannot be connected to either).
+  return text != nullptr && *text != '\0' && ::inet_addr(text) != INADDR_NONE;
+}
+
 std::string SocketErrorText(int code) {
   for (const ErrorName& name : kErrorNames) {
     if (name.code == code) return name.text;
@@ -130,10 +136,8 @@ bool TcpSocket::Create() {
 
 bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeoutMs) {
   if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK);
-  if (dottedAddress == nullptr) return FailWith(SocketError::Kind::kBadAddress);
+  if (!IsDottedIPv4(dottedAddress)) return FailWith(SocketError::Kind::kBadAddress);
   const unsigned long address = ::inet_addr(dottedAddress);
-  // Unparsable, or the broadcast address.
-  if (address == INADDR_NONE) return FailWith(SocketError::Kind::kBadAddress);
   sockaddr_in peer;
   std::memset(&peer, 0, sizeof peer);
   peer.sin_family = AF_INET;
