@@ -568,7 +568,7 @@ class LogFileTest : public ControllerTest {
   static std::vector<std::string> LogsIn(const std::filesystem::path& directory) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-      const std::string name = entry.path().filename().string();
+      const std::string name = entry.path().filename().u8string();
       if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
