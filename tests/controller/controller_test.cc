@@ -12,6 +12,7 @@
 #include <thread>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/controller_testing.h"
 #include "controller/end_time.h"
 #include "platform/clock.h"
 #include "test_support.h"
@@ -248,7 +249,7 @@ TEST_F(ControllerTest, AnswerErrorsReachTheSink) {
 
 TEST_F(ControllerTest, AnEarlyCloseEndsTheRequestAtOnce) {
   // With an hour of time-out, only the closed connection can end it.
-  controller->SetReceiveTimeoutForTesting(3600 * 1000);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 3600 * 1000);
   TestServer server(TestServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"));
   Target(server);
   controller->QAll();
@@ -256,7 +257,7 @@ TEST_F(ControllerTest, AnEarlyCloseEndsTheRequestAtOnce) {
 }
 
 TEST_F(ControllerTest, ASilentServerTimesOut) {
-  controller->SetReceiveTimeoutForTesting(200);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 200);
   TestServer server(TestServer::Silent());
   Target(server);
   controller->QAll();
@@ -287,7 +288,7 @@ TEST_F(ControllerTest, ARequestHandedToAWaitingThreadKeepsItsTimeOut) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   size_t expected = 1;
   for (const int64_t timeoutMs : {200, 5000}) {
-    controller->SetReceiveTimeoutForTesting(timeoutMs);
+    internal::ControllerTesting::SetReceiveTimeout(*controller, timeoutMs);
     const int64_t start = platform::MonotonicMilliseconds();
     controller->QAll();
     const Events events = sink.WaitFor(++expected, 20000);
@@ -307,7 +308,7 @@ TEST_F(ControllerTest, AnOversizedAnswerIsUndecodable) {
         "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(99999, 'y')}) {
     RecordingSink local;
     VoiceController client(&local);
-    client.SetReceiveTimeoutForTesting(3600 * 1000);
+    internal::ControllerTesting::SetReceiveTimeout(client, 3600 * 1000);
     TestServer server(TestServer::Reply(answer));
     client.serverAddress = "127.0.0.1";
     client.serverPort = server.port();
@@ -325,7 +326,7 @@ TEST_F(ControllerTest, AnAnswerFillingTheBufferExactlyIsStillRead) {
   body += std::string(total - fixed, ' ');
   const std::string answer = head + std::to_string(body.size()) + "\r\n\r\n" + body;
   ASSERT_EQ(answer.size(), total);
-  controller->SetReceiveTimeoutForTesting(3600 * 1000);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 3600 * 1000);
   TestServer server(TestServer::Reply(answer));
   Target(server);
   controller->QAll();
@@ -335,10 +336,10 @@ TEST_F(ControllerTest, AnAnswerFillingTheBufferExactlyIsStillRead) {
 TEST_F(ControllerTest, AThreadThatCannotStartEndsInATimeOut) {
   TestServer server(Responder());
   Target(server);
-  controller->FailThreadStartsForTesting(true);
+  internal::ControllerTesting::FailThreadStarts(*controller, true);
   controller->QAll();
   EXPECT_EQ(sink.events(), Events{"error timeout."});
-  controller->FailThreadStartsForTesting(false);
+  internal::ControllerTesting::FailThreadStarts(*controller, false);
   controller->QAll();
   sink.WaitFor(3);
   EXPECT_EQ(server.requests().size(), 2u);
@@ -357,7 +358,7 @@ TEST_F(ControllerTest, CommandsMayOverlap) {
 }
 
 TEST_F(ControllerTest, TheDestructorWaitsForAnswersInFlight) {
-  controller->SetReceiveTimeoutForTesting(200);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 200);
   TestServer server(TestServer::Silent());
   Target(server);
   controller->QAll();
@@ -368,7 +369,7 @@ TEST_F(ControllerTest, TheDestructorWaitsForAnswersInFlight) {
 TEST_F(ControllerTest, ManyRequestsInFlightEachEndOnce) {
   // The server holds each connection for a while, so that several requests
   // wait at once; the destructor then waits for all of them.
-  controller->SetReceiveTimeoutForTesting(100);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 100);
   TestServer server(
       [](platform::TcpSocket& connection, const std::string&) { connection.WaitReadable(20); });
   Target(server);
@@ -602,7 +603,7 @@ TEST_F(LogFileTest, FailedAnswersLeaveTheReceiveLogAlone) {
     int64_t timeoutMs;
   } cases[] = {{TestServer::Silent(), 100}, {TestServer::Reply(std::string(90000, 'x')), 5000}};
   for (const auto& c : cases) {
-    controller->SetReceiveTimeoutForTesting(c.timeoutMs);
+    internal::ControllerTesting::SetReceiveTimeout(*controller, c.timeoutMs);
     TestServer server(c.handler);
     Target(server);
     const size_t seen = sink.events().size();
