@@ -615,6 +615,11 @@ struct StopCase {
   bool privateDirectory;  // no HOME: the logs in a private temporary directory
 };
 
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << (c.signal == SIGTERM ? "SIGTERM" : "SIGINT")
+      << (c.privateDirectory ? ", private directory" : ", --log-dir");
+}
+
 class VoicectlStopTest : public ::testing::TestWithParam<StopCase> {};
 
 // Stopped while it waits for an answer, the client leaves no folder of its
