@@ -121,7 +121,7 @@ class TaggedSink final : public VoiceEventSink {
 };
 
 template <typename Body>
-vc_status Guarded(Body body) {
+VC_CATCHES_FORCED_UNWIND vc_status Guarded(Body body) {
   try {
     return body();
   } catch (const std::bad_alloc&) {
@@ -182,7 +182,7 @@ vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void*
     auto* controller = new vc_controller{vc_callbacks{}, user};
     if (callbacks != nullptr) controller->callbacks = *callbacks;
     return controller;
-  } VC_RETHROW_FORCED_UNWIND catch (...) {
+  } catch (...) {  // no host callback runs inside
     return nullptr;
   }
 }

@@ -6,7 +6,6 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
 #include "controller/error_detail.h"
-#include "controller/forced_unwind.h"
 #include "interface/failure_detail.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/interface_message.h>
@@ -124,7 +123,7 @@ bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink, Ans
     } else {
       *answer = ReadAnswer(parsed);
     }
-  } VC_RETHROW_FORCED_UNWIND catch (...) {
+  } catch (...) {  // no host callback runs inside
     failure = "decode.";
     detail = NotedOr("answer could not be read");
   }

@@ -48,17 +48,17 @@ bool MakeFieldValue(const std::wstring& text, int position, char* out, std::stri
   out[0] = '\0';
   // The text ends at its first U+0000, as a terminated wide string does.
   const size_t length = std::wcslen(text.c_str());
-  const std::string argument = "argument " + std::to_string(position);
+  auto argument = [position] { return "argument " + std::to_string(position); };
   const uint32_t uncarriable = FirstUncarriable(text.c_str(), length);
   if (uncarriable != kNone) {
-    *refusal = argument + " holds " + CodePointName(uncarriable) + ", which XML cannot carry";
+    *refusal = argument() + " holds " + CodePointName(uncarriable) + ", which XML cannot carry";
     return false;
   }
   // Too long a text is refused rather than cut: a cut name or number
   // would reach the server as a different one.
   const std::string utf8 = platform::WideToUtf8String(text.c_str(), length);
   if (utf8.size() > static_cast<size_t>(kMaxFieldBytes)) {
-    *refusal = argument + " is " + std::to_string(utf8.size()) + " bytes in UTF-8, more than " +
+    *refusal = argument() + " is " + std::to_string(utf8.size()) + " bytes in UTF-8, more than " +
                std::to_string(kMaxFieldBytes);
     return false;
   }

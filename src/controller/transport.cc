@@ -186,14 +186,10 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
   // Sent, logged, then the receive thread: every outcome of the request,
   // an early "timeout." too, comes after its record.
   internal::LogRequest(request, length);
-  const bool started = !failThreadStarts && receiveThreads->Run([pending] {
-    try {
-      ReceiveResponse(pending.get());
-    } VC_RETHROW_FORCED_UNWIND catch (...) {
-      // Only a host callback throws here. Its exception has nowhere to go
-      // on this thread, and the outcome has been delivered already.
-    }
-  }, socket, pending->deadlineMs);
+  const bool started =
+      !failThreadStarts &&
+      receiveThreads->Run([pending] { ReceiveOnThisThread(pending.get()); }, socket,
+                          pending->deadlineMs);
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();
@@ -201,6 +197,16 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
     return -1;
   }
   return 0;
+}
+
+// The receive thread's job.
+VC_CATCHES_FORCED_UNWIND void VoiceController::ReceiveOnThisThread(Request* request) {
+  try {
+    ReceiveResponse(request);
+  } VC_RETHROW_FORCED_UNWIND catch (...) {
+    // Only a host callback throws here. Its exception has nowhere to go on
+    // this thread, and the outcome has been delivered already.
+  }
 }
 
 // Runs on the receive thread.

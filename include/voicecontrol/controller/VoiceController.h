@@ -306,6 +306,8 @@ class VC_API VoiceController {
   // The receive thread's work; touches only the request, never the
   // controller, which may be gone once the sink has been called.
   static void ReceiveResponse(Request* request);
+  // The same, keeping a host callback's exception on that thread.
+  static void ReceiveOnThisThread(Request* request);
 
   VoiceEventSink* sink;
   std::atomic<int32_t> seqNo{0};
