@@ -7,7 +7,7 @@
 #   lib*/cmake/voicecontrol/           include/voicecontrol/...
 #   lib*/pkgconfig/voicecontrol.pc     README-windows.txt
 #   bin/voicectl, share/doc/voicecontrol/
-#   lib/python3/dist-packages/voicecontrol.py
+#   lib/python3/dist-packages/voicecontrol/ (the Python package)
 #
 # A further library joins the CMake package with one line,
 #   install(TARGETS name EXPORT voicecontrolTargets)
@@ -45,10 +45,11 @@ if(TARGET voicectl)
   install(TARGETS voicectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The Python module (standard library only), where Debian's python3 looks.
-if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol.py)
-  install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol.py
-          DESTINATION lib/python3/dist-packages)
+# The Python package (standard library only), where Debian's python3 looks.
+if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol/__init__.py)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol
+          DESTINATION lib/python3/dist-packages
+          FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
 endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs/host-guide.md)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,6 +1,7 @@
 // End-to-end tests of the voicectl binary: the client against `voicectl
-// serve`, every fault flag and the error text it leads to, a real HTTP
-// client against the simulator, and bad command lines.
+// serve`, every fault flag and the error text and detail it leads to, a
+// real HTTP client against the simulator, bad command lines, where the logs
+// go and what is left behind when the client is stopped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,13 +9,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <voicecontrol/voicecontrol.h>
 
 extern char** environ;
 
@@ -54,28 +61,91 @@ class StateHome : public ::testing::Environment {
 };
 ::testing::Environment* const kStateHome = ::testing::AddGlobalTestEnvironment(new StateHome);
 
-// Runs a program to its end with stdout and stderr captured.
-Outcome RunProgram(std::vector<std::string> argv) {
-  const fs::path dir = TempDir();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(), O_WRONLY | O_CREAT, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT, 0600);
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  Outcome outcome;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+// This process's environment changed by `changes`: "NAME=VALUE" sets a
+// variable, "NAME" removes it.
+std::vector<std::string> Environment(const std::vector<std::string>& changes) {
+  std::vector<std::string> result;
+  auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::set<std::string> changed;
+  for (const std::string& change : changes) changed.insert(name(change));
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (changed.count(name(*entry)) == 0) result.push_back(*entry);
   }
-  posix_spawn_file_actions_destroy(&actions);
-  outcome.out = ReadFile(dir / "out");
-  outcome.err = ReadFile(dir / "err");
-  fs::remove_all(dir);
-  return outcome;
+  for (const std::string& change : changes) {
+    if (change.find('=') != std::string::npos) result.push_back(change);
+  }
+  return result;
+}
+
+// A program running with stdout and stderr going to files of its own.
+class Program {
+ public:
+  explicit Program(std::vector<std::string> argv, std::vector<std::string> environment = {})
+      : dir_(TempDir()) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "out").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "err").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<std::string> variables = Environment(environment);
+    std::vector<char*> env;
+    for (auto& v : variables) env.push_back(v.data());
+    env.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), env.data()) != 0) pid_ = 0;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Program() {
+    if (pid_ > 0) Wait();
+    fs::remove_all(dir_);
+  }
+
+  pid_t pid() const { return pid_; }
+  // Waits for the end; exitCode is 128 + the signal for a killed program.
+  Outcome Wait() {
+    Outcome outcome;
+    if (pid_ > 0) {
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      pid_ = 0;
+      outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    outcome.out = ReadFile(dir_ / "out");
+    outcome.err = ReadFile(dir_ / "err");
+    return outcome;
+  }
+
+ private:
+  fs::path dir_;
+  pid_t pid_ = 0;
+};
+
+// Runs a program to its end with stdout and stderr captured.
+Outcome RunProgram(std::vector<std::string> argv, std::vector<std::string> environment = {}) {
+  return Program(std::move(argv), std::move(environment)).Wait();
+}
+
+// Waits (at most 10 s) until `path` exists.
+bool AppearsSoon(const fs::path& path) {
+  for (int i = 0; i < 1000 && !fs::exists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return fs::exists(path);
+}
+
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A process id that no process has now: a child's, after it has ended.
+pid_t GonePid() {
+  return Program({"true"}).pid();
 }
 
 // `voicectl serve` on a free loopback port, stopped with SIGTERM at the end.
@@ -194,6 +264,9 @@ TEST(VoicectlTest, QAllOfAnEmptyServerIsEmpty) {
 struct FaultCase {
   std::vector<std::string> flags;
   const char* errorText;
+  // The reason printed after it; nullptr: any, as the HTTP or XML layer
+  // words it.
+  const char* detail;
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -203,24 +276,33 @@ void PrintTo(const FaultCase& c, std::ostream* os) {
 
 class VoicectlFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
-TEST_P(VoicectlFaultTest, FaultFlagLeadsToItsErrorText) {
+TEST_P(VoicectlFaultTest, FaultFlagLeadsToItsErrorTextAndDetail) {
   Server server(GetParam().flags);
   Outcome outcome = Client(server, {"qall"});
   EXPECT_EQ(outcome.exitCode, 1);
   EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, std::string("error: ") + GetParam().errorText + "\n");
+  const std::string head = std::string("error: ") + GetParam().errorText + " (";
+  if (GetParam().detail != nullptr) {
+    EXPECT_EQ(outcome.err, head + GetParam().detail + ")\n");
+  } else {
+    EXPECT_EQ(outcome.err.rfind(head, 0), 0u) << outcome.err;
+    EXPECT_GT(outcome.err.size(), head.size() + 2) << outcome.err;
+    EXPECT_EQ(outcome.err.substr(outcome.err.size() - 2), ")\n") << outcome.err;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, VoicectlFaultTest,
-                         ::testing::Values(FaultCase{{"--close-early"}, "timeout."},
-                                           FaultCase{{"--no-answer"}, "timeout."},
-                                           FaultCase{{"--status", "299"}, "decode."},
-                                           FaultCase{{"--http10"}, "decode."},
-                                           FaultCase{{"--flowid", "2000"}, "bad message."},
-                                           FaultCase{{"--fieldnum", "0"}, "param error."},
-                                           FaultCase{{"--garbage"}, "bad message."},
-                                           FaultCase{{"--oversize"}, "decode."},
-                                           FaultCase{{"--partial"}, "timeout."}),
+INSTANTIATE_TEST_SUITE_P(
+    Faults, VoicectlFaultTest,
+    ::testing::Values(
+        FaultCase{{"--close-early"}, "timeout.", "peer closed before a complete answer"},
+        FaultCase{{"--no-answer"}, "timeout.", "no answer within 5 s"},
+        FaultCase{{"--status", "299"}, "decode.", nullptr},
+        FaultCase{{"--http10"}, "decode.", nullptr},
+        FaultCase{{"--flowid", "2000"}, "bad message.", "FlowID 2000 is not a command"},
+        FaultCase{{"--fieldnum", "0"}, "param error.", "FieldNum 0 below 9 for FlowID 1004"},
+        FaultCase{{"--garbage"}, "bad message.", nullptr},
+        FaultCase{{"--oversize"}, "decode.", "answer longer than 81919 bytes"},
+        FaultCase{{"--partial"}, "timeout.", "no answer within 5 s"}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) {
                            std::string name;
                            for (const char c : info.param.flags[0]) {
@@ -242,7 +324,28 @@ TEST(VoicectlTest, RefusedConnectionIsAConnectError) {
   server.Stop();
   Outcome outcome = RunProgram({VOICECTL_PATH, "--server", address, "qall"});
   EXPECT_EQ(outcome.exitCode, 1);
-  EXPECT_EQ(outcome.err, "error: connect error.\n");
+  EXPECT_EQ(outcome.err, "error: connect error. (connect: Connection refused)\n");
+}
+
+TEST(VoicectlTest, JsonCarriesTheDetail) {
+  Server server({"--oversize"});
+  Outcome oversize = Client(server, {"--json", "qall"});
+  EXPECT_EQ(oversize.exitCode, 1);
+  EXPECT_EQ(oversize.out,
+            "{\"callback\":\"OnError\",\"text\":\"decode.\","
+            "\"detail\":\"answer longer than 81919 bytes\"}\n");
+  const std::string address = server.address();
+  server.Stop();
+  Outcome refused = RunProgram({VOICECTL_PATH, "--server", address, "--json", "qall"});
+  EXPECT_EQ(refused.out,
+            "{\"callback\":\"OnError\",\"text\":\"connect error.\","
+            "\"detail\":\"connect: Connection refused\"}\n");
+}
+
+TEST(VoicectlTest, VersionIsTheLibrarys) {
+  Outcome version = RunProgram({VOICECTL_PATH, "--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, std::string("voicectl ") + vc_version() + "\n");
 }
 
 TEST(VoicectlTest, LogDirReceivesBothLogsAndShowLogsPrintsThem) {
@@ -443,6 +546,164 @@ TEST(VoicectlTest, UnknownCodePageIsABadCommandLine) {
   EXPECT_EQ(outcome.exitCode, 2);
   EXPECT_NE(outcome.err.find("--codepage: unknown code page \"KOI9\""), std::string::npos)
       << outcome.err;
+}
+
+// After "connect error." the library writes no log, after "timeout." no
+// answer log: --show-logs must not pass an earlier command's record off as
+// this one's.
+TEST(VoicectlTest, ShowLogsShowsOnlyWhatThisCommandWrote) {
+  Server server({});
+  const fs::path dir = TempDir();
+  const std::vector<std::string> logs = {"--log-dir", dir.string(), "--show-logs"};
+  auto client = [&](const std::string& address, std::vector<std::string> command) {
+    std::vector<std::string> argv = {VOICECTL_PATH, "--server", address};
+    argv.insert(argv.end(), logs.begin(), logs.end());
+    argv.insert(argv.end(), command.begin(), command.end());
+    return RunProgram(argv);
+  };
+  const std::string send = "== " + (dir / "SendVoiceMsg.log").string();
+  const std::string receive = "== " + (dir / "RecvVoiceMsg.log").string();
+  const std::string earlier = ": not written by this command (it holds an earlier record, "
+                              "not shown)\n";
+
+  Outcome first = client(server.address(), {"qsingle", "s1"});
+  EXPECT_NE(first.out.find(send + "\n---> \r\nQSINGLE /MyURL/"), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find(receive + "\n<--- \r\nHTTP/1.1 200 OK"), std::string::npos);
+
+  Server closing({"--close-early"});
+  Outcome timedOut = client(closing.address(), {"qall"});
+  EXPECT_EQ(timedOut.err, "error: timeout. (peer closed before a complete answer)\n");
+  EXPECT_NE(timedOut.out.find(send + "\n---> \r\nQALL /MyURL/"), std::string::npos)
+      << timedOut.out;
+  EXPECT_NE(timedOut.out.find(receive + earlier), std::string::npos) << timedOut.out;
+  EXPECT_EQ(timedOut.out.find("HTTP/1.1 200 OK"), std::string::npos) << timedOut.out;
+
+  const std::string address = server.address();
+  server.Stop();
+  Outcome refused = client(address, {"qall"});
+  EXPECT_EQ(refused.out, send + earlier + receive + earlier);
+
+  fs::remove_all(dir);
+  Outcome nothing = client(address, {"qall"});
+  EXPECT_EQ(nothing.out, send + ": not written by this command\n" + receive +
+                             ": not written by this command\n");
+  fs::remove_all(dir);
+}
+
+// Without HOME and XDG_STATE_HOME the logs go to a private temporary
+// directory, said once, and removed at the end.
+TEST(VoicectlTest, RunsWithoutHomeInAPrivateDirectory) {
+  Server server({});
+  const fs::path temp = TempDir();
+  Outcome outcome =
+      RunProgram({VOICECTL_PATH, "--server", server.address(), "--show-logs", "qall"},
+                 {"HOME", "XDG_STATE_HOME", "TMPDIR=" + temp.string()});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  const std::string said = "voicectl: neither XDG_STATE_HOME nor HOME is set: the logs go to " +
+                           (temp / "voicectl-").string();
+  EXPECT_EQ(outcome.err.rfind(said, 0), 0u) << outcome.err;
+  EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+  EXPECT_NE(outcome.err.find(", removed at exit\n"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.out.find("---> \r\nQALL /MyURL/"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("<--- \r\nHTTP/1.1 200 OK"), std::string::npos) << outcome.out;
+  EXPECT_EQ(Entries(temp), std::vector<std::string>{});
+  fs::remove_all(temp);
+}
+
+struct StopCase {
+  int signal;
+  bool privateDirectory;  // no HOME: the logs in a private temporary directory
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << (c.signal == SIGTERM ? "SIGTERM" : "SIGINT")
+      << (c.privateDirectory ? ", private directory" : ", --log-dir");
+}
+
+class VoicectlStopTest : public ::testing::TestWithParam<StopCase> {};
+
+// Stopped while it waits for an answer, the client leaves no folder of its
+// own behind, and it never changes its working directory to place the logs.
+TEST_P(VoicectlStopTest, StoppedClientLeavesNothingBehind) {
+  Server server({"--no-answer"});
+  const fs::path temp = TempDir();
+  const fs::path logDir = temp / "logs" / "a";
+  std::vector<std::string> argv = {VOICECTL_PATH, "--server", server.address()};
+  std::vector<std::string> environment = {"TMPDIR=" + temp.string()};
+  if (GetParam().privateDirectory) {
+    environment.insert(environment.end(), {"HOME", "XDG_STATE_HOME"});
+  } else {
+    argv.insert(argv.end(), {"--log-dir", logDir.string()});
+  }
+  argv.push_back("qall");
+  Program client(argv, environment);
+  fs::path sendLog = logDir / "SendVoiceMsg.log";
+  if (GetParam().privateDirectory) {
+    // The one directory the client made: voicectl-PID.XXXXXX.
+    for (int i = 0; i < 1000 && Entries(temp).empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(Entries(temp).size(), 1u);
+    sendLog = temp / Entries(temp)[0] / "SendVoiceMsg.log";
+  }
+  ASSERT_TRUE(AppearsSoon(sendLog));  // the request is out; the answer never comes
+  const fs::path cwd = "/proc/" + std::to_string(client.pid()) + "/cwd";
+  EXPECT_EQ(fs::read_symlink(cwd), fs::current_path());
+
+  kill(client.pid(), GetParam().signal);
+  Outcome outcome = client.Wait();
+  EXPECT_EQ(outcome.exitCode, 128 + GetParam().signal) << outcome.err;
+  if (GetParam().privateDirectory) {
+    EXPECT_EQ(Entries(temp), std::vector<std::string>{});
+  } else {
+    // The log it wrote stays; nothing else does.
+    EXPECT_EQ(Entries(logDir), std::vector<std::string>{"SendVoiceMsg.log"});
+  }
+  fs::remove_all(temp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, VoicectlStopTest,
+                         ::testing::Values(StopCase{SIGTERM, false}, StopCase{SIGINT, false},
+                                           StopCase{SIGTERM, true}, StopCase{SIGINT, true}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) {
+                           return std::string(info.param.signal == SIGTERM ? "Term" : "Int") +
+                                  (info.param.privateDirectory ? "PrivateDir" : "LogDir");
+                         });
+
+// Folders that killed clients left behind are swept at the next start:
+// working folders of earlier versions in the log directory, private
+// directories in the temporary one; those of running processes stay.
+TEST(VoicectlTest, FoldersOfEndedClientsAreSwept) {
+  Server server({});
+  const fs::path temp = TempDir();
+  const std::string gone = std::to_string(GonePid());
+  const std::string running = std::to_string(getpid());
+  const fs::path logDir = temp / "logs";
+  for (const std::string& pid : {gone, running}) {
+    fs::create_directories(logDir / (".voicectl-" + pid));
+    fs::create_directories(temp / ("voicectl-" + pid + ".a1b2c3"));
+    std::ofstream(temp / ("voicectl-" + pid + ".a1b2c3") / "SendVoiceMsg.log") << "old";
+  }
+  EXPECT_EQ(Client(server, {"--log-dir", logDir.string(), "qall"}).exitCode, 0);
+  EXPECT_EQ(Entries(logDir), (std::vector<std::string>{".voicectl-" + running, "RecvVoiceMsg.log",
+                                                       "SendVoiceMsg.log"}));
+  Outcome outcome = RunProgram({VOICECTL_PATH, "--server", server.address(), "qall"},
+                               {"HOME", "XDG_STATE_HOME", "TMPDIR=" + temp.string()});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(Entries(temp), (std::vector<std::string>{"logs", "voicectl-" + running + ".a1b2c3"}));
+  fs::remove_all(temp);
+}
+
+// The demo keeps its logs in a directory of its own run and removes it.
+TEST(VoicectlTest, DemoKeepsItsLogsToItself) {
+  const fs::path temp = TempDir();
+  Outcome demo = RunProgram({VOICECTL_PATH, "demo"}, {"TMPDIR=" + temp.string()});
+  EXPECT_EQ(demo.exitCode, 0) << demo.err;
+  EXPECT_NE(demo.out.find("; logs in " + (temp / "voicectl-").string()), std::string::npos)
+      << demo.out;
+  EXPECT_NE(demo.out.find("demo finished: every outcome as expected"), std::string::npos);
+  EXPECT_EQ(Entries(temp), std::vector<std::string>{});
+  fs::remove_all(temp);
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <voicecontrol/controller/VoiceController.h>
 #include <voicecontrol/testing/simulator.h>
 
 #include "client.h"
 #include "log_place.h"
+#include "stop_signals.h"
 
 namespace voicectl {
 
@@ -58,14 +60,18 @@ std::vector<Step> Steps() {
 }  // namespace
 
 int RunDemo(std::ostream& out, std::ostream& err) {
-  namespace fs = std::filesystem;
-  // The library writes its logs to "../" of the working directory: keep
-  // them in a folder of the demo's own rather than beside the caller.
-  const fs::path logDir = fs::temp_directory_path() / "voicectl-demo";
+  // The logs go to a directory of this run's own, removed at the end (or
+  // when the demo is stopped), never beside the caller or beside another
+  // run's.
   LogPlace logPlace;
+  CleanUpOnStopSignal cleanUpOnStop([&logPlace] {
+    voicecontrol::DisableLogs();  // waits for a record being written
+    logPlace.Clean();
+  });
   std::string error;
-  if (!logPlace.Enter(logDir, &error)) {
-    err << "voicectl demo: " << error << "\n";
+  if (!logPlace.UsePrivateDirectory(&error) ||
+      !voicecontrol::SetLogDirectory(logPlace.dir().c_str())) {
+    err << "voicectl demo: no directory for the logs: " << error << "\n";
     return 1;
   }
   std::unique_ptr<SimulatedServer> server;
@@ -76,7 +82,7 @@ int RunDemo(std::ostream& out, std::ostream& err) {
     return 1;
   }
   out << "simulated voice server on " << server->address() << ":" << server->port()
-      << "; logs in " << logDir.string() << "\n";
+      << "; logs in " << logPlace.dir().string() << " (removed at the end)\n";
   ClientOptions options;
   options.address = server->address();
   options.port = server->port();
@@ -92,6 +98,7 @@ int RunDemo(std::ostream& out, std::ostream& err) {
     }
   }
   server->Stop();
+  voicecontrol::DisableLogs();
   out << "\n"
       << (failures == 0 ? "demo finished: every outcome as expected"
                         : "demo finished with failures")

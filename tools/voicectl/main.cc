@@ -2,6 +2,7 @@
 //
 //   voicectl [--server HOST:PORT] [--codepage NAME] [--json] [--log-dir DIR] [--show-logs]
 //            COMMAND ARGS...
+//   voicectl --version
 //   voicectl serve [--listen HOST:PORT] [--encoding utf-8|gb2312] [fault flags]
 //   voicectl demo
 #include <signal.h>
@@ -16,10 +17,12 @@
 
 #include <voicecontrol/controller/VoiceController.h>
 #include <voicecontrol/testing/simulator.h>
+#include <voicecontrol/voicecontrol.h>
 
 #include "client.h"
 #include "demo.h"
 #include "log_place.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -114,8 +117,11 @@ std::string LogHelp() {
   return "Logs: the last request and answer are kept in SendVoiceMsg.log and\n"
          "RecvVoiceMsg.log in $XDG_STATE_HOME/voicectl/ (else ~/.local/state/voicectl/),\n"
          "here " +
-         (dir.empty() ? std::string("nowhere: neither HOME nor XDG_STATE_HOME is set") : dir.string()) +
-         "; --log-dir DIR puts them in DIR.";
+         (dir.empty() ? std::string("in a private temporary directory removed at exit, as "
+                                    "neither HOME nor XDG_STATE_HOME is set")
+                      : dir.string()) +
+         "; --log-dir DIR puts them in DIR.\n"
+         "--show-logs prints the records this command wrote and names the others.";
 }
 
 constexpr char kExitHelp[] =
@@ -190,6 +196,30 @@ int Serve(Arguments& args) {
   return 0;
 }
 
+// The directory of the logs: --log-dir, else the state directory, else a
+// private temporary one (said once on stderr). Tells the library.
+bool PlaceLogs(const std::string& logDir, voicectl::LogPlace* place) {
+  const std::filesystem::path dir =
+      logDir.empty() ? voicectl::DefaultLogDir() : std::filesystem::path(logDir);
+  std::string error;
+  const bool placed = dir.empty() ? place->UsePrivateDirectory(&error)
+                                  : place->UseDirectory(dir, &error);
+  if (!placed) {
+    std::cerr << "voicectl: " << error << "\n";
+    return false;
+  }
+  if (dir.empty()) {
+    std::cerr << "voicectl: neither XDG_STATE_HOME nor HOME is set: the logs go to "
+              << place->dir().string() << ", removed at exit\n";
+  }
+  if (!voicecontrol::SetLogDirectory(place->dir().c_str())) {
+    std::cerr << "voicectl: the library cannot write logs into " << place->dir().string()
+              << "\n";
+    return false;
+  }
+  return true;
+}
+
 int Client(Arguments& args) {
   voicectl::ClientOptions options;
   options.json = args.json;
@@ -213,22 +243,18 @@ int Client(Arguments& args) {
     std::cerr << "voicectl: --server: " << error << "\n";
     return voicectl::kExitError;
   }
-  namespace fs = std::filesystem;
-  const fs::path logDir = args.logDir.empty() ? voicectl::DefaultLogDir() : fs::path(args.logDir);
-  if (logDir.empty()) {
-    std::cerr << "voicectl: no place for the logs: set HOME or XDG_STATE_HOME, or give --log-dir\n";
-    return voicectl::kExitError;
-  }
-  int result = voicectl::kExitError;
-  {
-    voicectl::LogPlace logPlace;
-    if (!logPlace.Enter(logDir, &error)) {
-      std::cerr << "voicectl: " << error << "\n";
-      return voicectl::kExitError;
-    }
-    result = voicectl::RunCommand(args.command, options, std::cout, std::cerr);
-  }
-  if (args.showLogs) voicectl::ShowLogs(fs::absolute(logDir).lexically_normal(), std::cout);
+  voicectl::LogPlace logPlace;
+  // Before the library starts a thread: a stop signal cleans up, then ends
+  // the process.
+  voicectl::CleanUpOnStopSignal cleanUpOnStop([&logPlace] {
+    voicecontrol::DisableLogs();  // waits for a record being written
+    logPlace.Clean();
+  });
+  if (!PlaceLogs(args.logDir, &logPlace)) return voicectl::kExitError;
+  const voicectl::LogRecords before =
+      args.showLogs ? voicectl::ReadLogs(logPlace.dir()) : voicectl::LogRecords{};
+  const int result = voicectl::RunCommand(args.command, options, std::cout, std::cerr);
+  if (args.showLogs) voicectl::ShowLogs(logPlace.dir(), before, std::cout);
   return result;
 }
 
@@ -240,6 +266,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1, 1);
   app.fallthrough();  // global options may also follow the command
   app.footer(std::string(kExitHelp) + "\n\n" + LogHelp());
+  app.set_version_flag("--version", std::string("voicectl ") + vc_version());
   app.add_option("--server", args.server,
                  "the server: IPv4 address or host name, and port (HOST:PORT)")
       ->capture_default_str()
@@ -294,6 +321,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     // A first word that names no command leaves every subcommand unparsed.

@@ -30,11 +30,18 @@ std::string Quoted(const std::wstring& value) { return JsonString(Utf8(value)); 
 }  // namespace
 
 void PrintingSink::OnError(std::wstring text) {
+  // Readable only now, on this thread, while OnError runs.
+  const std::string detail = voicecontrol::ErrorDetail();
   std::lock_guard<std::mutex> lock(mutex_);
   ++errors_;
   ++callbacks_;
-  if (json_) out_ << "{\"callback\":\"OnError\",\"text\":" << Quoted(text) << "}\n" << std::flush;
-  err_ << "error: " << Utf8(text) << "\n" << std::flush;
+  if (json_) {
+    out_ << "{\"callback\":\"OnError\",\"text\":" << Quoted(text)
+         << ",\"detail\":" << JsonString(detail) << "}\n"
+         << std::flush;
+  }
+  err_ << "error: " << Utf8(text) << (detail.empty() ? "" : " (" + detail + ")") << "\n"
+       << std::flush;
 }
 
 void PrintingSink::OnCommandResult(int flowId, int code, std::wstring text) {

@@ -1,18 +1,26 @@
-"""The Python module against the simulated server (voicectl serve).
+"""The Python package against the simulated server (voicectl serve), from
+the source tree.
 
-    python3 test_voicecontrol.py LIBRARY VOICECTL [unittest options]
+    python3 test_voicecontrol.py LIBRARY VOICECTL [unittest options and test names]
 """
 
+import asyncio
 import os
+import pydoc
 import re
+import socket
 import subprocess
 import sys
+import tempfile
 import threading
+import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
-                                "bindings", "python"))
+PACKAGE_DIR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                            "..", "..", "bindings", "python"))
+sys.path.insert(0, PACKAGE_DIR)
 import voicecontrol  # noqa: E402
+from voicecontrol import _native  # noqa: E402
 
 LIBRARY = None
 VOICECTL = None
@@ -139,6 +147,385 @@ class ControllerTest(unittest.TestCase):
             thread.join()
         self.assertEqual(failures, [])
         self.assertEqual(len(self.controller.qall()), 8)
+
+
+    def test_single_entry_keeps_the_trailing_separator(self):
+        # As the library passes it on (see Controller.qall).
+        self.controller.create("s1", "alice", "t", "alice,bob")
+        entry, = self.controller.qall()
+        self.assertEqual(entry[:4], ("s1,", "alice,", "t,", "alice;bob,"))
+
+
+class ErrorDetailTest(unittest.TestCase):
+    """Every failure carries the library's text and, beside it, the reason."""
+
+    # (server flags, error text, detail; None: any reason the HTTP or XML
+    # layer gives, which the controller passes on without knowing it)
+    CASES = [
+        (None, "connect error.", "connect: Connection refused"),
+        (["--oversize"], "decode.", "answer longer than 81919 bytes"),
+        (["--flowid", "2000"], "bad message.", "FlowID 2000 is not a command"),
+        (["--fieldnum", "0"], "param error.", "FieldNum 0 below 9 for FlowID 1004"),
+        (["--close-early"], "timeout.", "peer closed before a complete answer"),
+        (["--http10"], "decode.", None),
+        (["--status", "299"], "decode.", None),
+        (["--garbage"], "bad message.", None),
+    ]
+
+    def test_each_error_path_gives_its_detail(self):
+        for flags, text, detail in self.CASES:
+            with self.subTest(flags=flags):
+                if flags is None:
+                    port = free_port()
+                else:
+                    server = Simulator(*flags)
+                    self.addCleanup(server.stop)
+                    port = server.port
+                with voicecontrol.Controller("127.0.0.1", port, LIBRARY) as controller:
+                    with self.assertRaises(voicecontrol.VoiceControlError) as caught:
+                        controller.qall()
+                error = caught.exception
+                self.assertEqual(error.text, text)
+                if detail is None:
+                    self.assertNotEqual(error.detail, "")
+                else:
+                    self.assertEqual(error.detail, detail)
+                self.assertEqual(str(error), "%s (%s)" % (error.text, error.detail))
+
+    def test_a_refused_argument_says_which(self):
+        server = Simulator()
+        self.addCleanup(server.stop)
+        cases = [(("s1", "x" * 256), "argument 2 is 256 bytes in UTF-8, more than 255"),
+                 (("a\x01b", "m"), "argument 1 holds U+0001, which XML cannot carry")]
+        with voicecontrol.Controller("127.0.0.1", server.port, LIBRARY) as controller:
+            for arguments, detail in cases:
+                with self.assertRaises(voicecontrol.VoiceControlError) as caught:
+                    controller.kick(*arguments)
+                self.assertEqual((caught.exception.text, caught.exception.detail),
+                                 ("param error.", detail))
+
+    def test_callback_form_and_a_bare_error(self):
+        outcomes = []
+        done = threading.Event()
+        with voicecontrol.Controller("127.0.0.1", free_port(), LIBRARY) as controller:
+            controller.qall(callback=lambda result, error: (outcomes.append(error), done.set()))
+            self.assertTrue(done.wait(10))
+        self.assertEqual(outcomes[0].detail, "connect: Connection refused")
+        bare = voicecontrol.VoiceControlError("timeout.")
+        self.assertEqual((bare.text, bare.detail, str(bare)), ("timeout.", "", "timeout."))
+
+
+class HostTest(unittest.TestCase):
+    def test_a_host_name_is_resolved_once(self):
+        server = Simulator()
+        self.addCleanup(server.stop)
+        with voicecontrol.Controller("localhost", server.port, LIBRARY) as controller:
+            self.assertEqual(controller.address, "127.0.0.1")
+            self.assertEqual(controller.port, server.port)
+            self.assertEqual(controller.qall(), [])
+        with voicecontrol.Controller("127.0.0.1", server.port, LIBRARY) as controller:
+            self.assertEqual(controller.address, "127.0.0.1")
+
+    def test_hosts_without_an_ipv4_address_are_refused_clearly(self):
+        # Names the resolver refuses without asking a name server.
+        for host in ("no such host", "::1"):
+            with self.subTest(host=host):
+                with self.assertRaises(socket.gaierror) as caught:
+                    voicecontrol.Controller(host, 80, LIBRARY)
+                self.assertIn("cannot find an IPv4 address for host %r" % host,
+                              str(caught.exception))
+        with self.assertRaises(ValueError):
+            voicecontrol.Controller("", 80, LIBRARY)
+        with self.assertRaises(TypeError):
+            voicecontrol.Controller(0x7F000001, 80, LIBRARY)
+        with self.assertRaises(ValueError):
+            voicecontrol.Controller("127.0.0.1", 65536, LIBRARY)
+
+
+class LogDirectoryTest(unittest.TestCase):
+    LOGS = ("SendVoiceMsg.log", "RecvVoiceMsg.log")
+
+    def setUp(self):
+        self.server = Simulator()
+        self.addCleanup(self.server.stop)
+        self.dir = tempfile.TemporaryDirectory(prefix="voicecontrol-logs-")
+        self.addCleanup(self.dir.cleanup)
+        self.addCleanup(voicecontrol.set_log_directory, None, LIBRARY)
+
+    def command(self):
+        with voicecontrol.Controller("127.0.0.1", self.server.port, LIBRARY) as controller:
+            controller.qall()
+
+    def logs_in(self, directory):
+        return sorted(name for name in os.listdir(directory) if name in self.LOGS)
+
+    def test_logs_go_where_they_are_told_and_stop_when_told(self):
+        voicecontrol.set_log_directory(self.dir.name, LIBRARY)
+        self.command()
+        self.assertEqual(self.logs_in(self.dir.name), sorted(self.LOGS))
+        with open(os.path.join(self.dir.name, "SendVoiceMsg.log"), "rb") as log:
+            self.assertIn(b"QALL /MyURL/ HTTP/1.1", log.read())
+
+        # A directory that does not exist changes nothing.
+        missing = os.path.join(self.dir.name, "missing")
+        with self.assertRaises(FileNotFoundError):
+            voicecontrol.set_log_directory(missing, LIBRARY)
+        for name in self.LOGS:
+            os.remove(os.path.join(self.dir.name, name))
+        self.command()
+        self.assertEqual(self.logs_in(self.dir.name), sorted(self.LOGS))
+
+        for name in self.LOGS:
+            os.remove(os.path.join(self.dir.name, name))
+        voicecontrol.disable_logs(LIBRARY)
+        self.command()
+        self.assertEqual(self.logs_in(self.dir.name), [])
+
+        # Back on, as a pathlib path.
+        import pathlib
+        voicecontrol.set_log_directory(pathlib.Path(self.dir.name), LIBRARY)
+        self.command()
+        self.assertEqual(self.logs_in(self.dir.name), sorted(self.LOGS))
+
+    def test_none_goes_back_to_the_parent_of_the_working_directory(self):
+        voicecontrol.disable_logs(LIBRARY)
+        work = os.path.join(self.dir.name, "work")
+        os.mkdir(work)
+        previous = os.getcwd()
+        os.chdir(work)
+        self.addCleanup(os.chdir, previous)
+        voicecontrol.set_log_directory(None, LIBRARY)
+        self.command()
+        self.assertEqual(self.logs_in(self.dir.name), sorted(self.LOGS))
+        self.assertEqual(self.logs_in(work), [])
+
+
+class PublicNamesTest(unittest.TestCase):
+    def test_every_public_name_is_exported_and_documented(self):
+        for name in ("AsyncController", "Controller", "VoiceControlError", "CommandResult",
+                     "set_code_page", "set_log_directory", "disable_logs", "version",
+                     "load_library"):
+            self.assertIn(name, voicecontrol.__all__)
+        for name in voicecontrol.__all__:
+            self.assertTrue(hasattr(voicecontrol, name), name)
+        page = pydoc.render_doc(voicecontrol, renderer=pydoc.plaintext)
+        for text in ("class AsyncController", "set_log_directory(", "trailing separator",
+                     "detail"):
+            self.assertIn(text, page)
+        self.assertRegex(voicecontrol.version(LIBRARY), r"^\d+\.\d+\.\d+$")
+
+
+class CloseTest(unittest.TestCase):
+    """close() beside commands on other threads, from callbacks, and twice."""
+
+    def setUp(self):
+        self.server = Simulator("--delay", "20")
+        self.addCleanup(self.server.stop)
+
+    def test_close_while_other_threads_issue_commands(self):
+        controller = voicecontrol.Controller("127.0.0.1", self.server.port, LIBRARY)
+        outcomes, refused, issued = [], [], []
+        lock = threading.Lock()
+
+        def record(result, error):
+            with lock:
+                outcomes.append(result if error is None else error)
+
+        def host():
+            while True:
+                try:
+                    controller.qall(callback=record)
+                except ValueError:  # closed
+                    refused.append(1)
+                    return
+                with lock:
+                    issued.append(1)
+
+        threads = [threading.Thread(target=host) for _ in range(4)]
+        for thread in threads:
+            thread.start()
+        time.sleep(0.3)
+        controller.close()
+        # Every command accepted before the close has its outcome by now.
+        with lock:
+            self.assertEqual(len(outcomes), len(issued))
+        for thread in threads:
+            thread.join()
+        self.assertEqual(len(refused), 4)
+        self.assertGreater(len(issued), 0)
+        self.assertEqual(_native._requests, {})
+
+    def test_close_from_callbacks_does_not_wait_for_itself(self):
+        # On a receive thread, with the command's outcome under way.
+        controller = voicecontrol.Controller("127.0.0.1", self.server.port, LIBRARY)
+        done = threading.Event()
+        controller.qall(callback=lambda result, error: (controller.close(), done.set()))
+        self.assertTrue(done.wait(10))
+        with self.assertRaises(ValueError):
+            controller.qall()
+        # On the calling thread, inside the command's own call: the
+        # controller goes once that call has returned.
+        refused = voicecontrol.Controller("127.0.0.1", free_port(), LIBRARY)
+        errors = []
+
+        def close_on_error(result, error):
+            errors.append(error)
+            refused.close()
+
+        self.assertIsNone(refused.qall(callback=close_on_error))
+        self.assertEqual(errors[0].text, "connect error.")
+        with self.assertRaises(ValueError):
+            refused.qall()
+        refused.close()  # again: nothing happens
+
+
+class AsyncTest(unittest.TestCase):
+    def setUp(self):
+        self.server = Simulator()
+        self.addCleanup(self.server.stop)
+        self.unraisable = []
+        previous, sys.unraisablehook = sys.unraisablehook, self.unraisable.append
+        self.addCleanup(setattr, sys, "unraisablehook", previous)
+
+    def tearDown(self):
+        # Every request ended and was forgotten; nothing went wrong unseen.
+        self.assertEqual(_native._requests, {})
+        self.assertEqual(self.unraisable, [])
+
+    def test_hundred_concurrent_awaits_each_get_their_own_outcome(self):
+        async def scenario():
+            async with voicecontrol.AsyncController("127.0.0.1", self.server.port,
+                                                    LIBRARY) as controller:
+                created = await asyncio.gather(
+                    *(controller.create("a%d" % n, "owner%d" % n, "t", "m") for n in range(10)))
+                self.assertEqual(created, [voicecontrol.CommandResult(1001, 0, "created")] * 10)
+                sessions = ["a%d" % (n % 10) for n in range(100)]
+                singles = await asyncio.gather(*(controller.qsingle(s) for s in sessions))
+                for session, single in zip(sessions, singles):
+                    self.assertEqual(single[:3], (session, "found", "owner" + session[1:]))
+                results = await asyncio.gather(
+                    controller.kick("a1", "m"), controller.change("a2", "m", 3),
+                    controller.dscall("a3", "owner3", 60), controller.qall())
+                self.assertEqual(results[:3], [(1002, 0, "kicked"), (1003, 0, "changed"),
+                                               (1006, 0, "scheduled")])
+                self.assertEqual(len(results[3]), 10)
+
+        asyncio.run(scenario())
+
+    def test_errors_raise_in_the_awaiting_task(self):
+        async def scenario():
+            with voicecontrol.AsyncController("127.0.0.1", free_port(), LIBRARY) as controller:
+                with self.assertRaises(voicecontrol.VoiceControlError) as caught:
+                    await controller.qall()
+                self.assertEqual(caught.exception.text, "connect error.")
+            with voicecontrol.AsyncController("127.0.0.1", self.server.port,
+                                              LIBRARY) as controller:
+                with self.assertRaises(voicecontrol.VoiceControlError) as caught:
+                    await controller.qsingle("x" * 256)
+                self.assertEqual(caught.exception.text, "param error.")
+
+        asyncio.run(scenario())
+
+    def test_cancelling_the_awaiter_leaves_the_request_to_end(self):
+        slow = Simulator("--delay", "500")
+        self.addCleanup(slow.stop)
+
+        async def scenario(controller):
+            task = asyncio.ensure_future(controller.qall())
+            await asyncio.sleep(0.1)
+            task.cancel()
+            with self.assertRaises(asyncio.CancelledError):
+                await task
+            with self.assertRaises(asyncio.TimeoutError):
+                await asyncio.wait_for(controller.qsingle("s"), 0.1)
+            self.assertEqual(len(_native._requests), 2)  # both still under way
+            # The controller goes on serving.
+            self.assertEqual(await controller.qall(), [])
+
+        controller = voicecontrol.AsyncController("127.0.0.1", slow.port, LIBRARY)
+        asyncio.run(scenario(controller))
+        controller.close()
+
+    def test_outcomes_for_a_closed_loop_are_dropped(self):
+        slow = Simulator("--delay", "300")
+        self.addCleanup(slow.stop)
+        controller = voicecontrol.AsyncController("127.0.0.1", slow.port, LIBRARY)
+        loop = asyncio.new_event_loop()
+        complaints = []
+        loop.set_exception_handler(lambda _loop, context: complaints.append(context))
+        tasks = [loop.create_task(controller.qall()) for _ in range(5)]
+        loop.run_until_complete(asyncio.sleep(0.05))
+        self.assertEqual(len(_native._requests), 5)
+        loop.close()  # with the five awaiting
+        controller.close()  # their outcomes arrive now, for a closed loop
+        self.assertTrue(all(not task.done() for task in tasks))
+        del tasks
+
+
+EXIT_SCRIPTS = {
+    "callback in flight": """
+import voicecontrol
+controller = voicecontrol.Controller("127.0.0.1", PORT, LIBRARY)
+controller.qall(callback=lambda result, error: print("outcome", result, error))
+""",
+    "asyncio task in flight": """
+import asyncio, voicecontrol
+controller = voicecontrol.AsyncController("127.0.0.1", PORT, LIBRARY)
+async def main():
+    asyncio.ensure_future(controller.qall())
+    await asyncio.sleep(0.05)
+asyncio.run(main())
+print("outcome dropped")
+""",
+    "blocked daemon thread": """
+import threading, time, voicecontrol
+controller = voicecontrol.Controller("127.0.0.1", PORT, LIBRARY)
+threading.Thread(target=controller.qall, daemon=True).start()
+time.sleep(0.05)
+""",
+    "controller made at exit": """
+import atexit
+def late():
+    try:
+        voicecontrol.Controller("127.0.0.1", PORT, LIBRARY)
+    except RuntimeError as error:
+        print(error)
+atexit.register(late)  # before the import: runs after the package's own exit handler
+import voicecontrol
+controller = voicecontrol.Controller("127.0.0.1", PORT, LIBRARY)
+controller.qall(callback=lambda result, error: print("outcome", result, error))
+""",
+}
+EXIT_OUTPUTS = {
+    "callback in flight": "outcome [] None\n",
+    "asyncio task in flight": "outcome dropped\n",
+    "blocked daemon thread": "",
+    "controller made at exit":
+        "outcome [] None\nvoicecontrol: the interpreter is exiting\n",
+}
+
+
+class ExitTest(unittest.TestCase):
+    """A script that ends with a command in flight and no close() exits
+    cleanly, its outcome delivered or dropped, every time."""
+
+    RUNS = 3
+
+    def test_interpreter_exit_with_commands_in_flight(self):
+        server = Simulator("--delay", "300")
+        self.addCleanup(server.stop)
+        environment = dict(os.environ, PYTHONPATH=PACKAGE_DIR)
+        for name, body in EXIT_SCRIPTS.items():
+            script = "import sys\nPORT, LIBRARY = int(sys.argv[1]), sys.argv[2]\n"
+            script += body
+            for run in range(self.RUNS):
+                with self.subTest(script=name, run=run):
+                    child = subprocess.run(
+                        [sys.executable, "-c", script, str(server.port), LIBRARY],
+                        env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                        text=True, timeout=60)
+                    self.assertEqual((child.returncode, child.stderr), (0, ""))
+                    self.assertEqual(child.stdout, EXIT_OUTPUTS[name])
 
 
 if __name__ == "__main__":

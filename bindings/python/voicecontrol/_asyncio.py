@@ -1,0 +1,120 @@
+"""AsyncController: the six commands as awaitables, over Controller's
+callback form."""
+
+from __future__ import annotations
+
+import asyncio
+from typing import Any, Callable, List, Optional
+
+from ._controller import Controller, LibraryPath
+from ._native import CommandResult, QAllEntry, QSingleResult, VoiceControlError
+
+
+def _settle(future: "asyncio.Future[Any]", result: Any,
+            error: Optional[VoiceControlError]) -> None:
+    """On the loop's thread: completes the awaitable unless its awaiter has
+    gone (cancelled)."""
+    if future.done():
+        return
+    if error is not None:
+        future.set_exception(error)
+    else:
+        future.set_result(result)
+
+
+class AsyncController:
+    """The asyncio form of Controller: `await controller.qall()`.
+
+    `host`, `port` and `library` as for Controller. Each command is a
+    coroutine that sends one request and returns its outcome or raises
+    VoiceControlError; the outcome is handed to the awaiting event loop
+    from the library's thread through loop.call_soon_threadsafe. Any
+    number of commands may be awaited at once (asyncio.gather), from one
+    loop or several.
+
+    Cancelling the awaiting task (or asyncio.wait_for running out) stops
+    the wait, not the request: it still ends by itself within the
+    library's 5-second deadline and its outcome is dropped. An outcome
+    that arrives after its loop has closed is dropped too.
+
+    close() waits for the requests in flight (blocking, at most their
+    deadline); `await aclose()` or `async with` does the same without
+    blocking the loop.
+    """
+
+    def __init__(self, host: str, port: int, library: LibraryPath = None) -> None:
+        self._controller = Controller(host, port, library)
+
+    @property
+    def address(self) -> str:
+        """The server's dotted IPv4 address (the host, resolved)."""
+        return self._controller.address
+
+    @property
+    def port(self) -> int:
+        """The server's TCP port."""
+        return self._controller.port
+
+    def close(self) -> None:
+        """Waits for the requests in flight and frees the controller."""
+        self._controller.close()
+
+    async def aclose(self) -> None:
+        """close() on a worker thread, so that the loop keeps running."""
+        await asyncio.get_running_loop().run_in_executor(None, self._controller.close)
+
+    async def __aenter__(self) -> "AsyncController":
+        return self
+
+    async def __aexit__(self, *_: object) -> None:
+        await self.aclose()
+
+    def __enter__(self) -> "AsyncController":
+        return self
+
+    def __exit__(self, *_: object) -> None:
+        self.close()
+
+    async def create(self, a: str, b: str, c: str, d: str) -> CommandResult:
+        """CREATE with four texts; a CommandResult (flow_id 1001)."""
+        return await self._outcome(self._controller.create, a, b, c, d)
+
+    async def kick(self, a: str, b: str) -> CommandResult:
+        """KICK with two texts; a CommandResult (flow_id 1002)."""
+        return await self._outcome(self._controller.kick, a, b)
+
+    async def change(self, a: str, b: str, n: int) -> CommandResult:
+        """CHANGE with two texts and a number 0-65535; a CommandResult
+        (flow_id 1003)."""
+        return await self._outcome(self._controller.change, a, b, n)
+
+    async def qall(self) -> List[QAllEntry]:
+        """QALL; a list of 8-tuples of str, one per entry ([] for none).
+        A single entry keeps the server's trailing separator on its list
+        items, as Controller.qall() says."""
+        return await self._outcome(self._controller.qall)
+
+    async def qsingle(self, a: str) -> QSingleResult:
+        """QSINGLE with one text; an 18-tuple of str."""
+        return await self._outcome(self._controller.qsingle, a)
+
+    async def dscall(self, a: str, b: str, duration_seconds: int) -> CommandResult:
+        """DSCALL with two texts and the local time `duration_seconds` from
+        now; a CommandResult (flow_id 1006)."""
+        return await self._outcome(self._controller.dscall, a, b, duration_seconds)
+
+    @staticmethod
+    async def _outcome(command: Callable[..., None], *arguments: Any) -> Any:
+        loop = asyncio.get_running_loop()
+        future = loop.create_future()
+
+        def hand_over(result: Any, error: Optional[VoiceControlError]) -> None:
+            # On the library's thread (or on this one, for a failure to
+            # connect): never raises into the library.
+            try:
+                loop.call_soon_threadsafe(_settle, future, result, error)
+            except RuntimeError:
+                pass  # the loop has closed: nobody is left to tell
+
+        command(*arguments, callback=hand_over)
+        return await future

@@ -1,0 +1,343 @@
+"""Controller, the blocking and callback form, and the process-wide
+settings."""
+
+from __future__ import annotations
+
+import atexit
+import ctypes
+import errno
+import os
+import socket
+import threading
+import weakref
+from typing import Any, Callable, List, Optional, Sequence, Union, overload
+
+from . import _native
+from ._native import (CommandResult, OutcomeCallback, QAllEntry, QSingleResult,
+                      VoiceControlError)
+
+LibraryPath = Union[str, "os.PathLike[str]", None]
+
+
+def version(library: LibraryPath = None) -> str:
+    """The library's version, "MAJOR.MINOR.PATCH"."""
+    return _native.load_library(library).vc_version().decode("ascii")
+
+
+def set_code_page(name: str, library: LibraryPath = None) -> None:
+    """Reads the server's answers with code page `name` ("GB18030", "GBK",
+    "GB2312", "UTF-8", or another name the system's converter knows) in
+    this whole process; texts stay str either way. Call it before the
+    first command. Raises ValueError for a name the library cannot use."""
+    if _native.load_library(library).vc_set_code_page(_utf8(name)) != _native.VC_OK:
+        raise ValueError("unknown code page: %r" % name)
+
+
+def set_log_directory(path: Union[str, bytes, "os.PathLike[Any]", None],
+                      library: LibraryPath = None) -> None:
+    """Writes this process's two log files, SendVoiceMsg.log and
+    RecvVoiceMsg.log, into the directory `path` from now on. None or ""
+    goes back to the default, the parent of the working directory. Also
+    turns logging back on after disable_logs(). Raises FileNotFoundError
+    (changing nothing) when `path` is not an existing directory."""
+    function = _native.later_function(_native.load_library(library), "vc_set_log_directory")
+    raw = b"" if path is None else _native.path_bytes(path)
+    status = function(raw)
+    if status == _native.VC_ERROR_BAD_DIRECTORY:
+        raise FileNotFoundError(errno.ENOENT, "not an existing directory", os.fsdecode(raw))
+    if status != _native.VC_OK:
+        raise _native.status_error(status, "vc_set_log_directory")
+
+
+def disable_logs(library: LibraryPath = None) -> None:
+    """Writes no log files in this process until the next
+    set_log_directory() call."""
+    _native.later_function(_native.load_library(library), "vc_disable_logs")()
+
+
+def _utf8(text: str) -> bytes:
+    if not isinstance(text, str):
+        raise TypeError("expected str, got %s" % type(text).__name__)
+    if "\0" in text:
+        raise ValueError("text contains a NUL character")
+    return text.encode("utf-8")
+
+
+def _in_range(number: int, bits: int, name: str) -> int:
+    if isinstance(number, bool) or not isinstance(number, int) \
+            or not 0 <= number < (1 << bits):
+        raise ValueError("%s must be an int from 0 to %d" % (name, (1 << bits) - 1))
+    return number
+
+
+def _ipv4_address(host: Union[str, bytes]) -> str:
+    """The dotted IPv4 address of `host`: a dotted address as it is, a
+    host name through the system's resolver."""
+    if isinstance(host, bytes):
+        host = host.decode("ascii")
+    if not isinstance(host, str):
+        raise TypeError("host must be a str, got %s" % type(host).__name__)
+    if not host:
+        raise ValueError("host is empty: give a host name or a dotted IPv4 address")
+    try:
+        found = socket.getaddrinfo(host, None, socket.AF_INET, socket.SOCK_STREAM)
+    except socket.gaierror as error:
+        raise socket.gaierror(
+            error.errno, "cannot find an IPv4 address for host %r (%s); the server needs "
+            "a host name with an IPv4 address or a dotted IPv4 address" % (host, error.strerror)
+        ) from None
+    except UnicodeError as error:
+        raise ValueError("not a host name: %r (%s)" % (host, error)) from None
+    return found[0][4][0]
+
+
+# Controllers not yet closed, for closing at interpreter exit: a receive
+# thread must not call into Python once the interpreter has begun to tear
+# itself down, so every request has to end before that.
+_open_controllers: "weakref.WeakSet[Controller]" = weakref.WeakSet()
+_open_controllers_lock = threading.Lock()
+_exiting = False
+# The controllers whose command call is running on this thread, so that
+# close() from a callback on that thread does not wait for itself.
+_this_thread = threading.local()
+
+
+def _close_all_at_exit() -> None:
+    global _exiting
+    with _open_controllers_lock:
+        _exiting = True
+        controllers = list(_open_controllers)
+    for controller in controllers:
+        controller.close()
+
+
+atexit.register(_close_all_at_exit)
+
+
+def _refuse_at_exit() -> None:
+    if _exiting:
+        raise RuntimeError("voicecontrol: the interpreter is exiting")
+
+
+class Controller:
+    """A controller of the voice server at `host` and `port`.
+
+    `host` is a dotted IPv4 address or a host name, which is resolved to
+    its (first) IPv4 address once, here; OSError (socket.gaierror) when it
+    has none. `library`: a path to the voicecontrol library, or None for
+    the usual loader paths.
+
+    Every command sends one request and returns its outcome, or raises
+    VoiceControlError. With `timeout` (seconds) the call raises
+    TimeoutError when it runs out first; the request still ends by itself
+    within the library's 5-second deadline. With `callback=`, the call
+    returns None at once and `callback(result, error)` is called later,
+    exactly once, on a thread of the library (or on the calling thread for
+    a failure to connect or send).
+
+    Any number of threads may use one controller at once, close() included.
+    close() (or leaving a `with` block) waits for the requests still in
+    flight and delivers their outcomes first; controllers still open when
+    the interpreter exits are closed then.
+    """
+
+    def __init__(self, host: str, port: int, library: LibraryPath = None) -> None:
+        self._state = threading.Condition()
+        self._calls = 0  # command calls running now, on any thread
+        self._closing = False
+        self._destroyed = threading.Event()
+        self._handle: Optional[int] = None
+        self._library = _native.load_library(library)
+        self._address = _ipv4_address(host)
+        self._port = _in_range(port, 16, "port")
+        with _open_controllers_lock:
+            _refuse_at_exit()
+            handle = self._library.vc_controller_create(ctypes.byref(_native.CALLBACKS), None)
+            if not handle:
+                raise MemoryError("vc_controller_create")
+            self._handle = handle
+            _open_controllers.add(self)
+        status = self._library.vc_set_server(handle, self._address.encode("ascii"), self._port)
+        if status != _native.VC_OK:
+            self.close()
+            raise _native.status_error(status, "vc_set_server")
+
+    @property
+    def address(self) -> str:
+        """The server's dotted IPv4 address (the host, resolved)."""
+        return self._address
+
+    @property
+    def port(self) -> int:
+        """The server's TCP port."""
+        return self._port
+
+    def close(self) -> None:
+        """Waits for the requests in flight (at most their 5-second
+        deadline), delivers their outcomes, and frees the controller.
+        Calling it again, or from a callback, returns at once."""
+        state = getattr(self, "_state", None)
+        if state is None:  # __init__ failed early
+            return
+        with state:
+            if self._closing:
+                return
+            self._closing = True
+            if self._calls > 0:
+                # The last command call to return frees the controller.
+                if self in getattr(_this_thread, "calls", ()):
+                    return
+                wait = True
+            else:
+                wait = False
+                handle, self._handle = self._handle, None
+        if wait:
+            self._destroyed.wait()
+        else:
+            self._destroy(handle)
+
+    def _destroy(self, handle: Optional[int]) -> None:
+        try:
+            if handle:
+                self._library.vc_controller_destroy(handle)
+        finally:
+            with _open_controllers_lock:
+                _open_controllers.discard(self)
+            self._destroyed.set()
+
+    def __enter__(self) -> "Controller":
+        return self
+
+    def __exit__(self, *_: object) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        self.close()
+
+    @overload
+    def create(self, a: str, b: str, c: str, d: str, *, callback: None = None,
+               timeout: Optional[float] = None) -> CommandResult: ...
+
+    @overload
+    def create(self, a: str, b: str, c: str, d: str, *, callback: OutcomeCallback,
+               timeout: Optional[float] = None) -> None: ...
+
+    def create(self, a, b, c, d, *, callback=None, timeout=None):
+        """CREATE with four texts; a CommandResult (flow_id 1001)."""
+        return self._issue("vc_create", [_utf8(a), _utf8(b), _utf8(c), _utf8(d)], callback,
+                           timeout)
+
+    @overload
+    def kick(self, a: str, b: str, *, callback: None = None,
+             timeout: Optional[float] = None) -> CommandResult: ...
+
+    @overload
+    def kick(self, a: str, b: str, *, callback: OutcomeCallback,
+             timeout: Optional[float] = None) -> None: ...
+
+    def kick(self, a, b, *, callback=None, timeout=None):
+        """KICK with two texts; a CommandResult (flow_id 1002)."""
+        return self._issue("vc_kick", [_utf8(a), _utf8(b)], callback, timeout)
+
+    @overload
+    def change(self, a: str, b: str, n: int, *, callback: None = None,
+               timeout: Optional[float] = None) -> CommandResult: ...
+
+    @overload
+    def change(self, a: str, b: str, n: int, *, callback: OutcomeCallback,
+               timeout: Optional[float] = None) -> None: ...
+
+    def change(self, a, b, n, *, callback=None, timeout=None):
+        """CHANGE with two texts and a number 0-65535; a CommandResult
+        (flow_id 1003)."""
+        return self._issue("vc_change", [_utf8(a), _utf8(b), _in_range(n, 16, "n")], callback,
+                           timeout)
+
+    @overload
+    def qall(self, *, callback: None = None,
+             timeout: Optional[float] = None) -> List[QAllEntry]: ...
+
+    @overload
+    def qall(self, *, callback: OutcomeCallback, timeout: Optional[float] = None) -> None: ...
+
+    def qall(self, *, callback=None, timeout=None):
+        """QALL; a list of 8-tuples of str, one per entry ([] for none).
+
+        The server ends each list item with a separator. The library splits
+        the lists of several entries at the separators, but passes a single
+        entry on as the server sent it, trailing separator included (as the
+        C++ and C interfaces do): with one entry, strip it yourself
+        (value.rstrip(",")) where it matters.
+        """
+        return self._issue("vc_qall", [], callback, timeout)
+
+    @overload
+    def qsingle(self, a: str, *, callback: None = None,
+                timeout: Optional[float] = None) -> QSingleResult: ...
+
+    @overload
+    def qsingle(self, a: str, *, callback: OutcomeCallback,
+                timeout: Optional[float] = None) -> None: ...
+
+    def qsingle(self, a, *, callback=None, timeout=None):
+        """QSINGLE with one text; an 18-tuple of str."""
+        return self._issue("vc_qsingle", [_utf8(a)], callback, timeout)
+
+    @overload
+    def dscall(self, a: str, b: str, duration_seconds: int, *, callback: None = None,
+               timeout: Optional[float] = None) -> CommandResult: ...
+
+    @overload
+    def dscall(self, a: str, b: str, duration_seconds: int, *, callback: OutcomeCallback,
+               timeout: Optional[float] = None) -> None: ...
+
+    def dscall(self, a, b, duration_seconds, *, callback=None, timeout=None):
+        """DSCALL with two texts and the local time `duration_seconds` from
+        now; a CommandResult (flow_id 1006)."""
+        return self._issue("vc_dscall",
+                           [_utf8(a), _utf8(b), _in_range(duration_seconds, 32, "duration")],
+                           callback, timeout)
+
+    def _issue(self, function_name: str, arguments: Sequence[Any],
+               callback: Optional[OutcomeCallback], timeout: Optional[float]) -> Any:
+        request = _native.Request(callback, self._library.vc_error_detail)
+        status = self._call(function_name, arguments, request)
+        if status != _native.VC_OK:
+            raise _native.status_error(status, function_name)
+        if callback is not None:
+            return None
+        if not request.finished.wait(timeout):
+            raise TimeoutError("no outcome within %s seconds" % timeout)
+        if request.error is not None:
+            raise request.error
+        return request.result
+
+    def _call(self, function_name: str, arguments: Sequence[Any],
+              request: _native.Request) -> int:
+        """Issues the command, keeping close() from freeing the controller
+        while the library's function runs."""
+        _refuse_at_exit()
+        with self._state:
+            if self._closing:
+                raise ValueError("the controller is closed")
+            self._calls += 1
+            handle = self._handle
+        calls = _this_thread.__dict__.setdefault("calls", [])
+        calls.append(self)
+        tag = _native.register(request)
+        try:
+            status = getattr(self._library, function_name)(handle, *arguments, tag)
+            if status != _native.VC_OK:
+                _native.forget(tag)  # nothing was sent and no callback will come
+            return status
+        finally:
+            calls.pop()
+            self._leave_call()
+
+    def _leave_call(self) -> None:
+        with self._state:
+            self._calls -= 1
+            if not (self._closing and self._calls == 0 and self._handle):
+                return
+            handle, self._handle = self._handle, None
+        self._destroy(handle)

@@ -1,0 +1,293 @@
+"""The library's C interface (voicecontrol/voicecontrol.h) through ctypes:
+loading the library, declaring its functions, and the callbacks that hand
+each outcome to the request it belongs to."""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import errno
+import itertools
+import os
+import sys
+import threading
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple, Union
+
+QALL_FIELDS = 8
+QSINGLE_VALUES = 18
+
+# vc_status values.
+VC_OK = 0
+VC_ERROR_OUT_OF_MEMORY = -2
+VC_ERROR_UNKNOWN_CODE_PAGE = -4
+VC_ERROR_BAD_ADDRESS = -5
+VC_ERROR_BAD_DIRECTORY = -6
+
+_STATUS_TEXTS = {
+    -1: "null argument",
+    -2: "out of memory",
+    -3: "internal error",
+    -4: "unknown code page",
+    -5: "not a dotted IPv4 address",
+    -6: "not an existing directory",
+}
+
+
+class VoiceControlError(Exception):
+    """A command failed.
+
+    `text` is the library's error text, one of "socket error.", "connect
+    error.", "send error.", "param error.", "timeout.", "init http parse.",
+    "decode." and "bad message." (compare with these). `detail` says why in
+    a few words, e.g. "connect: Connection refused" or "HTTP status 501";
+    "" when the library gives no reason. str(error) shows both.
+    """
+
+    def __init__(self, text: str, detail: str = "") -> None:
+        super().__init__(text, detail)
+        self.text = text
+        self.detail = detail
+
+    def __str__(self) -> str:
+        return "%s (%s)" % (self.text, self.detail) if self.detail else self.text
+
+
+class CommandResult(NamedTuple):
+    """The answer to create (flow_id 1001), kick (1002), change (1003) or
+    dscall (1006): the server's result code (0 for success) and text."""
+
+    flow_id: int
+    code: int
+    text: str
+
+
+# The public types print as voicecontrol.X and unpickle from there.
+VoiceControlError.__module__ = "voicecontrol"
+CommandResult.__module__ = "voicecontrol"
+
+QAllEntry = Tuple[str, str, str, str, str, str, str, str]
+QSingleResult = Tuple[str, ...]
+Result = Union[CommandResult, List[QAllEntry], QSingleResult]
+OutcomeCallback = Callable[[Optional[Any], Optional[VoiceControlError]], None]
+
+
+def status_error(status: int, function_name: str) -> Exception:
+    """The exception for a vc_status other than VC_OK (nothing was done)."""
+    if status == VC_ERROR_OUT_OF_MEMORY:
+        return MemoryError(function_name)
+    return VoiceControlError(_STATUS_TEXTS.get(status, "status %d" % status),
+                             "%s returned %d" % (function_name, status))
+
+
+# Callbacks use the C calling convention (__cdecl on Windows), as CFUNCTYPE
+# does.
+_OnError = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_char_p)
+_OnCommandResult = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int32,
+                                    ctypes.c_int32, ctypes.c_char_p)
+_OnQAllEmpty = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p)
+_OnTexts = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p,
+                            ctypes.POINTER(ctypes.c_char_p))
+_OnDone = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p)
+
+
+class Callbacks(ctypes.Structure):
+    _fields_ = [("on_error", _OnError), ("on_command_result", _OnCommandResult),
+                ("on_qall_empty", _OnQAllEmpty), ("on_qall_entry", _OnTexts),
+                ("on_qsingle_result", _OnTexts), ("on_done", _OnDone)]
+
+
+class Request:
+    """One command in flight: what its callbacks have told so far."""
+
+    __slots__ = ("callback", "error_detail", "result", "error", "finished")
+
+    def __init__(self, callback: Optional[OutcomeCallback],
+                 error_detail: Optional[Callable[[], bytes]]) -> None:
+        self.callback = callback
+        self.error_detail = error_detail  # vc_error_detail, when the library has it
+        self.result: Any = None  # a qall answer's entries gather here as they come
+        self.error: Optional[VoiceControlError] = None
+        self.finished = threading.Event()
+
+
+# Requests in flight, by tag. The C callbacks below serve every controller
+# and live as long as the module, so the library can never call a freed one.
+_requests: Dict[int, Request] = {}
+_requests_lock = threading.Lock()
+_next_tag = itertools.count(1)
+
+
+def register(request: Request) -> int:
+    """A tag of its own for `request`, until on_done (or forget)."""
+    with _requests_lock:
+        tag = next(_next_tag)
+        _requests[tag] = request
+    return tag
+
+
+def forget(tag: int) -> None:
+    """For a command the library refused: no callback will come."""
+    with _requests_lock:
+        _requests.pop(tag, None)
+
+
+def _text(raw: Optional[bytes]) -> str:
+    return raw.decode("utf-8", "replace") if raw else ""
+
+
+def _request(tag: Optional[int]) -> Optional[Request]:
+    with _requests_lock:
+        return _requests.get(tag or 0)
+
+
+# The callbacks run on the library's threads (or on the calling thread for
+# failures to connect or send). They only record; on_done hands over.
+
+@_OnError
+def _on_error(_user, tag, text):
+    request = _request(tag)
+    if request is None:
+        return
+    # Readable only now, during on_error, on this thread.
+    detail = _text(request.error_detail()) if request.error_detail else ""
+    request.error = VoiceControlError(_text(text), detail)
+
+
+@_OnCommandResult
+def _on_command_result(_user, tag, flow_id, code, text):
+    request = _request(tag)
+    if request is not None:
+        request.result = CommandResult(flow_id, code, _text(text))
+
+
+@_OnQAllEmpty
+def _on_qall_empty(_user, tag):
+    request = _request(tag)
+    if request is not None:
+        request.result = []
+
+
+@_OnTexts
+def _on_qall_entry(_user, tag, fields):
+    request = _request(tag)
+    if request is None:
+        return
+    if request.result is None:
+        request.result = []
+    request.result.append(tuple(_text(fields[i]) for i in range(QALL_FIELDS)))
+
+
+@_OnTexts
+def _on_qsingle_result(_user, tag, values):
+    request = _request(tag)
+    if request is not None:
+        request.result = tuple(_text(values[i]) for i in range(QSINGLE_VALUES))
+
+
+@_OnDone
+def _on_done(_user, tag):
+    with _requests_lock:
+        request = _requests.pop(tag or 0, None)
+    if request is None:
+        return
+    try:
+        if request.callback is not None:
+            if request.error is not None:
+                request.callback(None, request.error)
+            else:
+                request.callback(request.result, None)
+    finally:
+        request.finished.set()
+
+
+CALLBACKS = Callbacks(_on_error, _on_command_result, _on_qall_empty, _on_qall_entry,
+                      _on_qsingle_result, _on_done)
+
+_c = ctypes
+_TEXT, _HANDLE, _TAG, _STATUS = _c.c_char_p, _c.c_void_p, _c.c_void_p, _c.c_int
+_SIGNATURES = {
+    "vc_version": (_TEXT, []),
+    "vc_set_code_page": (_STATUS, [_TEXT]),
+    "vc_controller_create": (_HANDLE, [_c.POINTER(Callbacks), _c.c_void_p]),
+    "vc_controller_destroy": (None, [_HANDLE]),
+    "vc_set_server": (_STATUS, [_HANDLE, _TEXT, _c.c_uint16]),
+    "vc_create": (_STATUS, [_HANDLE, _TEXT, _TEXT, _TEXT, _TEXT, _TAG]),
+    "vc_kick": (_STATUS, [_HANDLE, _TEXT, _TEXT, _TAG]),
+    "vc_change": (_STATUS, [_HANDLE, _TEXT, _TEXT, _c.c_uint16, _TAG]),
+    "vc_qall": (_STATUS, [_HANDLE, _TAG]),
+    "vc_qsingle": (_STATUS, [_HANDLE, _TEXT, _TAG]),
+    "vc_dscall": (_STATUS, [_HANDLE, _TEXT, _TEXT, _c.c_uint32, _TAG]),
+}
+# Functions of later versions of the library. An older library still
+# loads: errors then come without detail, and the log functions say what
+# is missing.
+_LATER_SIGNATURES = {
+    "vc_error_detail": (_TEXT, []),
+    "vc_set_log_directory": (_STATUS, [_TEXT]),
+    "vc_disable_logs": (None, []),
+}
+
+
+def _declare(library: ctypes.CDLL) -> ctypes.CDLL:
+    for name, (result, arguments) in _SIGNATURES.items():
+        function = getattr(library, name)
+        function.restype = result
+        function.argtypes = arguments
+    for name, (result, arguments) in _LATER_SIGNATURES.items():
+        try:
+            function = getattr(library, name)
+        except AttributeError:
+            setattr(library, name, None)
+            continue
+        function.restype = result
+        function.argtypes = arguments
+    return library
+
+
+_libraries: Dict[str, ctypes.CDLL] = {}
+_libraries_lock = threading.Lock()
+
+
+def load_library(path: Union[str, "os.PathLike[str]", None] = None) -> ctypes.CDLL:
+    """The voicecontrol library as a ctypes.CDLL, loaded once per path.
+
+    Without `path`, tries ctypes.util.find_library("voicecontrol"), then
+    "libvoicecontrol.so.0" and "voicecontrol.dll" through the loader's own
+    search. Raises OSError when none loads.
+    """
+    if path is not None:
+        candidates = [os.fspath(path)]
+    else:
+        candidates = [name for name in (ctypes.util.find_library("voicecontrol"),
+                                        "libvoicecontrol.so.0", "voicecontrol.dll") if name]
+    failures = []
+    with _libraries_lock:
+        for candidate in candidates:
+            if candidate in _libraries:
+                return _libraries[candidate]
+            try:
+                library = _declare(ctypes.CDLL(candidate))
+            except (OSError, AttributeError) as error:
+                failures.append("%s: %s" % (candidate, error))
+                continue
+            _libraries[candidate] = library
+            return library
+    raise OSError("voicecontrol library not found (%s)" % "; ".join(failures))
+
+
+def later_function(library: ctypes.CDLL, name: str) -> Callable[..., Any]:
+    """A function that older libraries lack, or OSError naming the version."""
+    function = getattr(library, name)
+    if function is None:
+        raise OSError(errno.ENOSYS, "the voicecontrol library %s has no %s"
+                      % (library.vc_version().decode("ascii"), name))
+    return function
+
+
+def path_bytes(path: Union[str, bytes, "os.PathLike[Any]"]) -> bytes:
+    """A path as the library takes it: UTF-8 on Windows, the file system's
+    own bytes elsewhere (which round-trips names that are not UTF-8)."""
+    if sys.platform == "win32":
+        name = os.fspath(path)
+        return name if isinstance(name, bytes) else name.encode("utf-8")
+    return os.fsencode(path)
