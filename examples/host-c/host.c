@@ -110,8 +110,15 @@ static void record(host* h, outcome* o, enum kind kind, int32_t flow_id, int32_t
   lock_leave(&h->lock);
 }
 
+/* The error text, and beside it why (vc_error_detail(), readable only
+ * during on_error). Like on_done, on_error may come on the calling thread
+ * before the command returns (a refused connection, say), so the main
+ * thread never holds the lock while it calls a command. */
 static void VC_CALL on_error(void* user, void* tag, const char* text) {
-  record((host*)user, (outcome*)tag, ERROR_TEXT, 0, 0, &text, 1);
+  const char* texts[2];
+  texts[0] = text;
+  texts[1] = vc_error_detail();
+  record((host*)user, (outcome*)tag, ERROR_TEXT, 0, 0, texts, 2);
 }
 static void VC_CALL on_command_result(void* user, void* tag, int32_t flow_id, int32_t code,
                                       const char* text) {
@@ -213,7 +220,8 @@ static int run(const char* address, uint16_t port) {
   }
   status = vc_set_server(controller, address, port);
   if (status != VC_OK) {
-    fprintf(stderr, "host-c: vc_set_server: %d\n", (int)status);
+    fprintf(stderr, "host-c: vc_set_server: %s\n",
+            status == VC_ERROR_BAD_ADDRESS ? "not a dotted IPv4 address" : "failed");
     vc_controller_destroy(controller);
     return 2;
   }

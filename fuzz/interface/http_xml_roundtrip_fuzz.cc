@@ -1,10 +1,13 @@
 // Field values through the wire and back: whatever text the host passes,
-// markup included, the server must read exactly that one value back.
+// markup included, the server must read exactly that one value back; and a
+// text XML cannot carry must be refused before it is sent, never reach the
+// wire.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include <voicecontrol/interface/HttpXmlReq.h>
+#include "controller/text_argument.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -13,23 +16,80 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-// XML itself normalises line ends (CR LF and CR read as LF) and cannot
-// carry NUL; the values the fuzzer builds avoid exactly those two.
-bool IsTransportable(wchar_t c) { return c != L'\r' && c != L'\0'; }
+// XML 1.0's Char production, written out here again so that the command
+// path's own check is held against an independent reading of it.
+bool IsXmlChar(uint32_t c) {
+  if (c == 0x9 || c == 0xA || c == 0xD) return true;
+  if (c < 0x20) return false;
+  if (c >= 0xD800 && c <= 0xDFFF) return false;
+  if (c == 0xFFFE || c == 0xFFFF) return false;
+  return c <= 0x10FFFF;
+}
+
+// The characters of a wide text; a UTF-16 text pairs its surrogates.
+std::vector<uint32_t> CodePoints(const std::wstring& text) {
+  std::vector<uint32_t> points;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = static_cast<uint32_t>(text[i]);
+    if (sizeof(wchar_t) == 2) {
+      c &= 0xFFFF;
+      const uint32_t next = i + 1 < text.size() ? static_cast<uint32_t>(text[i + 1]) & 0xFFFF : 0;
+      if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+        ++i;
+      }
+    }
+    points.push_back(c);
+  }
+  return points;
+}
+
+bool XmlCarriesAll(const std::wstring& text) {
+  for (uint32_t c : CodePoints(text)) {
+    if (!IsXmlChar(c)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace voicecontrol;
-  // The input is UTF-8 text; byte 0x1F separates values.
+  // The input is UTF-8 text; byte 0x1F separates values. Carriage returns
+  // are left out: XML itself reads CR LF and CR as LF, so they would not
+  // come back as they went.
   const std::wstring wide = platform::Utf8ToWideString(reinterpret_cast<const char*>(data), size);
-  std::vector<std::wstring> values(1);
+  std::vector<std::wstring> texts(1);
   for (wchar_t c : wide) {
     if (c == L'\x1F') {
-      values.emplace_back();
-    } else if (IsTransportable(c)) {
-      values.back() += c;
+      texts.emplace_back();
+    } else if (c != L'\r') {
+      texts.back() += c;
     }
+  }
+
+  // Each text as a command's argument: it ends at its first U+0000, and is
+  // refused exactly when XML cannot carry it or it is too long.
+  std::vector<std::wstring> values;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const std::wstring kept = texts[i].substr(0, texts[i].find(L'\0'));
+    const bool carriable = XmlCarriesAll(kept);
+    const bool fits =
+        platform::WideToUtf8String(kept).size() <= static_cast<size_t>(internal::kMaxFieldBytes);
+    char field[internal::kMaxFieldBytes + 1];
+    std::string refusal;
+    const int position = static_cast<int>(i) + 1;
+    const bool accepted = internal::MakeFieldValue(texts[i], position, field, &refusal);
+    Check(accepted == (carriable && fits));
+    if (accepted) {
+      Check(platform::Utf8ToWideString(std::string(field)) == kept);
+    } else {
+      Check(field[0] == '\0');
+      Check(refusal.rfind("argument " + std::to_string(position) + " ", 0) == 0);
+    }
+    // What XML carries goes through the wire below, however long (the
+    // HTTP and document layers have no limit of their own).
+    if (carriable) values.push_back(kept);
   }
 
   HttpXmlReq request;

@@ -1,38 +1,60 @@
-/*
- * voicecontrol's C interface: the controller for hosts written in C, or in
- * any language that can call C functions (C#, Python's ctypes, ...), and for
- * hosts built with a compiler other than the library's (MSVC on Windows).
+/**
+ * @file
+ * @brief voicecontrol's C interface: the controller for hosts written in C,
+ * or in any language that can call C functions (C#, Python's ctypes, ...),
+ * and for hosts built with a compiler other than the library's (MSVC on
+ * Windows).
  *
  * It is a thin layer over the C++ VoiceController and keeps every rule of
  * it: each command that returns VC_OK ends in exactly one outcome (one
  * error, one result, one "no entries", or the entries of one QAll answer),
- * delivered through the callbacks below; an answer is awaited for at most
- * 5 seconds ("timeout."); the error texts are the library's own ("socket
- * error.", "connect error.", "send error.", "timeout.", "init http parse.",
- * "decode.", "param error.", "bad message.").
+ * delivered through the callbacks of vc_callbacks; a connection is awaited
+ * for at most 5 seconds ("connect error."), an answer for at most 5
+ * seconds after the request went out ("timeout."); the error texts are the
+ * library's own ("socket error.", "connect error.", "send error.",
+ * "timeout.", "init http parse.", "decode.", "param error.", "bad
+ * message."), and vc_error_detail() tells why inside on_error.
  *
- * Texts. Every string crosses as NUL-terminated UTF-8, in both directions
- * and on every platform. A string handed to a callback is valid only during
- * that call: copy what you keep. In a text that is not valid UTF-8 each bad
+ * @par Texts
+ * Every string crosses as NUL-terminated UTF-8, in both directions and on
+ * every platform. A string handed to a callback is valid only during that
+ * call: copy what you keep. In a text that is not valid UTF-8 each bad
  * sequence is read as U+FFFD.
  *
- * Threads. Failures to create a socket, to connect or to send (and "param
- * error.") are reported on the calling thread, before the command returns;
- * everything else arrives on a receive thread of the library. Several
- * commands may be in flight at once, so callbacks may run on several
- * threads at the same time. No lock of the library is held during a
- * callback: a callback may issue further commands. The commands of one
- * controller may be called from several threads at once; vc_set_server
- * and vc_controller_destroy may not run beside any other call on the same
- * controller.
+ * @par Threads
+ * Failures to create a socket, to connect or to send (and "param error."
+ * for an argument that cannot be sent) are reported on the calling thread,
+ * before the command returns, and so is that command's on_done: a host
+ * must not hold, around a command call, a lock that its on_error or
+ * on_done takes. Everything else arrives on a receive thread of the
+ * library. Several commands may be in flight at once, so callbacks may run
+ * on several threads at the same time. No lock of the library is held
+ * during a callback: a callback may issue further commands. The commands
+ * of one controller may be called from several threads at once;
+ * vc_set_server and vc_controller_destroy may not run beside any other
+ * call on the same controller. A callback may end its thread
+ * (pthread_exit) except on_done, which must return.
  *
- * Tags. Every command takes a `tag` of the caller's, passed unchanged to
- * each callback of that command's outcome, so that outcomes of commands of
- * the same kind in flight at once can be told apart. After the outcome,
+ * @par Tags
+ * Every command takes a `tag` of the caller's, passed unchanged to each
+ * callback of that command's outcome, so that outcomes of commands of the
+ * same kind in flight at once can be told apart. After the outcome,
  * on_done tells that the command is finished and its tag no longer used.
  *
- * Errors of the functions themselves: a function that returns a vc_status
- * other than VC_OK has done nothing and will call no callback.
+ * @par Errors of the functions themselves
+ * A function that returns a vc_status other than VC_OK has done nothing
+ * and will call no callback.
+ *
+ * @par Arguments of the commands
+ * The meaning of the text arguments a, b, c, d (and of vc_change's number)
+ * lies with the server and the host; the library sends them as the
+ * request's field values, in order. The usual reading, the one voicectl
+ * and its simulator use, is given with each command. A text is refused
+ * with "param error." through on_error (the call still returns VC_OK, and
+ * nothing is sent) when its UTF-8 form exceeds 255 bytes or it holds a
+ * character XML 1.0 cannot carry (a control character other than tab,
+ * line feed and carriage return, U+FFFE or U+FFFF); vc_error_detail()
+ * then names the argument.
  */
 #ifndef VOICECONTROL_VOICECONTROL_H_
 #define VOICECONTROL_VOICECONTROL_H_
@@ -41,6 +63,8 @@
 
 #include <voicecontrol/export.h>
 
+/** @brief The calling convention of every function and callback here:
+ * __cdecl on Windows, the platform's default elsewhere. */
 #if defined(_WIN32)
 #define VC_CALL __cdecl
 #else
@@ -51,86 +75,218 @@
 extern "C" {
 #endif
 
-/* Results of the functions below. */
+/** @brief Results of the functions of this interface. */
 typedef enum vc_status {
+  /** Done. */
   VC_OK = 0,
-  /* The controller or a string argument was NULL. */
+  /** The controller or a string argument was NULL; nothing was done. */
   VC_ERROR_NULL_ARGUMENT = -1,
-  /* Memory ran out; nothing was sent. */
+  /** Memory ran out; nothing was sent. */
   VC_ERROR_OUT_OF_MEMORY = -2,
-  /* The library failed in a way it cannot describe further; nothing was
+  /** The library failed in a way it cannot describe further; nothing was
    * sent. */
   VC_ERROR_INTERNAL = -3,
-  /* vc_set_code_page: a code page name the library does not know, or one
+  /** vc_set_code_page: a code page name the library does not know, or one
    * the system cannot convert. */
-  VC_ERROR_UNKNOWN_CODE_PAGE = -4
+  VC_ERROR_UNKNOWN_CODE_PAGE = -4,
+  /** vc_set_server: the host is not an IPv4 address in dotted form (a host
+   * name, say); the server was left as it was. */
+  VC_ERROR_BAD_ADDRESS = -5,
+  /** vc_set_log_directory: the directory does not exist; the setting was
+   * left as it was. */
+  VC_ERROR_BAD_DIRECTORY = -6
 } vc_status;
 
-/* The callbacks of a controller. A NULL member means "not interested":
- * that outcome is then dropped. `user` is the pointer given to
- * vc_controller_create, `tag` the one given to the command. */
+/** @brief The callbacks of a controller.
+ *
+ * A NULL member means "not interested": that outcome is then dropped.
+ * Every callback gets `user`, the pointer given to vc_controller_create,
+ * and `tag`, the one given to the command. */
 typedef struct vc_callbacks {
-  /* Any failure, with one of the error texts listed above. */
+  /** @brief Any failure. `text` is one of the error texts listed above;
+   * vc_error_detail(), called during this callback on its thread, tells
+   * why. */
   void(VC_CALL* on_error)(void* user, void* tag, const char* text);
-  /* The answer to create (flow_id 1001), kick (1002), change (1003) or
-   * dscall (1006): the server's result code and text. */
+  /** @brief The answer to vc_create (`flow_id` 1001), vc_kick (1002),
+   * vc_change (1003) or vc_dscall (1006): the server's result `code` and
+   * `text`. */
   void(VC_CALL* on_command_result)(void* user, void* tag, int32_t flow_id, int32_t code,
                                    const char* text);
-  /* A qall answer without entries. */
+  /** @brief A vc_qall answer without entries. */
   void(VC_CALL* on_qall_empty)(void* user, void* tag);
-  /* One entry of a qall answer: 8 strings. Called once per entry, in order,
-   * on one thread. */
+  /** @brief One entry of a vc_qall answer: `fields` holds 8 strings.
+   * Called once per entry, in order, on one thread. */
   void(VC_CALL* on_qall_entry)(void* user, void* tag, const char* const* fields);
-  /* The answer to qsingle: 18 strings. */
+  /** @brief The answer to vc_qsingle: `values` holds 18 strings. */
   void(VC_CALL* on_qsingle_result)(void* user, void* tag, const char* const* values);
-  /* Called once for every command that returned VC_OK, after the last
-   * callback of its outcome has returned (on that callback's thread, or on
-   * the calling thread before the command returns): the command is
+  /** @brief Called once for every command that returned VC_OK, after the
+   * last callback of its outcome has returned: on that callback's thread,
+   * or on the calling thread before the command returns. The command is
    * finished, the library no longer uses its tag, and no further entries
-   * of a qall answer will come. */
+   * of a qall answer will come. It must return (not end its thread). */
   void(VC_CALL* on_done)(void* user, void* tag);
 } vc_callbacks;
 
+/** @brief A controller: made by vc_controller_create, ended by
+ * vc_controller_destroy. */
 typedef struct vc_controller vc_controller;
 
-/* The library's version, "MAJOR.MINOR.PATCH". */
+/**
+ * @brief The library's version.
+ * @return "MAJOR.MINOR.PATCH", a static string.
+ */
 VC_API const char* VC_CALL vc_version(void);
 
-/* The code page answers are read with, for the whole process, as the C++
- * voicecontrol::SetCodePage: "UTF-8", "GB18030", "GBK", "GB2312", "BIG5",
- * "SHIFT_JIS", "EUC-KR", "WINDOWS-1252" (any letter case). Until it is
- * called: UTF-8 on Linux, the system's ANSI code page on Windows. Call it
- * before the first command. It changes only how answers are decoded: the
- * strings of this interface are UTF-8 whatever the code page. */
+/**
+ * @brief Why the error being reported on this thread happened.
+ *
+ * Call it inside on_error: a short English text, UTF-8, made to be read
+ * and searched for, e.g. "connect: Connection refused", "connect: no
+ * answer within 5 s", "no answer within 5 s", "answer longer than 81919
+ * bytes", "HTTP status 501", "FlowID 2000 is not a command", "FieldNum 0
+ * below 1 for FlowID 1001". Compare the error text, not the detail.
+ *
+ * @return The detail, valid until on_error returns; "" (never NULL)
+ *   outside on_error.
+ */
+VC_API const char* VC_CALL vc_error_detail(void);
+
+/**
+ * @brief Chooses the code page answers are read with, for the whole
+ * process, as the C++ voicecontrol::SetCodePage.
+ *
+ * Until it is called: UTF-8 on Linux, the system's ANSI code page on
+ * Windows. Call it before the first command. It changes only how answers
+ * are decoded: the strings of this interface are UTF-8 whatever the code
+ * page.
+ *
+ * @param name "UTF-8", "GB18030", "GBK", "GB2312", "BIG5", "SHIFT_JIS",
+ *   "EUC-KR", "WINDOWS-1252" (any letter case), or "CP936", "CP950",
+ *   "CP932", "CP949", "CP1252", "CP65001".
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_UNKNOWN_CODE_PAGE.
+ */
 VC_API vc_status VC_CALL vc_set_code_page(const char* name);
 
-/* A new controller with a copy of `callbacks` (NULL: no callbacks at all).
- * NULL when memory ran out. */
+/**
+ * @brief Chooses the directory of the two log files (SendVoiceMsg.log, the
+ * last request sent; RecvVoiceMsg.log, the last complete answer), for the
+ * whole process, as the C++ voicecontrol::SetLogDirectory.
+ *
+ * By default they lie in "../" of the working directory. The setting may
+ * change at any time, also while requests are being logged; the library
+ * reads no environment variable for it.
+ *
+ * @param utf8_dir The directory, UTF-8; a relative one is taken relative
+ *   to the working directory at each record. NULL or "": back to the
+ *   default. Turns logging on again after vc_disable_logs.
+ * @return VC_OK; VC_ERROR_BAD_DIRECTORY, changing nothing, when the
+ *   directory does not exist.
+ */
+VC_API vc_status VC_CALL vc_set_log_directory(const char* utf8_dir);
+
+/** @brief Writes no log files from now on, in the whole process, until
+ * the next vc_set_log_directory call. */
+VC_API void VC_CALL vc_disable_logs(void);
+
+/**
+ * @brief A new controller.
+ * @param callbacks Copied; NULL: no callbacks at all.
+ * @param user Passed to every callback.
+ * @return The controller; NULL when memory ran out.
+ */
 VC_API vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void* user);
 
-/* Destroys the controller after waiting for the answers still in flight
- * (at most their 5-second time-out); their outcomes, and on_done, are
- * delivered first. May be called from a callback of the controller: the
- * rest of that command's outcome (further qall entries, on_done) then still
- * follows. NULL is ignored. */
+/**
+ * @brief Destroys a controller after waiting for the answers still in
+ * flight (at most their 5-second time-out); their outcomes, and on_done,
+ * are delivered first.
+ *
+ * May be called from a callback of the controller: the rest of that
+ * command's outcome (further qall entries, on_done) then still follows.
+ *
+ * @param controller The controller; NULL is ignored.
+ */
 VC_API void VC_CALL vc_controller_destroy(vc_controller* controller);
 
-/* The server: an IPv4 address in dotted form and a TCP port. Set it before
- * the first command. */
+/**
+ * @brief The server the commands go to. Set it before the first command.
+ * @param controller The controller.
+ * @param ipv4_address An IPv4 address in dotted form ("192.0.2.7"); a host
+ *   name is not resolved.
+ * @param port The server's TCP port.
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_BAD_ADDRESS, changing
+ *   nothing, when `ipv4_address` is not a dotted IPv4 address.
+ */
 VC_API vc_status VC_CALL vc_set_server(vc_controller* controller, const char* ipv4_address,
                                        uint16_t port);
 
-/* The six commands. A text whose UTF-8 form exceeds 255 bytes is refused
- * with "param error." through on_error (the call still returns VC_OK). */
+/**
+ * @brief Sends CREATE (FlowID 1001); the answer comes to on_command_result.
+ * @param controller The controller.
+ * @param a First value; usually the id of the new session.
+ * @param b Second value; usually its owner.
+ * @param c Third value; usually its title.
+ * @param d Fourth value; usually its members, e.g. "alice,bob".
+ * @param tag Passed to every callback of this command's outcome.
+ * @return VC_OK (then exactly one outcome and on_done follow);
+ *   VC_ERROR_NULL_ARGUMENT; VC_ERROR_OUT_OF_MEMORY; VC_ERROR_INTERNAL.
+ */
 VC_API vc_status VC_CALL vc_create(vc_controller* controller, const char* a, const char* b,
                                    const char* c, const char* d, void* tag);
+
+/**
+ * @brief Sends KICK (FlowID 1002); the answer comes to on_command_result.
+ * @param controller The controller.
+ * @param a First value; usually the id of the session.
+ * @param b Second value; usually the member to remove.
+ * @param tag Passed to every callback of this command's outcome.
+ * @return As vc_create.
+ */
 VC_API vc_status VC_CALL vc_kick(vc_controller* controller, const char* a, const char* b,
                                  void* tag);
+
+/**
+ * @brief Sends CHANGE (FlowID 1003); the answer comes to on_command_result.
+ * @param controller The controller.
+ * @param a First value; usually the id of the session.
+ * @param b Second value; usually the member whose setting changes.
+ * @param n Third value, sent in decimal digits; usually the new setting.
+ * @param tag Passed to every callback of this command's outcome.
+ * @return As vc_create.
+ */
 VC_API vc_status VC_CALL vc_change(vc_controller* controller, const char* a, const char* b,
                                    uint16_t n, void* tag);
+
+/**
+ * @brief Sends QALL (FlowID 1004); the answer comes as one on_qall_entry
+ * per entry, or on_qall_empty.
+ * @param controller The controller.
+ * @param tag Passed to every callback of this command's outcome.
+ * @return As vc_create.
+ */
 VC_API vc_status VC_CALL vc_qall(vc_controller* controller, void* tag);
+
+/**
+ * @brief Sends QSINGLE (FlowID 1005); the answer comes to
+ * on_qsingle_result.
+ * @param controller The controller.
+ * @param a The value; usually the id of the session to describe.
+ * @param tag Passed to every callback of this command's outcome.
+ * @return As vc_create.
+ */
 VC_API vc_status VC_CALL vc_qsingle(vc_controller* controller, const char* a, void* tag);
-/* Sends a, b and the local date and time `duration_seconds` from now. */
+
+/**
+ * @brief Sends DSCALL (FlowID 1006) with a, b and the local date and time
+ * `duration_seconds` from now ("YYYY-MM-DD hh:mm:ss"); the answer comes to
+ * on_command_result.
+ * @param controller The controller.
+ * @param a First value; usually the id of the session.
+ * @param b Second value; usually the member who ends it.
+ * @param duration_seconds How far from now the end time lies, in seconds.
+ * @param tag Passed to every callback of this command's outcome.
+ * @return As vc_create.
+ */
 VC_API vc_status VC_CALL vc_dscall(vc_controller* controller, const char* a, const char* b,
                                    uint32_t duration_seconds, void* tag);
 

@@ -31,8 +31,11 @@ struct Answer {
   int32_t flowId = 0;
   int32_t number = 0;       // the code, or the QAll entry count
   std::wstring values[18];  // command result: [0]; QAll: the eight lists; QSingle: all
+  std::string detail;       // kBadMessage, kParamError: why
 };
 
+// Reads what the parsed `response` carries. An answer that is no command's
+// takes as its detail what the parse noted on this thread, if anything.
 VC_INTERNAL_API Answer ReadAnswer(HttpXmlRsp& response);
 VC_INTERNAL_API void DeliverAnswer(VoiceEventSink* sink, const Answer& answer);
 VC_INTERNAL_API void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists);
@@ -40,8 +43,9 @@ VC_INTERNAL_API void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, con
 // What the receive thread does with a complete response of `length` bytes:
 // sets it up and parses it, reads the answer and delivers it, or reports
 // why it cannot ("init http parse.", "decode."; a failing read makes the
-// answer undecodable). True when an answer was delivered; `answer` then
-// holds what was read.
+// answer undecodable), with the reason the HTTP and document layers noted
+// (or a plain one of its own) as the error's detail. True when an answer
+// was delivered; `answer` then holds what was read.
 VC_INTERNAL_API bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink,
                                      Answer* answer);
 

@@ -7,7 +7,13 @@
 // its last call; the sink's destructor then reports on_done.
 //
 // No exception leaves a function of this file: each body runs inside
-// Guarded(), which turns them into vc_status codes.
+// Guarded(), which turns them into vc_status codes. The one thing let
+// through is a thread's end: a callback on the calling thread that calls
+// pthread_exit unwinds through here, and that must go on.
+//
+// on_error reads the detail of its error with vc_error_detail(): the
+// controller makes it readable for the length of the sink's OnError, and
+// TaggedSink calls on_error inside that call, on the same thread.
 #include <voicecontrol/voicecontrol.h>
 
 #include <cstring>
@@ -17,8 +23,10 @@
 #include <string>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/forced_unwind.h"
 #include "controller/request_issuer.h"
 #include "platform/codepage.h"
+#include "platform/socket.h"
 
 #ifndef VC_VERSION_TEXT
 #error "VC_VERSION_TEXT (the project version) must be defined by the build"
@@ -113,12 +121,12 @@ class TaggedSink final : public VoiceEventSink {
 };
 
 template <typename Body>
-vc_status Guarded(Body body) {
+VC_CATCHES_FORCED_UNWIND vc_status Guarded(Body body) {
   try {
     return body();
   } catch (const std::bad_alloc&) {
     return VC_ERROR_OUT_OF_MEMORY;
-  } catch (...) {
+  } VC_RETHROW_FORCED_UNWIND catch (...) {
     return VC_ERROR_INTERNAL;
   }
 }
@@ -156,6 +164,14 @@ using Sink = Issuer::Sink;
 
 const char* VC_CALL vc_version(void) { return VC_VERSION_TEXT; }
 
+const char* VC_CALL vc_error_detail(void) { return voicecontrol::ErrorDetail(); }
+
+vc_status VC_CALL vc_set_log_directory(const char* utf8_dir) {
+  return voicecontrol::SetLogDirectory(utf8_dir) ? VC_OK : VC_ERROR_BAD_DIRECTORY;
+}
+
+void VC_CALL vc_disable_logs(void) { voicecontrol::DisableLogs(); }
+
 vc_status VC_CALL vc_set_code_page(const char* name) {
   if (name == nullptr) return VC_ERROR_NULL_ARGUMENT;
   return voicecontrol::SetCodePage(name) ? VC_OK : VC_ERROR_UNKNOWN_CODE_PAGE;
@@ -166,7 +182,7 @@ vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void*
     auto* controller = new vc_controller{vc_callbacks{}, user};
     if (callbacks != nullptr) controller->callbacks = *callbacks;
     return controller;
-  } catch (...) {
+  } catch (...) {  // no host callback runs inside
     return nullptr;
   }
 }
@@ -179,6 +195,8 @@ void VC_CALL vc_controller_destroy(vc_controller* controller) {
 vc_status VC_CALL vc_set_server(vc_controller* controller, const char* ipv4_address,
                                 uint16_t port) {
   if (AnyNull({controller, ipv4_address})) return VC_ERROR_NULL_ARGUMENT;
+  // A host name would only fail every command later with "connect error.".
+  if (!voicecontrol::platform::IsDottedIPv4(ipv4_address)) return VC_ERROR_BAD_ADDRESS;
   return Guarded([&] {
     controller->controller.serverAddress = ipv4_address;
     controller->controller.serverPort = port;

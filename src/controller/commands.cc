@@ -2,12 +2,14 @@
 // serialised on the caller's stack and handed to the transport.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
-#include <voicecontrol/controller/convert.h>
 #include "controller/end_time.h"
+#include "controller/error_detail.h"
 #include "controller/request_issuer.h"
+#include "controller/text_argument.h"
 #include "interface/body_encoding.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
@@ -18,7 +20,7 @@ namespace voicecontrol {
 namespace {
 
 // A field's UTF-8 form plus its terminator.
-constexpr int kFieldCapacity = 256;
+constexpr int kFieldCapacity = internal::kMaxFieldBytes + 1;
 constexpr int kMaxFields = 4;
 constexpr int kRequestCapacity = 65535;
 
@@ -52,10 +54,9 @@ void VoiceController::SendCommand(const std::shared_ptr<VoiceEventSink>& to, int
   char fields[kMaxFields][kFieldCapacity] = {};
   int fieldCount = 0;
   for (int i = 0; i < textCount; ++i, ++fieldCount) {
-    // Too long a text is refused rather than cut: a cut name or number
-    // would reach the server as a different one.
-    if (WideToUtf8(texts[i]->c_str(), fields[i], kFieldCapacity - 1) < 0) {
-      ReportError(to.get(), "param error.");
+    std::string refusal;
+    if (!internal::MakeFieldValue(*texts[i], i + 1, fields[i], &refusal)) {
+      internal::ReportError(to.get(), "param error.", refusal);
       return;
     }
   }
@@ -127,7 +128,7 @@ void RequestIssuer::DsCall(VoiceController& controller, const Sink& to, const st
   char endTime[40];
   if (!FormatLocalEndTime(std::time(nullptr), durationSeconds, endTime, sizeof endTime)) {
     controller.NextSeqNo();  // every command takes its number, also one that fails
-    VoiceController::ReportError(to.get(), "param error.");
+    internal::ReportError(to.get(), "param error.", "the end time cannot be represented");
     return;
   }
   controller.SendCommand(to, kHttpXmlDscall, kDsCallFlow, texts, 2, endTime);

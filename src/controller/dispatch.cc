@@ -1,9 +1,12 @@
 // Turning a parsed answer into the sink call its FlowID selects.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
+#include "controller/error_detail.h"
+#include "interface/failure_detail.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/interface_message.h>
 
@@ -20,6 +23,25 @@ void ReadValues(HttpXmlRsp& response, int count, Answer* answer) {
   for (int i = 0; i < count; ++i) answer->values[i] = response.GetNextFieldValue();
 }
 
+// What the parse noted, or `fallback` when it noted nothing.
+std::string NotedOr(const char* fallback) {
+  std::string noted = TakeFailureDetail();
+  return noted.empty() ? std::string(fallback) : noted;
+}
+
+std::string NotACommand(int32_t flowId) {
+  // Without a document, or without a FlowID, the layers beneath may know
+  // why (the body was not XML, the status was not 200 ...).
+  if (flowId < 0) return NotedOr("answer has no interface document");
+  if (flowId == 0) return NotedOr("answer has no FlowID");
+  return "FlowID " + std::to_string(flowId) + " is not a command";
+}
+
+std::string TooFewFields(int32_t fieldNum, int32_t least, int32_t flowId) {
+  return "FieldNum " + std::to_string(fieldNum) + " below " + std::to_string(least) +
+         " for FlowID " + std::to_string(flowId);
+}
+
 }  // namespace
 
 Answer ReadAnswer(HttpXmlRsp& response) {
@@ -27,32 +49,38 @@ Answer ReadAnswer(HttpXmlRsp& response) {
   answer.flowId = response.GetFlowID();
   response.GetSeqNo();  // answers are matched by FlowID alone
   const int32_t fieldNum = response.GetFieldNum();
+  int32_t least = 0;
   switch (answer.flowId) {
     case kCreateFlow:
     case kKickFlow:
     case kChangeFlow:
     case kDsCallFlow:
-      if (fieldNum < 1) break;
+      least = 1;
+      if (fieldNum < least) break;
       answer.kind = Answer::Kind::kCommandResult;
       answer.number = ParseDecimalInteger(response.GetNextFieldValue());
       answer.values[0] = response.GetNextFieldValue();
       return answer;
     case kQAllFlow:
-      if (fieldNum < 9) break;
+      least = 9;
+      if (fieldNum < least) break;
       answer.kind = Answer::Kind::kQAll;
       answer.number = ParseDecimalInteger(response.GetNextFieldValue());
       ReadValues(response, kListCount, &answer);
       return answer;
     case kQSingleFlow:
-      if (fieldNum < 9) break;
+      least = 9;
+      if (fieldNum < least) break;
       answer.kind = Answer::Kind::kQSingle;
       ReadValues(response, kQSingleValues, &answer);
       return answer;
     default:
       answer.kind = Answer::Kind::kBadMessage;
+      answer.detail = NotACommand(answer.flowId);
       return answer;
   }
   answer.kind = Answer::Kind::kParamError;
+  answer.detail = TooFewFields(fieldNum, least, answer.flowId);
   return answer;
 }
 
@@ -60,10 +88,10 @@ void DeliverAnswer(VoiceEventSink* sink, const Answer& answer) {
   const std::wstring* v = answer.values;
   switch (answer.kind) {
     case Answer::Kind::kBadMessage:
-      sink->OnError(L"bad message.");
+      ReportError(sink, "bad message.", answer.detail);
       break;
     case Answer::Kind::kParamError:
-      sink->OnError(L"param error.");
+      ReportError(sink, "param error.", answer.detail);
       break;
     case Answer::Kind::kCommandResult:
       sink->OnCommandResult(answer.flowId, answer.number, v[0]);
@@ -81,21 +109,26 @@ void DeliverAnswer(VoiceEventSink* sink, const Answer& answer) {
 bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink, Answer* answer) {
   // Reading is kept apart from delivering: the document layer may throw on
   // a failing read, while nothing must follow a delivery.
-  const wchar_t* failure = nullptr;
+  const char* failure = nullptr;
+  std::string detail;
+  TakeFailureDetail();  // nothing left over from an earlier answer
   try {
     HttpXmlRsp parsed;
     if (parsed.CreateBody() != 0) {
-      failure = L"init http parse.";
+      failure = "init http parse.";
+      detail = NotedOr("no document could be made for the answer");
     } else if (parsed.Parse(response, length) != 0) {
-      failure = L"decode.";
+      failure = "decode.";
+      detail = NotedOr("HTTP response not parsable");
     } else {
       *answer = ReadAnswer(parsed);
     }
-  } catch (...) {
-    failure = L"decode.";
+  } catch (...) {  // no host callback runs inside
+    failure = "decode.";
+    detail = NotedOr("answer could not be read");
   }
   if (failure != nullptr) {
-    sink->OnError(failure);
+    ReportError(sink, failure, detail);
     return false;
   }
   DeliverAnswer(sink, *answer);

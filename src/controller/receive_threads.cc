@@ -95,11 +95,47 @@ bool ReceiveThreads::HandOver(Job& job, const platform::TcpSocket& awaited, int6
   return true;
 }
 
+// A job may end its thread without returning: a host callback that calls
+// pthread_exit unwinds the thread's stack through WorkLoop. The thread is
+// then recorded as ended, as one that ends by itself, so that it is joined
+// and its watch given back, and the rest of the controller carries on.
+class ReceiveThreads::EndOnUnwind {
+ public:
+  EndOnUnwind(State& state, Worker* self) : state_(state), self_(self) {}
+  ~EndOnUnwind() {
+    if (!armed_) return;
+    platform::MutexLock lock(&state_.mutex);
+    MarkEnded(state_, self_);
+  }
+  EndOnUnwind(const EndOnUnwind&) = delete;
+  EndOnUnwind& operator=(const EndOnUnwind&) = delete;
+
+  void Disarm() { armed_ = false; }
+
+ private:
+  State& state_;
+  Worker* const self_;
+  bool armed_ = true;
+};
+
 void ReceiveThreads::WorkLoop(const std::shared_ptr<State>& state, Worker* self, Job job) {
+  EndOnUnwind endOnUnwind(*state, self);
   do {
     job();
     job = nullptr;  // releases the request before waiting
   } while (AwaitJob(*state, self, &job));
+  endOnUnwind.Disarm();  // AwaitJob has recorded the end
+}
+
+void ReceiveThreads::MarkEnded(State& state, Worker* self) {
+  auto& waiting = state.waiting;
+  waiting.erase(std::remove(waiting.begin(), waiting.end(), self), waiting.end());
+  // Out of the waiting list nobody hands this thread a socket any more:
+  // its watch goes now rather than when the thread is joined, which may
+  // be long after (at the next request).
+  self->watch.Close();
+  self->ended = true;
+  ++state.ended;
 }
 
 bool ReceiveThreads::AwaitJob(State& state, Worker* self, Job* job) {
@@ -107,14 +143,7 @@ bool ReceiveThreads::AwaitJob(State& state, Worker* self, Job* job) {
   // Opening takes system calls under the lock, but once per thread only.
   const bool canWait = state.waker.Open() && self->watch.Open(state.waker);
   auto end = [&] {
-    auto& waiting = state.waiting;
-    waiting.erase(std::remove(waiting.begin(), waiting.end(), self), waiting.end());
-    // Out of the waiting list nobody hands this thread a socket any more:
-    // its watch goes now rather than when the thread is joined, which may
-    // be long after (at the next request).
-    self->watch.Close();
-    self->ended = true;
-    ++state.ended;
+    MarkEnded(state, self);
     return false;
   };
   if (state.stopping || !canWait) return end();

@@ -55,6 +55,9 @@ class ReceiveThreads {
   static void WorkLoop(const std::shared_ptr<State>& state, Worker* self, Job job);
   // Waits for the next job; false when the thread is to end instead.
   static bool AwaitJob(State& state, Worker* self, Job* job);
+  // Records that the thread of `self` ends. The caller holds state.mutex.
+  static void MarkEnded(State& state, Worker* self);
+  class EndOnUnwind;
   void JoinEndedThreads();
 
   // Shared with the threads, which may outlive this object when it is

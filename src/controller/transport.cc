@@ -10,14 +10,15 @@
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
+#include "controller/error_detail.h"
+#include "controller/forced_unwind.h"
+#include "controller/logs.h"
 #include "controller/receive_threads.h"
 #include "controller/request_issuer.h"
 #include "http/decimal.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
-#include "platform/file.h"
 #include "platform/socket.h"
-#include "platform/thread.h"
 
 namespace voicecontrol {
 
@@ -27,8 +28,9 @@ struct VoiceController::Request {
   // Held until the request's last call to it has returned.
   std::shared_ptr<VoiceEventSink> sink;
   // The monotonic time by which the answer must be complete: the time-out
-  // counts from the moment the request has been sent.
+  // (timeoutMs) counts from the moment the request has been sent.
   int64_t deadlineMs = 0;
+  int64_t timeoutMs = 0;
 };
 
 namespace {
@@ -38,50 +40,23 @@ constexpr int kResponseCapacity = 81920;
 // At most this much is read at once.
 constexpr int kReadChunk = 8192;
 
-constexpr char kSendLogPath[] = "../SendVoiceMsg.log";
-constexpr char kReceiveLogPath[] = "../RecvVoiceMsg.log";
-constexpr char16_t kSendMarker[] = u"---> \r\n";
-constexpr char16_t kReceiveMarker[] = u"<--- \r\n";
+// The connection must be made within this time, as the answer must come
+// within the receive time-out: a command never blocks its caller longer.
+constexpr int64_t kConnectTimeoutMs = 5000;
 
-void ReportTo(VoiceEventSink* sink, const char* text) {
-  sink->OnError(std::wstring(text, text + std::strlen(text)));
+// Why a socket call failed, in the words of the system.
+std::string SystemReason(const platform::TcpSocket& socket) {
+  return platform::SocketErrorText(socket.lastError().code);
 }
 
-// Each log file is shared by every controller of the process; records in
-// it must never interleave. The two files have a lock each, so that a
-// request being logged never waits for an answer being logged.
-platform::Mutex& SendLogMutex() {
-  static platform::Mutex mutex;
-  return mutex;
-}
-
-platform::Mutex& ReceiveLogMutex() {
-  static platform::Mutex mutex;
-  return mutex;
-}
-
-// Replaces the file's content with the marker as UTF-16LE, then the
-// message up to its first zero byte. The caller holds the file's lock. Failures
-// are ignored: no request depends on its log.
-void WriteLogRecordLocked(const char* path, const char16_t* marker, const char* message,
-                          size_t length) {
-  // Small records (nearly all) go out in one write.
-  char record[4096];
-  size_t markerLength = 0;
-  for (const char16_t* unit = marker; *unit != 0; ++unit) {
-    record[markerLength++] = static_cast<char>(*unit & 0xFF);
-    record[markerLength++] = static_cast<char>(*unit >> 8);
-  }
-  const void* const zero = std::memchr(message, '\0', length);
-  const size_t messageLength =
-      zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - message) : length;
-  platform::OutputFile file;
-  if (!file.Create(path)) return;
-  if (markerLength + messageLength <= sizeof record) {
-    std::memcpy(record + markerLength, message, messageLength);
-    file.Write(record, markerLength + messageLength);
-  } else if (file.Write(record, markerLength)) {
-    file.Write(message, messageLength);
+std::string ConnectFailure(const platform::TcpSocket& socket, const std::string& address) {
+  switch (socket.lastError().kind) {
+    case platform::SocketError::Kind::kTimedOut:
+      return "connect: no answer within " + internal::DescribeWait(kConnectTimeoutMs);
+    case platform::SocketError::Kind::kBadAddress:
+      return "connect: \"" + address + "\" is not a dotted IPv4 address";
+    default:
+      return "connect: " + SystemReason(socket);
   }
 }
 
@@ -114,11 +89,12 @@ class AnswerBuffer {
   int size() const { return size_; }
 
   // Makes room for the next read. False when there is none: the answer has
-  // filled the whole capacity, or the memory for a larger one is not to be
-  // had (an answer that cannot be held is as undecodable as one too long).
+  // filled the whole capacity (Full()), or the memory for a larger one is
+  // not to be had (an answer that cannot be held is as undecodable as one
+  // too long).
   bool MakeRoom() {
     if (size_ < capacity_ - 1) return true;
-    if (capacity_ == kResponseCapacity) return false;
+    if (Full()) return false;
     // The whole capacity at once and not zero-filled: only the pages an
     // answer fills are ever touched.
     char* const grown = new (std::nothrow) char[kResponseCapacity];
@@ -133,6 +109,7 @@ class AnswerBuffer {
   // Where the next read goes and how much it may take: never more than one
   // read's worth, and always a byte left for the terminator.
   char* room() { return data_ + size_; }
+  bool Full() const { return size_ >= kResponseCapacity - 1; }
   int roomSize() const { return std::min(kReadChunk, capacity_ - 1 - size_); }
 
   void Received(int count) {
@@ -168,8 +145,6 @@ int IsResponseComplete(const char* data, int length) {
   return 1;
 }
 
-void VoiceController::ReportError(VoiceEventSink* to, const char* text) { ReportTo(to, text); }
-
 VoiceController::VoiceController(VoiceEventSink* sink)
     : sink(sink), receiveThreads(std::make_unique<internal::ReceiveThreads>()) {}
 
@@ -186,43 +161,52 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
   pending->sink = to;
   platform::TcpSocket& socket = pending->socket;
   if (!socket.Create()) {
-    ReportError(to.get(), "socket error.");
+    internal::ReportError(to.get(), "socket error.", "socket: " + SystemReason(socket));
     return -1;
   }
-  if (!socket.Connect(serverAddress.c_str(), serverPort)) {
+  if (!socket.Connect(serverAddress.c_str(), serverPort, kConnectTimeoutMs)) {
+    const std::string reason = ConnectFailure(socket, serverAddress);
     socket.Close();
-    ReportError(to.get(), "connect error.");
+    internal::ReportError(to.get(), "connect error.", reason);
     return -1;
   }
   const size_t length = request == nullptr ? 0 : std::strlen(request);
-  if (socket.Send(request, length) < 1) {
+  const long sent = socket.Send(request, length);
+  if (sent < 1) {
+    const std::string reason = sent < 0       ? "send: " + SystemReason(socket)
+                               : length == 0 ? "send: the request is empty"
+                                             : "send: nothing was sent";
     socket.Close();
-    ReportError(to.get(), "send error.");
+    internal::ReportError(to.get(), "send error.", reason);
     return -1;
   }
+  pending->timeoutMs = receiveTimeoutMs;
   pending->deadlineMs = platform::MonotonicMilliseconds() + receiveTimeoutMs;
 
-  {
-    // Sent, logged, then the receive thread: every outcome of the request,
-    // an early "timeout." too, comes after its record.
-    platform::MutexLock logLock(&SendLogMutex());
-    WriteLogRecordLocked(kSendLogPath, kSendMarker, request, length);
-  }
-  const bool started = !failThreadStarts && receiveThreads->Run([pending] {
-    try {
-      ReceiveResponse(pending.get());
-    } catch (...) {
-      // Only a host callback throws here. Its exception has nowhere to go
-      // on this thread, and the outcome has been delivered already.
-    }
-  }, socket, pending->deadlineMs);
+  // Sent, logged, then the receive thread: every outcome of the request,
+  // an early "timeout." too, comes after its record.
+  internal::LogRequest(request, length);
+  const bool started =
+      !failThreadStarts &&
+      receiveThreads->Run([pending] { ReceiveOnThisThread(pending.get()); }, socket,
+                          pending->deadlineMs);
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();
-    ReportError(to.get(), "timeout.");
+    internal::ReportError(to.get(), "timeout.", "no receive thread could be started");
     return -1;
   }
   return 0;
+}
+
+// The receive thread's job.
+VC_CATCHES_FORCED_UNWIND void VoiceController::ReceiveOnThisThread(Request* request) {
+  try {
+    ReceiveResponse(request);
+  } VC_RETHROW_FORCED_UNWIND catch (...) {
+    // Only a host callback throws here. Its exception has nowhere to go on
+    // this thread, and the outcome has been delivered already.
+  }
 }
 
 // Runs on the receive thread.
@@ -231,48 +215,50 @@ void VoiceController::ReceiveResponse(Request* request) {
   platform::TcpSocket& socket = request->socket;
   AnswerBuffer response;
   const int64_t deadline = request->deadlineMs;
+  // Every way to fail closes the socket before the report.
+  auto fail = [&](const char* text, const std::string& detail) {
+    socket.Close();
+    internal::ReportError(sink, text, detail);
+  };
+  // Made only when needed: the common path allocates nothing for it.
+  auto noAnswer = [request] {
+    return "no answer within " + internal::DescribeWait(request->timeoutMs);
+  };
   for (;;) {
     if (!response.MakeRoom()) {
       // Not complete within the buffer: it never will be.
-      socket.Close();
-      ReportTo(sink, "decode.");
-      return;
+      return fail("decode.", response.Full() ? "answer longer than " +
+                                                   std::to_string(kResponseCapacity - 1) +
+                                                   " bytes"
+                                             : "no memory for the answer");
     }
     const int64_t left = deadline - platform::MonotonicMilliseconds();
-    if (left <= 0) {
-      socket.Close();
-      ReportTo(sink, "timeout.");
-      return;
-    }
+    if (left <= 0) return fail("timeout.", noAnswer());
     // A thread handed this request while waiting wakes when the answer has
     // arrived: read first, and wait only when nothing is there yet.
     char* const into = response.room();
     const int room = response.roomSize();
     long got = socket.ReceiveNow(into, static_cast<size_t>(room));
     if (got == platform::TcpSocket::kNothingYet) {
-      if (socket.WaitReadable(left) != platform::WaitResult::kReady) {
-        socket.Close();
-        ReportTo(sink, "timeout.");
-        return;
+      switch (socket.WaitReadable(left)) {
+        case platform::WaitResult::kReady:
+          break;
+        case platform::WaitResult::kTimedOut:
+          return fail("timeout.", noAnswer());
+        case platform::WaitResult::kFailed:
+          return fail("timeout.", "receive: the wait for the answer failed");
       }
       got = socket.Receive(into, static_cast<size_t>(room));
     }
-    if (got <= 0) {
-      // The server closed (or broke) the connection before the answer was
-      // complete; waiting longer cannot complete it.
-      socket.Close();
-      ReportTo(sink, "timeout.");
-      return;
-    }
+    // The server closed (or broke) the connection before the answer was
+    // complete; waiting longer cannot complete it.
+    if (got == 0) return fail("timeout.", "peer closed before a complete answer");
+    if (got < 0) return fail("timeout.", "receive: " + SystemReason(socket));
     response.Received(static_cast<int>(got));
     if (IsResponseComplete(response.data(), response.size())) break;
   }
   socket.Close();
-  {
-    platform::MutexLock logLock(&ReceiveLogMutex());
-    WriteLogRecordLocked(kReceiveLogPath, kReceiveMarker, response.data(),
-                         static_cast<size_t>(response.size()));
-  }
+  internal::LogAnswer(response.data(), static_cast<size_t>(response.size()));
 
   internal::Answer answer;
   internal::ParseAndDeliver(response.data(), response.size(), sink, &answer);

@@ -11,6 +11,10 @@
 namespace voicecontrol {
 namespace platform {
 
+// True when `utf8Path` names an existing directory (or a link to one).
+VC_INTERNAL_API bool IsDirectory(const char* utf8Path);
+
+// Paths are UTF-8 on every platform.
 class VC_INTERNAL_API OutputFile {
  public:
   OutputFile() = default;

@@ -16,6 +16,11 @@
 namespace voicecontrol {
 namespace platform {
 
+bool IsDirectory(const char* utf8Path) {
+  struct stat status;
+  return utf8Path != nullptr && ::stat(utf8Path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 OutputFile::~OutputFile() { Close(); }
 
 bool OutputFile::Create(const char* path) {

@@ -6,7 +6,7 @@ namespace platform {
 
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_), error_(other.error_) {
   other.handle_ = kInvalid;
 }
 
@@ -14,9 +14,22 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    error_ = other.error_;
     other.handle_ = kInvalid;
   }
   return *this;
+}
+
+bool TcpSocket::FailWithSystemError(int code) {
+  error_.kind = SocketError::Kind::kSystem;
+  error_.code = code;
+  return false;
+}
+
+bool TcpSocket::FailWith(SocketError::Kind kind) {
+  error_.kind = kind;
+  error_.code = 0;
+  return false;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // TCP stream sockets over IPv4, as the controller and its test servers use
-// them: blocking connect and send, a readiness wait with a time-out, and
-// plain reads. Every call reports failure by its result; none throws.
+// them: a connect bounded in time, blocking send, a readiness wait with a
+// time-out, and plain reads. Every call reports failure by its result, and
+// the socket keeps why (lastError()); none throws.
 //
 // The host process initialises the socket library where the system needs
 // it (Windows Sockets); this layer never does.
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "internal_export.h"
 
@@ -17,6 +19,27 @@ namespace voicecontrol {
 namespace platform {
 
 enum class WaitResult { kReady, kTimedOut, kFailed };
+
+// Why the last failed call on a socket failed.
+struct SocketError {
+  enum class Kind {
+    kNone,
+    kSystem,      // the system refused; `code` tells why
+    kTimedOut,    // a connection attempt got no answer in time
+    kBadAddress,  // the address is not one inet_addr reads
+  };
+  Kind kind = Kind::kNone;
+  int code = 0;  // kSystem: errno, or the Windows Sockets error code
+};
+
+// True when `text` is an IPv4 address that Connect accepts: a dotted
+// address as inet_addr reads it ("192.0.2.7", also its short forms such as
+// "127.1"), not a host name.
+VC_INTERNAL_API bool IsDottedIPv4(const char* text);
+
+// The system's description of socket error `code`, in English on every
+// platform ("Connection refused"), for texts meant for people.
+VC_INTERNAL_API std::string SocketErrorText(int code);
 
 // One connected (or connecting) TCP socket. Move-only; the destructor
 // closes it.
@@ -32,10 +55,13 @@ class VC_INTERNAL_API TcpSocket {
   // Creates an IPv4 stream socket. False when the system refuses one.
   bool Create();
 
-  // Connects, blocking, to `dottedAddress`:`port` (port in host order).
-  // The address is read as inet_addr reads it; an address that inet_addr
-  // rejects fails here without a connection attempt.
-  bool Connect(const char* dottedAddress, uint16_t port);
+  // Connects to `dottedAddress`:`port` (port in host order), waiting at
+  // most `timeoutMs` milliseconds for the peer (kNoTimeLimit: as long as
+  // the system tries). The address is read as inet_addr reads it; one that
+  // inet_addr rejects fails here without a connection attempt. The socket
+  // is blocking again afterwards.
+  static constexpr int64_t kNoTimeLimit = -1;
+  bool Connect(const char* dottedAddress, uint16_t port, int64_t timeoutMs = kNoTimeLimit);
 
   // One send call. Returns the bytes the system took (possibly fewer than
   // `length`), or -1. A peer that has gone away never raises a signal.
@@ -60,6 +86,10 @@ class VC_INTERNAL_API TcpSocket {
 
   bool IsOpen() const { return handle_ != kInvalid; }
 
+  // Why the last call that failed (Create, Connect, Send, Receive,
+  // ReceiveNow) failed; kNone before any failure.
+  const SocketError& lastError() const { return error_; }
+
  private:
   friend class TcpListener;
   friend class SocketWatch;
@@ -67,7 +97,12 @@ class VC_INTERNAL_API TcpSocket {
   static constexpr intptr_t kInvalid = -1;
   explicit TcpSocket(intptr_t handle) : handle_(handle) {}
 
+  // Record a failure; each returns false for the caller to pass on.
+  bool FailWithSystemError(int code);
+  bool FailWith(SocketError::Kind kind);
+
   intptr_t handle_ = kInvalid;
+  SocketError error_;
 };
 
 // A listening socket on the loopback interface, for in-process servers
@@ -80,7 +115,9 @@ class VC_INTERNAL_API TcpListener {
   TcpListener& operator=(const TcpListener&) = delete;
 
   // Listens on 127.0.0.1:`port`; port 0 picks a free one (see Port()).
-  bool Listen(uint16_t port = 0);
+  // `backlog` bounds the connections the system completes before they are
+  // accepted (negative: the system's largest).
+  bool Listen(uint16_t port = 0, int backlog = -1);
 
   // The port actually bound, in host order; 0 when not listening.
   uint16_t Port() const { return port_; }

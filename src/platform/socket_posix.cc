@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -58,45 +59,92 @@ WaitResult PollOne(int fd, short events, int64_t timeoutMs) {
   }
 }
 
-// A connect() interrupted by a signal goes on in the background; wait for
-// its end and fetch its result.
-bool FinishInterruptedConnect(int fd) {
-  if (PollOne(fd, POLLOUT, INT_MAX) != WaitResult::kReady) return false;
+// The connection attempt on non-blocking `fd` has begun: waits for its end,
+// at most `timeoutMs`, and fetches its result. 0 when connected, else the
+// error number; kTimedOutMarker when the time ran out.
+constexpr int kTimedOutMarker = -1;
+
+int AwaitConnection(int fd, int64_t timeoutMs) {
+  switch (PollOne(fd, POLLOUT, timeoutMs)) {
+    case WaitResult::kTimedOut:
+      return kTimedOutMarker;
+    case WaitResult::kFailed:
+      return errno;
+    case WaitResult::kReady:
+      break;
+  }
   int error = 0;
   socklen_t size = sizeof error;
-  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+  return error;
 }
 
+// strerror_r comes in two forms (GNU and XSI); each overload takes one.
+[[maybe_unused]] const char* ChooseText(int result, const char* buffer) {
+  return result == 0 ? buffer : nullptr;
+}
+[[maybe_unused]] const char* ChooseText(const char* result, const char*) { return result; }
+
 }  // namespace
+
+bool IsDottedIPv4(const char* text) {
+  // inet_addr gives INADDR_NONE for what it cannot read (and for the
+  // broadcast address, which cannot be connected to either).
+  return text != nullptr && *text != '\0' && ::inet_addr(text) != INADDR_NONE;
+}
+
+std::string SocketErrorText(int code) {
+  char buffer[256] = "";
+  const char* text = ChooseText(::strerror_r(code, buffer, sizeof buffer), buffer);
+  if (text == nullptr || *text == '\0') return "error " + std::to_string(code);
+  return text;
+}
 
 bool TcpSocket::Create() {
   Close();
   const int fd = NewStreamSocket();
-  if (fd < 0) return false;
+  if (fd < 0) return FailWithSystemError(errno);
   handle_ = fd;
   return true;
 }
 
-bool TcpSocket::Connect(const char* dottedAddress, uint16_t port) {
-  if (!IsOpen() || dottedAddress == nullptr) return false;
+bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeoutMs) {
+  if (!IsOpen()) return FailWithSystemError(EBADF);
+  if (!IsDottedIPv4(dottedAddress)) return FailWith(SocketError::Kind::kBadAddress);
   const in_addr_t address = ::inet_addr(dottedAddress);
-  if (address == INADDR_NONE) return false;  // unparsable, or the broadcast address
   sockaddr_in peer;
   std::memset(&peer, 0, sizeof peer);
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
   peer.sin_addr.s_addr = address;
   const int fd = static_cast<int>(handle_);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
-  return errno == EINTR && FinishInterruptedConnect(fd);
+  // Non-blocking for the attempt alone, so that its wait has our limit
+  // rather than the system's (about two minutes against a host that drops
+  // the connection request).
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    return FailWithSystemError(errno);
+  }
+  int error = 0;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    error = errno;
+    // Interrupted, the attempt goes on in the background just the same.
+    if (error == EINPROGRESS || error == EINTR) {
+      error = AwaitConnection(fd, timeoutMs < 0 ? INT_MAX : timeoutMs);
+    }
+  }
+  if (error == 0 && ::fcntl(fd, F_SETFL, flags) != 0) error = errno;
+  if (error == kTimedOutMarker) return FailWith(SocketError::Kind::kTimedOut);
+  if (error != 0) return FailWithSystemError(error);
+  return true;
 }
 
 long TcpSocket::Send(const char* data, size_t length) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen()) return FailWithSystemError(EBADF), -1;
   for (;;) {
     const ssize_t sent = ::send(static_cast<int>(handle_), data, length, kSendFlags);
     if (sent >= 0) return static_cast<long>(sent);
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) return FailWithSystemError(errno), -1;
   }
 }
 
@@ -106,21 +154,21 @@ WaitResult TcpSocket::WaitReadable(int64_t timeoutMs) {
 }
 
 long TcpSocket::Receive(char* buffer, size_t capacity) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen()) return FailWithSystemError(EBADF), -1;
   for (;;) {
     const ssize_t got = ::recv(static_cast<int>(handle_), buffer, capacity, 0);
     if (got >= 0) return static_cast<long>(got);
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) return FailWithSystemError(errno), -1;
   }
 }
 
 long TcpSocket::ReceiveNow(char* buffer, size_t capacity) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen()) return FailWithSystemError(EBADF), -1;
   for (;;) {
     const ssize_t got = ::recv(static_cast<int>(handle_), buffer, capacity, MSG_DONTWAIT);
     if (got >= 0) return static_cast<long>(got);
     if (errno == EAGAIN || errno == EWOULDBLOCK) return kNothingYet;
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) return FailWithSystemError(errno), -1;
   }
 }
 
@@ -132,7 +180,7 @@ void TcpSocket::Close() {
 
 TcpListener::~TcpListener() { Close(); }
 
-bool TcpListener::Listen(uint16_t port) {
+bool TcpListener::Listen(uint16_t port, int backlog) {
   Close();
   const int fd = NewStreamSocket();
   if (fd < 0) return false;
@@ -145,7 +193,7 @@ bool TcpListener::Listen(uint16_t port) {
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t size = sizeof local;
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(fd, SOMAXCONN) != 0 ||
+      ::listen(fd, backlog < 0 ? SOMAXCONN : backlog) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
     ::close(fd);
     return false;

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "platform/socket.h"
 
@@ -40,36 +41,129 @@ WaitResult SelectReadable(SOCKET s, int64_t timeoutMs) {
   return ready == 0 ? WaitResult::kTimedOut : WaitResult::kFailed;
 }
 
+// Waits at most `timeoutMs` for the connection attempt begun on
+// non-blocking `s` to end. 0 when connected, else the error code;
+// kTimedOutMarker when the time ran out. Windows Sockets signals a failed
+// attempt through the exception set, a successful one through the write
+// set.
+constexpr int kTimedOutMarker = -1;
+
+int AwaitConnection(SOCKET s, int64_t timeoutMs) {
+  timeval limit;
+  timeval* until = nullptr;  // no limit
+  if (timeoutMs >= 0) {
+    const int64_t seconds = timeoutMs / 1000;
+    limit.tv_sec = seconds > LONG_MAX ? LONG_MAX : static_cast<long>(seconds);
+    limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+    until = &limit;
+  }
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_SET(s, &writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &failed);
+  const int ready = ::select(0, nullptr, &writable, &failed, until);
+  if (ready == 0) return kTimedOutMarker;
+  if (ready == SOCKET_ERROR) return ::WSAGetLastError();
+  int error = 0;
+  int size = sizeof error;
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+    return ::WSAGetLastError();
+  }
+  if (error == 0 && FD_ISSET(s, &failed)) error = WSAECONNREFUSED;
+  return error;
+}
+
+bool SetBlocking(SOCKET s, bool blocking) {
+  u_long nonBlocking = blocking ? 0 : 1;
+  return ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
+}
+
+// The common errors in the words the POSIX systems use, so that a host
+// reads the same text on every platform.
+struct ErrorName {
+  int code;
+  const char* text;
+};
+constexpr ErrorName kErrorNames[] = {
+    {WSAECONNREFUSED, "Connection refused"},
+    {WSAETIMEDOUT, "Connection timed out"},
+    {WSAENETUNREACH, "Network is unreachable"},
+    {WSAEHOSTUNREACH, "No route to host"},
+    {WSAENETDOWN, "Network is down"},
+    {WSAECONNRESET, "Connection reset by peer"},
+    {WSAECONNABORTED, "Software caused connection abort"},
+    {WSAENOTCONN, "Transport endpoint is not connected"},
+    {WSAESHUTDOWN, "Cannot send after transport endpoint shutdown"},
+    {WSAEADDRNOTAVAIL, "Cannot assign requested address"},
+    {WSAEADDRINUSE, "Address already in use"},
+    {WSAEAFNOSUPPORT, "Address family not supported by protocol"},
+    {WSAEACCES, "Permission denied"},
+    {WSAEMFILE, "Too many open files"},
+    {WSAENOBUFS, "No buffer space available"},
+    {WSAEINVAL, "Invalid argument"},
+    {WSAENOTSOCK, "Socket operation on non-socket"},
+    {WSAEINTR, "Interrupted system call"},
+    {WSANOTINITIALISED, "Windows Sockets is not initialised (WSAStartup)"},
+};
+
 int ClampLength(size_t length) {
   return length > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
 }
 
 }  // namespace
 
+bool IsDottedIPv4(const char* text) {
+  // inet_addr gives INADDR_NONE for what it cannot read (and for the
+  // broadcast address, which cannot be connected to either).
+  return text != nullptr && *text != '\0' && ::inet_addr(text) != INADDR_NONE;
+}
+
+std::string SocketErrorText(int code) {
+  for (const ErrorName& name : kErrorNames) {
+    if (name.code == code) return name.text;
+  }
+  return "Windows Sockets error " + std::to_string(code);
+}
+
 bool TcpSocket::Create() {
   Close();
   const SOCKET s = NewStreamSocket();
-  if (s == INVALID_SOCKET) return false;
+  if (s == INVALID_SOCKET) return FailWithSystemError(::WSAGetLastError());
   handle_ = static_cast<intptr_t>(s);
   return true;
 }
 
-bool TcpSocket::Connect(const char* dottedAddress, uint16_t port) {
-  if (!IsOpen() || dottedAddress == nullptr) return false;
+bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeoutMs) {
+  if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK);
+  if (!IsDottedIPv4(dottedAddress)) return FailWith(SocketError::Kind::kBadAddress);
   const unsigned long address = ::inet_addr(dottedAddress);
-  if (address == INADDR_NONE) return false;  // unparsable, or the broadcast address
   sockaddr_in peer;
   std::memset(&peer, 0, sizeof peer);
   peer.sin_family = AF_INET;
   peer.sin_port = ::htons(port);
   peer.sin_addr.s_addr = address;
-  return ::connect(AsSocket(handle_), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+  const SOCKET s = AsSocket(handle_);
+  // Non-blocking for the attempt alone, so that its wait has our limit
+  // rather than the system's (about 21 seconds against a host that drops
+  // the connection request).
+  if (!SetBlocking(s, false)) return FailWithSystemError(::WSAGetLastError());
+  int error = 0;
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    error = ::WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) error = AwaitConnection(s, timeoutMs);
+  }
+  if (!SetBlocking(s, true) && error == 0) error = ::WSAGetLastError();
+  if (error == kTimedOutMarker) return FailWith(SocketError::Kind::kTimedOut);
+  if (error != 0) return FailWithSystemError(error);
+  return true;
 }
 
 long TcpSocket::Send(const char* data, size_t length) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK), -1;
   const int sent = ::send(AsSocket(handle_), data, ClampLength(length), 0);
-  return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
+  if (sent == SOCKET_ERROR) return FailWithSystemError(::WSAGetLastError()), -1;
+  return static_cast<long>(sent);
 }
 
 WaitResult TcpSocket::WaitReadable(int64_t timeoutMs) {
@@ -78,17 +172,18 @@ WaitResult TcpSocket::WaitReadable(int64_t timeoutMs) {
 }
 
 long TcpSocket::Receive(char* buffer, size_t capacity) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK), -1;
   const int got = ::recv(AsSocket(handle_), buffer, ClampLength(capacity), 0);
-  return got == SOCKET_ERROR ? -1 : static_cast<long>(got);
+  if (got == SOCKET_ERROR) return FailWithSystemError(::WSAGetLastError()), -1;
+  return static_cast<long>(got);
 }
 
 long TcpSocket::ReceiveNow(char* buffer, size_t capacity) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK), -1;
   // Windows Sockets has no per-call non-blocking read: ask first.
   const WaitResult ready = SelectReadable(AsSocket(handle_), 0);
   if (ready == WaitResult::kTimedOut) return kNothingYet;
-  if (ready != WaitResult::kReady) return -1;
+  if (ready != WaitResult::kReady) return FailWithSystemError(::WSAGetLastError()), -1;
   return Receive(buffer, capacity);
 }
 
@@ -100,7 +195,7 @@ void TcpSocket::Close() {
 
 TcpListener::~TcpListener() { Close(); }
 
-bool TcpListener::Listen(uint16_t port) {
+bool TcpListener::Listen(uint16_t port, int backlog) {
   Close();
   const SOCKET s = NewStreamSocket();
   if (s == INVALID_SOCKET) return false;
@@ -111,7 +206,7 @@ bool TcpListener::Listen(uint16_t port) {
   local.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
   int size = sizeof local;
   if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(s, SOMAXCONN) != 0 ||
+      ::listen(s, backlog < 0 ? SOMAXCONN : backlog) != 0 ||
       ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
     ::closesocket(s);
     return false;

@@ -18,6 +18,12 @@
 #include "platform/codepage.h"
 #include "test_support.h"
 
+#if defined(__linux__)
+#include <pthread.h>
+
+#include "c_interface_thread_exit.h"
+#endif
+
 // From c_interface_c99.c: one kick from a C program; its outcome as text.
 extern "C" int vc_test_kick_from_c(uint16_t port, char* outcome, size_t capacity);
 
@@ -45,10 +51,12 @@ class Recorder {
   static vc_callbacks Callbacks() {
     vc_callbacks callbacks{};
     callbacks.on_error = [](void* user, void* tag, const char* text) {
+      Of(user)->RecordDetail(vc_error_detail());
       Of(user)->Record(tag, std::string("error ") + text);
     };
     callbacks.on_command_result = [](void* user, void* tag, int32_t flow, int32_t code,
                                      const char* text) {
+      Of(user)->RecordDetail(vc_error_detail());
       Of(user)->Record(tag, "result " + std::to_string(flow) + " " + std::to_string(code) + " " +
                                 text);
     };
@@ -85,6 +93,16 @@ class Recorder {
     return events_;
   }
 
+  // What vc_error_detail() gave inside on_error and on_command_result.
+  void RecordDetail(const char* detail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    details_.push_back(detail == nullptr ? "<null>" : detail);
+  }
+  Events details() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return details_;
+  }
+
   // Runs before each event is recorded.
   std::function<void(const std::string&)> after;
 
@@ -94,6 +112,7 @@ class Recorder {
   std::mutex mutex_;
   std::condition_variable changed_;
   Events events_;
+  Events details_;
   size_t done_ = 0;
 };
 
@@ -351,6 +370,128 @@ TEST_F(CInterfaceTest, ACallbackMayDestroyTheController) {
                                              "1 entry b1|b2|b3|b4|b5|b6|b7|b8", "1 done"}));
   controller = nullptr;
 }
+
+// vc_error_detail() inside on_error tells why; elsewhere it is "".
+TEST_F(CInterfaceTest, OnErrorReadsTheDetail) {
+  struct Row {
+    const char* name;
+    std::string reply;  // what the server answers
+    std::function<vc_status(vc_controller*)> command;
+    std::string event;
+    std::string detail;
+  };
+  const Row rows[] = {
+      {"refused", "", [](vc_controller* c) {
+         vc_set_server(c, "127.0.0.1", ClosedPort());
+         return vc_qall(c, Tag(1));
+       }, "1 error connect error.", "connect: Connection refused"},
+      {"control character", "", [](vc_controller* c) { return vc_kick(c, "conf", "a\x02", Tag(2)); },
+       "2 error param error.", "argument 2 holds U+0002, which XML cannot carry"},
+      {"U+FFFF", "", [](vc_controller* c) { return vc_qsingle(c, "\xef\xbf\xbf", Tag(3)); },
+       "3 error param error.", "argument 1 holds U+FFFF, which XML cannot carry"},
+      {"too long", "", [](vc_controller* c) {
+         return vc_create(c, "a", "b", std::string(300, 'c').c_str(), "d", Tag(4));
+       }, "4 error param error.", "argument 3 is 300 bytes in UTF-8, more than 255"},
+      {"FlowID", Answer(2000, 2, {"1", "x"}), [](vc_controller* c) { return vc_qall(c, Tag(5)); },
+       "5 error bad message.", "FlowID 2000 is not a command"},
+      {"FieldNum", Answer(1003, 0, {}), [](vc_controller* c) { return vc_qall(c, Tag(6)); },
+       "6 error param error.", "FieldNum 0 below 1 for FlowID 1003"},
+      {"peer closed", "HTTP/1.1 200", [](vc_controller* c) { return vc_qall(c, Tag(7)); },
+       "7 error timeout.", "peer closed before a complete answer"},
+      {"result", Answer(1002, 2, {"0", "kicked"}), [](vc_controller* c) {
+         return vc_kick(c, "conf", "bob", Tag(8));
+       }, "8 result 1002 0 kicked", ""},
+  };
+  size_t done = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TestServer server(TestServer::Reply(row.reply));
+    Target(server.port());
+    ASSERT_EQ(row.command(controller), VC_OK);
+    const Events events = recorder.WaitForDone(++done);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2], row.event);
+    EXPECT_EQ(recorder.details().back(), row.detail);
+  }
+  EXPECT_STREQ(vc_error_detail(), "");
+}
+
+TEST_F(CInterfaceTest, ServerMustBeADottedAddress) {
+  TestServer server(Responder());
+  Target(server.port());
+  for (const char* host : {"localhost", "", "300.1.1.1", "1.2.3.4.5", "::1", "example.com"}) {
+    EXPECT_EQ(vc_set_server(controller, host, 1), VC_ERROR_BAD_ADDRESS) << host;
+  }
+  // Nothing changed: the command still reaches the server set before.
+  ASSERT_EQ(vc_kick(controller, "conf", "bob", Tag(1)), VC_OK);
+  EXPECT_EQ(recorder.WaitForDone(1), (Events{"1 result 1002 1 bob", "1 done"}));
+  EXPECT_EQ(vc_set_server(controller, "127.1", server.port()), VC_OK);  // inet_addr's short form
+}
+
+TEST(CInterfaceLogTest, LogDirectoryMustExist) {
+  EXPECT_EQ(vc_set_log_directory("/nonexistent/voicecontrol/logs"), VC_ERROR_BAD_DIRECTORY);
+  EXPECT_EQ(vc_set_log_directory("."), VC_OK);
+  vc_disable_logs();
+  EXPECT_EQ(vc_set_log_directory(nullptr), VC_OK);
+  EXPECT_EQ(vc_set_log_directory(""), VC_OK);
+}
+
+#if defined(__linux__)
+// A C host's callback may end its thread with pthread_exit, on a receive
+// thread or on the calling thread: the process goes on, on_done still
+// comes for the command, and the controller keeps working.
+TEST(CInterfaceThreadExitTest, ACallbackMayEndItsThread) {
+  vc_test_exits exits;
+  vc_callbacks callbacks;
+  vc_test_exits_init(&exits, &callbacks);
+  vc_controller* controller = vc_controller_create(&callbacks, &exits);
+  ASSERT_NE(controller, nullptr);
+  std::atomic<int> flow{1002};
+  TestServer server([&](platform::TcpSocket& connection, const std::string&) {
+    const std::string answer = Answer(flow, 2, {"0", "x"});
+    connection.Send(answer.data(), answer.size());
+  });
+  ASSERT_EQ(vc_set_server(controller, "127.0.0.1", server.port()), VC_OK);
+
+  // On receive threads: a result, then an error, several times over, so
+  // that threads that ended this way are replaced.
+  for (int i = 0; i < 3; ++i) {
+    flow = 1002;
+    ASSERT_EQ(vc_kick(controller, "conf", "bob", Tag(1)), VC_OK);
+    EXPECT_EQ(vc_test_exits_wait_done(&exits, 2 * i + 1, 10), 2 * i + 1);
+    flow = 2000;
+    ASSERT_EQ(vc_qall(controller, Tag(2)), VC_OK);
+    EXPECT_EQ(vc_test_exits_wait_done(&exits, 2 * i + 2, 10), 2 * i + 2);
+  }
+
+  // On the calling thread: a refused connection ends the host's thread
+  // inside the command call.
+  struct Call {
+    vc_controller* controller;
+    bool returned = false;
+  } call{controller};
+  ASSERT_EQ(vc_set_server(controller, "127.0.0.1", ClosedPort()), VC_OK);
+  pthread_t host;
+  ASSERT_EQ(pthread_create(&host, nullptr,
+                           [](void* argument) -> void* {
+                             auto* call = static_cast<Call*>(argument);
+                             vc_qall(call->controller, Tag(3));
+                             call->returned = true;  // never reached
+                             return nullptr;
+                           },
+                           &call),
+            0);
+  ASSERT_EQ(pthread_join(host, nullptr), 0);
+  EXPECT_FALSE(call.returned);
+
+  vc_controller_destroy(controller);  // must neither hang nor crash
+  pthread_mutex_lock(&exits.mutex);
+  EXPECT_EQ(exits.results, 3);
+  EXPECT_EQ(exits.errors, 4);
+  pthread_mutex_unlock(&exits.mutex);
+  EXPECT_EQ(server.requests().size(), 6u);
+}
+#endif
 
 TEST(CInterfaceFromCTest, AC99ProgramGetsItsOutcome) {
   TestServer server(Responder());

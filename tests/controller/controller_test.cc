@@ -6,12 +6,15 @@
 #include <condition_variable>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/controller_testing.h"
 #include "controller/end_time.h"
 #include "platform/clock.h"
 #include "test_support.h"
@@ -152,6 +155,44 @@ TEST_F(ControllerTest, TextsTravelAsUtf8AndOversizedOnesAreRefused) {
   EXPECT_EQ(sink.events().size(), 4u);
 }
 
+// What XML cannot carry never goes out: refused on the calling thread
+// before any connection is made. Tab, line feed, carriage return and the
+// characters beyond U+FFFF are fine.
+TEST_F(ControllerTest, TextsXmlCannotCarryAreRefusedBeforeConnecting) {
+  TestServer server(Responder());
+  Target(server);
+  const std::wstring refused[] = {
+      std::wstring(L"a\x01" L"b"), std::wstring(L"\x1f"), std::wstring(L"x\xFFFE"),
+      std::wstring(L"\xFFFF"), std::wstring(1, static_cast<wchar_t>(0xDFFF)),
+      std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x",
+  };
+  for (const std::wstring& text : refused) {
+    const size_t before = sink.events().size();
+    controller->Kick(L"conf", text);
+    ASSERT_EQ(sink.events().size(), before + 1);
+    EXPECT_EQ(sink.events().back(), "error param error.");
+  }
+  EXPECT_EQ(server.connections(), 0);
+
+  controller->QSingle(L"tab\tlf\ncr\r \U0001F600 \uFFFD");
+  EXPECT_EQ(sink.WaitFor(7).size(), 7u);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0],
+            HttpRequest("QSINGLE", RequestDocument(7, 1005, 1,
+                                                   {"tab\tlf\ncr\r \xf0\x9f\x98\x80 \xef\xbf\xbd"})));
+}
+
+// A text ends at its first U+0000, on every platform; what follows it is
+// not looked at.
+TEST_F(ControllerTest, ATextEndsAtItsFirstNul) {
+  TestServer server(Responder());
+  Target(server);
+  controller->Kick(std::wstring(L"conf\0tail", 9), std::wstring(L"\0\x01", 2));
+  sink.WaitFor(1);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0], HttpRequest("KICK", RequestDocument(1, 1002, 2, {"conf", ""})));
+}
+
 TEST_F(ControllerTest, SequenceNumbersWrapAfter65534) {
   TestServer server(Responder());
   Target(server);
@@ -248,7 +289,7 @@ TEST_F(ControllerTest, AnswerErrorsReachTheSink) {
 
 TEST_F(ControllerTest, AnEarlyCloseEndsTheRequestAtOnce) {
   // With an hour of time-out, only the closed connection can end it.
-  controller->SetReceiveTimeoutForTesting(3600 * 1000);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 3600 * 1000);
   TestServer server(TestServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"));
   Target(server);
   controller->QAll();
@@ -256,7 +297,7 @@ TEST_F(ControllerTest, AnEarlyCloseEndsTheRequestAtOnce) {
 }
 
 TEST_F(ControllerTest, ASilentServerTimesOut) {
-  controller->SetReceiveTimeoutForTesting(200);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 200);
   TestServer server(TestServer::Silent());
   Target(server);
   controller->QAll();
@@ -287,7 +328,7 @@ TEST_F(ControllerTest, ARequestHandedToAWaitingThreadKeepsItsTimeOut) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   size_t expected = 1;
   for (const int64_t timeoutMs : {200, 5000}) {
-    controller->SetReceiveTimeoutForTesting(timeoutMs);
+    internal::ControllerTesting::SetReceiveTimeout(*controller, timeoutMs);
     const int64_t start = platform::MonotonicMilliseconds();
     controller->QAll();
     const Events events = sink.WaitFor(++expected, 20000);
@@ -307,7 +348,7 @@ TEST_F(ControllerTest, AnOversizedAnswerIsUndecodable) {
         "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(99999, 'y')}) {
     RecordingSink local;
     VoiceController client(&local);
-    client.SetReceiveTimeoutForTesting(3600 * 1000);
+    internal::ControllerTesting::SetReceiveTimeout(client, 3600 * 1000);
     TestServer server(TestServer::Reply(answer));
     client.serverAddress = "127.0.0.1";
     client.serverPort = server.port();
@@ -325,7 +366,7 @@ TEST_F(ControllerTest, AnAnswerFillingTheBufferExactlyIsStillRead) {
   body += std::string(total - fixed, ' ');
   const std::string answer = head + std::to_string(body.size()) + "\r\n\r\n" + body;
   ASSERT_EQ(answer.size(), total);
-  controller->SetReceiveTimeoutForTesting(3600 * 1000);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 3600 * 1000);
   TestServer server(TestServer::Reply(answer));
   Target(server);
   controller->QAll();
@@ -335,10 +376,10 @@ TEST_F(ControllerTest, AnAnswerFillingTheBufferExactlyIsStillRead) {
 TEST_F(ControllerTest, AThreadThatCannotStartEndsInATimeOut) {
   TestServer server(Responder());
   Target(server);
-  controller->FailThreadStartsForTesting(true);
+  internal::ControllerTesting::FailThreadStarts(*controller, true);
   controller->QAll();
   EXPECT_EQ(sink.events(), Events{"error timeout."});
-  controller->FailThreadStartsForTesting(false);
+  internal::ControllerTesting::FailThreadStarts(*controller, false);
   controller->QAll();
   sink.WaitFor(3);
   EXPECT_EQ(server.requests().size(), 2u);
@@ -357,7 +398,7 @@ TEST_F(ControllerTest, CommandsMayOverlap) {
 }
 
 TEST_F(ControllerTest, TheDestructorWaitsForAnswersInFlight) {
-  controller->SetReceiveTimeoutForTesting(200);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 200);
   TestServer server(TestServer::Silent());
   Target(server);
   controller->QAll();
@@ -368,7 +409,7 @@ TEST_F(ControllerTest, TheDestructorWaitsForAnswersInFlight) {
 TEST_F(ControllerTest, ManyRequestsInFlightEachEndOnce) {
   // The server holds each connection for a while, so that several requests
   // wait at once; the destructor then waits for all of them.
-  controller->SetReceiveTimeoutForTesting(100);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 100);
   TestServer server(
       [](platform::TcpSocket& connection, const std::string&) { connection.WaitReadable(20); });
   Target(server);
@@ -516,11 +557,38 @@ class LogFileTest : public ControllerTest {
   }
   void TearDown() override {
     controller.reset();
+    SetLogDirectory(nullptr);  // the setting is the process's
     std::filesystem::current_path(previous_);
     std::filesystem::remove_all(root_);
   }
   std::string SendLog() { return testing::ReadFileBytes((root_ / "SendVoiceMsg.log").string()); }
   std::string ReceiveLog() { return testing::ReadFileBytes((root_ / "RecvVoiceMsg.log").string()); }
+  const std::filesystem::path& root() const { return root_; }
+  // The log files found in `directory`, in name order.
+  static std::vector<std::string> LogsIn(const std::filesystem::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+      const std::string name = entry.path().filename().u8string();
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The bytes of a file whose name may hold any character.
+  static std::string ReadPath(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // Runs one Kick against a server answering `answer`, to its outcome.
+  std::string KickAnswered(const std::string& answer) {
+    TestServer server(TestServer::Reply(answer));
+    Target(server);
+    const size_t before = sink.events().size();
+    controller->Kick(L"conf", L"bob");
+    sink.WaitFor(before + 1);
+    return server.requests().empty() ? std::string() : server.requests().back();
+  }
 
   const std::string sendMarker{"-\0-\0-\0>\0 \0\r\0\n\0", 14};
   const std::string receiveMarker{"<\0-\0-\0-\0 \0\r\0\n\0", 14};
@@ -602,7 +670,7 @@ TEST_F(LogFileTest, FailedAnswersLeaveTheReceiveLogAlone) {
     int64_t timeoutMs;
   } cases[] = {{TestServer::Silent(), 100}, {TestServer::Reply(std::string(90000, 'x')), 5000}};
   for (const auto& c : cases) {
-    controller->SetReceiveTimeoutForTesting(c.timeoutMs);
+    internal::ControllerTesting::SetReceiveTimeout(*controller, c.timeoutMs);
     TestServer server(c.handler);
     Target(server);
     const size_t seen = sink.events().size();
@@ -621,6 +689,103 @@ TEST_F(LogFileTest, ARecordEndsAtTheFirstZeroByte) {
   controller->QAll();
   sink.WaitFor(1);
   EXPECT_EQ(ReceiveLog(), receiveMarker + "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\na");
+}
+
+TEST_F(LogFileTest, AChosenDirectoryReceivesBothRecords) {
+  const std::string answer = Answer(1002, 2, {"1", "kicked"});
+  // UTF-8 in the name, and a trailing separator, are both fine.
+  const std::filesystem::path chosen = root() / std::filesystem::u8path("logs \xc3\xa9");
+  std::filesystem::create_directory(chosen);
+  ASSERT_TRUE(SetLogDirectory((chosen.u8string() + "/").c_str()));
+  const std::string request = KickAnswered(answer);
+  EXPECT_EQ(ReadPath(chosen / "SendVoiceMsg.log"), sendMarker + request);
+  EXPECT_EQ(ReadPath(chosen / "RecvVoiceMsg.log"), receiveMarker + answer);
+  EXPECT_EQ(LogsIn(root()), std::vector<std::string>{});  // nothing in "../"
+
+  // NULL and "" both go back to "../".
+  for (const char* reset : {static_cast<const char*>(nullptr), ""}) {
+    std::filesystem::remove(root() / "SendVoiceMsg.log");
+    ASSERT_TRUE(SetLogDirectory(reset));
+    const std::string again = KickAnswered(answer);
+    EXPECT_EQ(SendLog(), sendMarker + again);
+  }
+  // A relative directory is found from the working directory, as "../" is.
+  std::filesystem::create_directory("here");
+  ASSERT_TRUE(SetLogDirectory("here"));
+  const std::string relative = KickAnswered(answer);
+  EXPECT_EQ(testing::ReadFileBytes("here/SendVoiceMsg.log"), sendMarker + relative);
+}
+
+TEST_F(LogFileTest, ADirectoryThatDoesNotExistChangesNothing) {
+  const std::filesystem::path chosen = root() / "chosen";
+  std::filesystem::create_directory(chosen);
+  ASSERT_TRUE(SetLogDirectory(chosen.string().c_str()));
+  EXPECT_FALSE(SetLogDirectory((root() / "missing").string().c_str()));
+  // A file is not a directory either.
+  std::filesystem::path file = root() / "plain";
+  { std::ofstream(file.string()) << "x"; }
+  EXPECT_FALSE(SetLogDirectory(file.string().c_str()));
+  const std::string request = KickAnswered(Answer(1002, 2, {"1", "kicked"}));
+  EXPECT_EQ(testing::ReadFileBytes((chosen / "SendVoiceMsg.log").string()), sendMarker + request);
+  EXPECT_FALSE(std::filesystem::exists(root() / "missing"));
+
+  // Nor does it turn logging back on.
+  DisableLogs();
+  EXPECT_FALSE(SetLogDirectory((root() / "missing").string().c_str()));
+  std::filesystem::remove(chosen / "SendVoiceMsg.log");
+  KickAnswered(Answer(1002, 2, {"1", "kicked"}));
+  EXPECT_FALSE(std::filesystem::exists(chosen / "SendVoiceMsg.log"));
+}
+
+TEST_F(LogFileTest, DisabledLogsWriteNoFiles) {
+  const std::filesystem::path chosen = root() / "chosen";
+  std::filesystem::create_directory(chosen);
+  ASSERT_TRUE(SetLogDirectory(chosen.string().c_str()));
+  DisableLogs();
+  KickAnswered(Answer(1002, 2, {"1", "kicked"}));
+  EXPECT_EQ(sink.events().back(), "result 1002 1 kicked");  // the command is unaffected
+  EXPECT_EQ(LogsIn(chosen), std::vector<std::string>{});
+  EXPECT_EQ(LogsIn(root()), std::vector<std::string>{});
+  // The next SetLogDirectory turns them on again.
+  ASSERT_TRUE(SetLogDirectory(nullptr));
+  KickAnswered(Answer(1002, 2, {"1", "kicked"}));
+  EXPECT_EQ(LogsIn(root()), (std::vector<std::string>{"RecvVoiceMsg.log", "SendVoiceMsg.log"}));
+}
+
+// Moving the logs while requests are being logged from several threads:
+// every record lands whole in one of the places, and nothing breaks.
+TEST_F(LogFileTest, TheLogsMayMoveWhileRequestsAreLogged) {
+  const std::filesystem::path places[] = {root() / "a", root() / "b"};
+  for (const auto& place : places) std::filesystem::create_directory(place);
+  TestServer server(TestServer::Reply(Answer(1002, 2, {"1", "kicked"})));
+  Target(server);
+  std::atomic<bool> stop{false};
+  std::thread mover([&] {
+    for (int i = 0; !stop; ++i) {
+      if (i % 3 == 2) {
+        DisableLogs();
+      } else {
+        SetLogDirectory(places[i % 2].string().c_str());
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  constexpr size_t kCommands = 40;
+  for (size_t i = 0; i < kCommands; ++i) {
+    controller->Kick(L"conf", L"bob");
+    sink.WaitFor(i + 1);
+  }
+  stop = true;
+  mover.join();
+  EXPECT_EQ(sink.events(), std::vector<std::string>(kCommands, "result 1002 1 kicked"));
+  const std::vector<std::string> requests = server.requests();
+  for (const auto& place : places) {
+    const std::string log = testing::ReadFileBytes((place / "SendVoiceMsg.log").string());
+    if (log == "<missing>") continue;
+    EXPECT_NE(std::find(requests.begin(), requests.end(), log.substr(sendMarker.size())),
+              requests.end())
+        << "not a whole record: " << log;
+  }
 }
 
 TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <algorithm>
 
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 namespace voicecontrol {
@@ -57,6 +62,7 @@ TEST(TcpSocketTest, RejectsAddressesInetAddrCannotRead) {
     TcpSocket socket;
     ASSERT_TRUE(socket.Create());
     EXPECT_FALSE(socket.Connect(address, listener.Port())) << address;
+    EXPECT_EQ(socket.lastError().kind, SocketError::Kind::kBadAddress) << address;
   }
   // inet_addr's shorter forms are accepted: 127.1 is 127.0.0.1.
   TcpSocket socket;
@@ -71,9 +77,64 @@ TEST(TcpSocketTest, ConnectToAClosedPortFails) {
     ASSERT_TRUE(listener.Listen());
     port = listener.Port();
   }
-  TcpSocket socket;
-  ASSERT_TRUE(socket.Create());
-  EXPECT_FALSE(socket.Connect("127.0.0.1", port));
+  for (const int64_t timeoutMs : {TcpSocket::kNoTimeLimit, int64_t{5000}}) {
+    TcpSocket socket;
+    ASSERT_TRUE(socket.Create());
+    EXPECT_FALSE(socket.Connect("127.0.0.1", port, timeoutMs));
+    EXPECT_EQ(socket.lastError().kind, SocketError::Kind::kSystem);
+    // The same words on every platform.
+    EXPECT_EQ(SocketErrorText(socket.lastError().code), "Connection refused");
+  }
+}
+
+// A listener whose accept queue is full drops further connection requests
+// without an answer; the system would retry them for minutes. The attempt
+// must end at its own limit, and the socket must be usable (blocking) after
+// a successful bounded connect.
+TEST(TcpSocketTest, AConnectGetsNoLongerThanItsLimit) {
+  TcpListener listener;
+  ASSERT_TRUE(listener.Listen(0, 0));
+  // Fill the queue: connections complete until it is full, then one hangs.
+  std::vector<std::unique_ptr<TcpSocket>> queued;
+  bool full = false;
+  while (!full && queued.size() < 64) {
+    auto filler = std::make_unique<TcpSocket>();
+    ASSERT_TRUE(filler->Create());
+    if (filler->Connect("127.0.0.1", listener.Port(), 300)) {
+      queued.push_back(std::move(filler));
+    } else {
+      ASSERT_EQ(filler->lastError().kind, SocketError::Kind::kTimedOut);
+      full = true;
+    }
+  }
+  ASSERT_TRUE(full) << "the accept queue never filled";
+  ASSERT_FALSE(queued.empty());
+
+  int64_t worstMs = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    TcpSocket socket;
+    ASSERT_TRUE(socket.Create());
+    const int64_t start = MonotonicMilliseconds();
+    EXPECT_FALSE(socket.Connect("127.0.0.1", listener.Port(), 400));
+    const int64_t took = MonotonicMilliseconds() - start;
+    EXPECT_EQ(socket.lastError().kind, SocketError::Kind::kTimedOut);
+    EXPECT_GE(took, 390);
+    worstMs = std::max(worstMs, took);
+  }
+  EXPECT_LT(worstMs, 400 + 1000);
+  RecordProperty("worst_bounded_connect_ms_for_400", static_cast<int>(worstMs));
+
+  // A queued connection is whole: it carries bytes once accepted.
+  TcpSocket server = listener.Accept(5000);
+  ASSERT_TRUE(server.IsOpen());
+  EXPECT_EQ(queued.front()->Send("ping", 4), 4);
+  ASSERT_EQ(server.WaitReadable(5000), WaitResult::kReady);
+  char buffer[8] = {};
+  EXPECT_EQ(server.Receive(buffer, sizeof buffer), 4);
+  // Blocking again after the bounded connect: a read waits for data.
+  EXPECT_EQ(server.Send("pong", 4), 4);
+  EXPECT_EQ(queued.front()->Receive(buffer, sizeof buffer), 4);
+  EXPECT_EQ(std::string(buffer, 4), "pong");
 }
 
 TEST(TcpSocketTest, SendingToAVanishedPeerFailsWithoutASignal) {
@@ -94,6 +155,7 @@ TEST(TcpSocketTest, ClosedSocketsRefuseEveryOperation) {
   char byte;
   EXPECT_FALSE(socket.IsOpen());
   EXPECT_FALSE(socket.Connect("127.0.0.1", 1));
+  EXPECT_EQ(socket.lastError().kind, SocketError::Kind::kSystem);
   EXPECT_EQ(socket.Send("x", 1), -1);
   EXPECT_EQ(socket.Receive(&byte, 1), -1);
   EXPECT_EQ(socket.WaitReadable(0), WaitResult::kFailed);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/controller_testing.h"
 #include <voicecontrol/testing/simulator.h>
 
 #include "../controller/test_support.h"
@@ -31,7 +32,7 @@ class SimulatorTest : public ::testing::Test {
   SimulatorTest() {
     controller_.serverAddress = server_.address();
     controller_.serverPort = server_.port();
-    controller_.SetReceiveTimeoutForTesting(500);
+    internal::ControllerTesting::SetReceiveTimeout(controller_, 500);
   }
   // Runs one command to its outcome.
   template <typename Command>

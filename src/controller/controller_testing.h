@@ -1,0 +1,31 @@
+// What this tree's own tests change in a controller to reach its rarer
+// paths quickly: a shorter (or longer) receive time-out, and receive
+// threads that cannot be started. Hosts have no use for either, so they
+// stay out of the installed header.
+#ifndef VOICECONTROL_CONTROLLER_CONTROLLER_TESTING_H_
+#define VOICECONTROL_CONTROLLER_CONTROLLER_TESTING_H_
+
+#include <cstdint>
+
+#include <voicecontrol/controller/VoiceController.h>
+
+namespace voicecontrol {
+namespace internal {
+
+class ControllerTesting {
+ public:
+  // The receive time-out of requests sent afterwards (5000 by default).
+  static void SetReceiveTimeout(VoiceController& controller, int64_t milliseconds) {
+    controller.receiveTimeoutMs = milliseconds;
+  }
+
+  // While true, every request's receive thread fails to start.
+  static void FailThreadStarts(VoiceController& controller, bool fail) {
+    controller.failThreadStarts = fail;
+  }
+};
+
+}  // namespace internal
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_CONTROLLER_CONTROLLER_TESTING_H_
