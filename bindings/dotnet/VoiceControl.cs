@@ -148,8 +148,8 @@ namespace VoiceControl
 
         /// <summary>A controller of the server at <paramref name="ipv4Address"/>
         /// (dotted form) and <paramref name="port"/>.</summary>
-        /// <exception cref="VoiceControlException">the library refuses the
-        /// address</exception>
+        /// <exception cref="ArgumentException">the address is not an IPv4
+        /// address in dotted form (a host name, say)</exception>
         public Controller(string ipv4Address, ushort port)
         {
             byte[] address = Native.Utf8("ipv4Address", ipv4Address);
@@ -187,6 +187,32 @@ namespace VoiceControl
             {
                 throw new ArgumentException("unknown code page: " + name, "name");
             }
+        }
+
+        /// <summary>Chooses the directory of the two log files, for the whole
+        /// process: SendVoiceMsg.log (the last request sent) and RecvVoiceMsg.log
+        /// (the last complete answer). By default they lie in "../" of the
+        /// working directory. Also turns logging on again after
+        /// <see cref="DisableLogs"/>.</summary>
+        /// <param name="directory">the directory; a relative one is taken
+        /// relative to the working directory at each record; null or "": back to
+        /// the default</param>
+        /// <exception cref="System.IO.DirectoryNotFoundException">the directory
+        /// does not exist; nothing was changed</exception>
+        public static void SetLogDirectory(string directory)
+        {
+            byte[] utf8 = directory == null ? null : Native.Utf8("directory", directory);
+            if (Native.vc_set_log_directory(utf8) != 0)
+            {
+                throw new System.IO.DirectoryNotFoundException("no such directory: " + directory);
+            }
+        }
+
+        /// <summary>Writes no log files from now on, in the whole process, until
+        /// the next <see cref="SetLogDirectory"/>.</summary>
+        public static void DisableLogs()
+        {
+            Native.vc_disable_logs();
         }
 
         /// <summary>CREATE with four texts.</summary>
@@ -575,7 +601,16 @@ namespace VoiceControl
         internal static extern IntPtr vc_version();
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern IntPtr vc_error_detail();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern int vc_set_code_page(byte[] name);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_log_directory(byte[] directory);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern void vc_disable_logs();
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern ControllerHandle vc_controller_create(ref Callbacks callbacks,
@@ -654,7 +689,7 @@ namespace VoiceControl
             {
                 case -1: return new ArgumentNullException();
                 case -2: return new OutOfMemoryException("voicecontrol ran out of memory");
-                case -5: return new ArgumentException("not a dotted IPv4 address");
+                case -5: return new ArgumentException("not an IPv4 address in dotted form");
                 default: return new InvalidOperationException("voicecontrol failed with status " + status);
             }
         }
@@ -683,7 +718,8 @@ namespace VoiceControl
             {
                 EnterCallback();
                 Request request = Request.Find(tag);
-                if (request != null) request.SetError(Text(text), "");
+                // The detail is readable only during this call.
+                if (request != null) request.SetError(Text(text), Text(vc_error_detail()));
             }
             catch (Exception failure)
             {

@@ -33,7 +33,8 @@ class OutcomeSink final : public VoiceEventSink {
       deliver_(std::move(outcome_));
     } catch (...) {
       // Only a host callback throws here, and a destructor has nowhere to
-      // send its exception.
+      // send its exception. (A callback that ends its thread cannot be
+      // let through a destructor either: callbacks must return.)
     }
   }
   OutcomeSink(const OutcomeSink&) = delete;
@@ -44,8 +45,8 @@ class OutcomeSink final : public VoiceEventSink {
   void Issued() { issued_ = true; }
 
   void OnError(std::wstring text) override {
-    // ErrorDetail() is not there yet; the detail stays empty.
-    outcome_ = Outcome::FromError(CommandError{std::move(text), std::string()});
+    // The detail is readable only during this call.
+    outcome_ = Outcome::FromError(CommandError{std::move(text), ErrorDetail()});
   }
 
   void OnCommandResult(int32_t flowId, int32_t code, std::wstring text) override {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "controller/controller_testing.h"
 #include "test_support.h"
 
 namespace voicecontrol {
@@ -203,25 +204,35 @@ TEST_F(OutcomeTest, EachCommandYieldsItsKindOfOutcome) {
   EXPECT_EQ(server.requests().size(), std::size(cases) - 1);  // the refused one never went out
 }
 
-TEST_F(OutcomeTest, FailingAnswersBecomeErrorOutcomes) {
+TEST_F(OutcomeTest, FailingAnswersBecomeErrorOutcomesWithTheirDetail) {
   const struct {
     const char* fault;
     TestServer::Handler handler;
     std::string expected;
+    std::string detail;  // empty: any, but not none
   } cases[] = {
-      {"no answer", TestServer::Silent(), "error timeout."},
-      {"not XML", TestServer::Reply(testing::HttpAnswer("garbage")), "error bad message."},
+      {"no answer", TestServer::Silent(), "error timeout.", "no answer within 200 ms"},
+      {"not XML", TestServer::Reply(testing::HttpAnswer("garbage")), "error bad message.", ""},
       {"HTTP/1.0", TestServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"),
-       "error decode."},
+       "error decode.", ""},
+      {"FlowID of no command", TestServer::Reply(Answer(2000, 2, {"1", "x"})),
+       "error bad message.", "FlowID 2000 is not a command"},
   };
-  controller->SetReceiveTimeoutForTesting(200);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 200);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     TestServer server(c.handler);
     Target(server.port());
-    std::future<Outcome> outcome = commands.QAll();
-    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(Describe(outcome.get()), c.expected);
+    std::future<Outcome> future = commands.QAll();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const Outcome outcome = future.get();
+    EXPECT_EQ(Describe(outcome), c.expected);
+    ASSERT_NE(outcome.error(), nullptr);
+    if (c.detail.empty()) {
+      EXPECT_NE(outcome.error()->detail, "");
+    } else {
+      EXPECT_EQ(outcome.error()->detail, c.detail);
+    }
   }
 }
 
@@ -229,7 +240,14 @@ TEST_F(OutcomeTest, ErrorsOnTheCallingThreadAreDeliveredBeforeTheCommandReturns)
   Target(ClosedPort());
   std::future<Outcome> refused = commands.QSingle(L"conf");
   ASSERT_TRUE(IsReady(refused));
-  EXPECT_EQ(Describe(refused.get()), "error connect error.");
+  const Outcome outcome = refused.get();
+  EXPECT_EQ(Describe(outcome), "error connect error.");
+  EXPECT_EQ(outcome.error()->detail, "connect: Connection refused");
+  std::future<Outcome> tooLong = commands.Kick(L"conf", std::wstring(256, L'x'));
+  ASSERT_TRUE(IsReady(tooLong));
+  const Outcome refusedArgument = tooLong.get();
+  EXPECT_EQ(Describe(refusedArgument), "error param error.");
+  EXPECT_NE(refusedArgument.error()->detail, "");
 
   CallbackRecorder recorder;
   commands.Create(L"a", L"b", L"c", L"d", recorder.Callback());
@@ -245,7 +263,7 @@ TEST_F(OutcomeTest, ManyCommandsOfOneKindInFlightGetTheirOwnOutcomes) {
   // for their answer together; give them time enough under the sanitizers.
   TestServer server(Respond);
   Target(server.port());
-  controller->SetReceiveTimeoutForTesting(60000);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 60000);
   constexpr int kCommands = 200;
   std::vector<std::future<Outcome>> singles, kicks;
   for (int i = 0; i < kCommands; ++i) {
@@ -263,7 +281,7 @@ TEST_F(OutcomeTest, ManyCommandsOfOneKindInFlightGetTheirOwnOutcomes) {
 TEST_F(OutcomeTest, CommandsFromSeveralThreadsAtOnceKeepTheirOutcomes) {
   TestServer server(Respond);
   Target(server.port());
-  controller->SetReceiveTimeoutForTesting(60000);
+  internal::ControllerTesting::SetReceiveTimeout(*controller, 60000);
   constexpr int kThreads = 4, kPerThread = 25;
   std::atomic<int> mismatches{0};
   std::vector<std::thread> hosts;

@@ -174,7 +174,8 @@ using OutcomeCallback = std::function<void(const Outcome&)>;
 ///
 /// A callback runs on the thread that delivers the outcome; it must be
 /// thread-safe when several commands are in flight, and may issue further
-/// commands. It should not throw: an exception leaving it is dropped.
+/// commands. It must return (not end its thread) and should not throw: an
+/// exception leaving it is dropped.
 /// An object of this class only refers to its controller; copies are
 /// cheap and any number may exist.
 class VC_API OutcomeCommands {

@@ -104,10 +104,14 @@ internal static class VoiceControlTest
         throw new Failure(what + ": expected " + typeof(TException).Name + ", nothing thrown");
     }
 
-    private static string Error<T>(Task<T> task)
+    // "text" of a failed task, or "text (detail)" when `withDetail`; a
+    // missing detail fails.
+    private static string Error<T>(Task<T> task, bool withDetail = false)
     {
         VoiceControlException error = Throws<VoiceControlException>(() => Outcome(task), "error");
-        return error.Text;
+        Expect(error.Detail.Length > 0, "no detail with " + error.Text);
+        ExpectEqual(error.Text + " (" + error.Detail + ")", error.Message, "message");
+        return withDetail ? error.Message : error.Text;
     }
 
     private static ushort ClosedPort()
@@ -182,12 +186,13 @@ internal static class VoiceControlTest
             {
                 ExpectEqual(faults[i].Text, Error(pending[i]), faults[i].Flags);
             }
+            ExpectEqual("timeout. (no answer within 5 s)", Error(pending[1], true), "detail");
 
             using (var refused = new Controller("127.0.0.1", ClosedPort()))
             {
                 Task<QSingleResult> task = refused.QSingleAsync("s1");
                 Expect(task.IsFaulted, "a refused connection fails before the command returns");
-                ExpectEqual("connect error.", Error(task), "closed port");
+                ExpectEqual("connect error. (connect: Connection refused)", Error(task, true), "closed port");
             }
             Controller c = controllers[0];
             ExpectEqual("param error.", Error(c.KickAsync("s1", new string('x', 256))), "too long");
@@ -195,6 +200,7 @@ internal static class VoiceControlTest
             Throws<ArgumentNullException>(() => c.KickAsync("s1", null), "null text");
             Throws<ArgumentException>(() => c.KickAsync("s1", "a\0b"), "NUL in a text");
             Throws<ArgumentNullException>(() => new Controller(null, 1), "null address");
+            Throws<ArgumentException>(() => new Controller("localhost", 1), "a host name");
         }
         finally
         {
@@ -278,6 +284,35 @@ internal static class VoiceControlTest
             {
                 Controller.SetCodePage("UTF-8");
             }
+        }
+    }
+
+    private static void LogsGoWhereTheHostSays()
+    {
+        string directory = System.IO.Path.Combine(System.IO.Path.GetTempPath(),
+                                                  "voicecontrol-dotnet-" + Process.GetCurrentProcess().Id);
+        System.IO.Directory.CreateDirectory(directory);
+        string sent = System.IO.Path.Combine(directory, "SendVoiceMsg.log");
+        try
+        {
+            Throws<System.IO.DirectoryNotFoundException>(
+                () => Controller.SetLogDirectory(System.IO.Path.Combine(directory, "missing")), "missing directory");
+            using (var serve = new Serve())
+            using (Controller c = serve.Connect())
+            {
+                Controller.SetLogDirectory(directory);
+                Outcome(c.QSingleAsync("logged"));
+                Expect(System.IO.File.ReadAllText(sent).Contains("logged"), "the request is logged");
+                System.IO.File.Delete(sent);
+                Controller.DisableLogs();
+                Outcome(c.QSingleAsync("not logged"));
+                Expect(!System.IO.File.Exists(sent), "no log once disabled");
+            }
+        }
+        finally
+        {
+            Controller.SetLogDirectory(null);
+            System.IO.Directory.Delete(directory, true);
         }
     }
 
@@ -387,6 +422,7 @@ internal static class VoiceControlTest
             { "ThreadsAndTasksEachGetTheirOwnOutcome", ThreadsAndTasksEachGetTheirOwnOutcome },
             { "NonAsciiTextRoundTrips", NonAsciiTextRoundTrips },
             { "CodePageAndVersion", CodePageAndVersion },
+            { "LogsGoWhereTheHostSays", LogsGoWhereTheHostSays },
             { "DisposeCompletesTheCommandsInFlight", DisposeCompletesTheCommandsInFlight },
             { "CancellationEndsTheWaitNotTheRequest", CancellationEndsTheWaitNotTheRequest },
             { "GarbageCollectionWhileCommandsAreInFlight", GarbageCollectionWhileCommandsAreInFlight },
