@@ -90,6 +90,7 @@ class Outcome {
 
   /// An outcome holding a command result.
   /// @param result the answer to Create, Kick, Change or DsCall
+  /// @return the outcome, of kind Kind::kResult
   static Outcome FromResult(CommandResult result) {
     Outcome outcome(Kind::kResult);
     outcome.result_ = std::move(result);
@@ -99,6 +100,7 @@ class Outcome {
   /// An outcome holding the entries of a QAll answer.
   /// @param entries the entries in the answer's order; empty for an answer
   ///   that announces none
+  /// @return the outcome, of kind Kind::kEntries
   static Outcome FromEntries(std::vector<QAllEntry> entries) {
     Outcome outcome(Kind::kEntries);
     outcome.entries_ = std::move(entries);
@@ -107,6 +109,7 @@ class Outcome {
 
   /// An outcome holding the values of a QSingle answer.
   /// @param values the eighteen values
+  /// @return the outcome, of kind Kind::kValues
   static Outcome FromValues(QSingleValues values) {
     Outcome outcome(Kind::kValues);
     outcome.values_ = std::move(values);
@@ -115,6 +118,7 @@ class Outcome {
 
   /// An error outcome.
   /// @param error the error text and its detail
+  /// @return the outcome, of kind Kind::kError
   static Outcome FromError(CommandError error) {
     Outcome outcome(Kind::kError);
     outcome.error_ = std::move(error);
