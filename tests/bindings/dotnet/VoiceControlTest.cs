@@ -209,6 +209,21 @@ internal static class VoiceControlTest
         }
     }
 
+    // The library delivers an answer by its FlowID; one that names another
+    // kind of command cannot be the task's value.
+    private static void AnAnswerOfAnotherKindIsABadMessage()
+    {
+        using (var serve = new Serve("--flowid", "1001"))
+        using (Controller c = serve.Connect())
+        {
+            ExpectEqual("bad message. (the answer carries a result, not QSingle values)",
+                        Error(c.QSingleAsync("s1"), true), "qsingle");
+            ExpectEqual("bad message. (the answer carries a result, not QAll entries)",
+                        Error(c.QAllAsync(), true), "qall");
+            ExpectEqual(1001, Outcome(c.KickAsync("s1", "bob")).FlowId, "kick answered as create");
+        }
+    }
+
     private static void ThreadsAndTasksEachGetTheirOwnOutcome()
     {
         const int Threads = 8, TasksPerThread = 50;
@@ -419,6 +434,7 @@ internal static class VoiceControlTest
         {
             { "EveryCommandReturnsItsOutcome", EveryCommandReturnsItsOutcome },
             { "EachFailureRaisesTheLibraryText", EachFailureRaisesTheLibraryText },
+            { "AnAnswerOfAnotherKindIsABadMessage", AnAnswerOfAnotherKindIsABadMessage },
             { "ThreadsAndTasksEachGetTheirOwnOutcome", ThreadsAndTasksEachGetTheirOwnOutcome },
             { "NonAsciiTextRoundTrips", NonAsciiTextRoundTrips },
             { "CodePageAndVersion", CodePageAndVersion },
