@@ -134,11 +134,16 @@ namespace VoiceControl
     /// <summary>A controller of the voice server at one IPv4 address and port.
     ///
     /// <para>Commands may be issued from any number of threads at once and may
-    /// overlap; each task completes with its own command's outcome, within
-    /// about 5 seconds (the library's receive time-out). Failures to connect
-    /// are found on the calling thread, so a command's task may already be
-    /// complete when the method returns. Continuations never run on the
-    /// library's receive threads.</para>
+    /// overlap; each task completes with its own command's outcome, within the
+    /// library's time-outs (5 seconds to connect, on the calling thread, then 5
+    /// seconds for the answer). Failures found before the request goes out
+    /// (connect error., param error., ...) complete the task before the method
+    /// returns. Continuations never run on the library's receive threads.</para>
+    ///
+    /// <para>What the texts mean lies with the server; the parameters are named
+    /// as voicectl and its simulator read them. A text whose UTF-8 form exceeds
+    /// 255 bytes, or that holds a character XML cannot carry, fails the task
+    /// with "param error." and nothing is sent.</para>
     ///
     /// <para>Dispose waits for the commands in flight (at most their time-out)
     /// and completes their tasks first.</para></summary>
@@ -146,8 +151,10 @@ namespace VoiceControl
     {
         private readonly ControllerHandle handle;
 
-        /// <summary>A controller of the server at <paramref name="ipv4Address"/>
-        /// (dotted form) and <paramref name="port"/>.</summary>
+        /// <summary>A controller of the server at an IPv4 address and port.</summary>
+        /// <param name="ipv4Address">the address in dotted form, e.g.
+        /// "192.0.2.7"; the library resolves no host names</param>
+        /// <param name="port">the server's TCP port</param>
         /// <exception cref="ArgumentException">the address is not an IPv4
         /// address in dotted form (a host name, say)</exception>
         public Controller(string ipv4Address, ushort port)
@@ -216,36 +223,53 @@ namespace VoiceControl
         }
 
         /// <summary>CREATE with four texts.</summary>
+        /// <param name="session">first text: the new session's id</param>
+        /// <param name="owner">second text: its owner</param>
+        /// <param name="title">third text: its title</param>
+        /// <param name="members">fourth text: its members, e.g. "alice,bob"</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
         /// <returns>the result (FlowID 1001)</returns>
-        public Task<CommandResult> CreateAsync(string a, string b, string c, string d,
+        public Task<CommandResult> CreateAsync(string session, string owner, string title, string members,
                                                CancellationToken cancellation = default(CancellationToken))
         {
-            byte[] ua = Native.Utf8("a", a), ub = Native.Utf8("b", b), uc = Native.Utf8("c", c),
-                   ud = Native.Utf8("d", d);
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("owner", owner),
+                   uc = Native.Utf8("title", title), ud = Native.Utf8("members", members);
             return Issue(Request.PickResult, cancellation,
                          (h, tag) => Native.vc_create(h, ua, ub, uc, ud, tag));
         }
 
         /// <summary>KICK with two texts.</summary>
+        /// <param name="session">first text: the session's id</param>
+        /// <param name="member">second text: the member to remove</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
         /// <returns>the result (FlowID 1002)</returns>
-        public Task<CommandResult> KickAsync(string a, string b,
+        public Task<CommandResult> KickAsync(string session, string member,
                                              CancellationToken cancellation = default(CancellationToken))
         {
-            byte[] ua = Native.Utf8("a", a), ub = Native.Utf8("b", b);
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("member", member);
             return Issue(Request.PickResult, cancellation, (h, tag) => Native.vc_kick(h, ua, ub, tag));
         }
 
         /// <summary>CHANGE with two texts and a number.</summary>
+        /// <param name="session">first text: the session's id</param>
+        /// <param name="member">second text: the member whose setting changes</param>
+        /// <param name="value">the number, sent in decimal: the new setting</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
         /// <returns>the result (FlowID 1003)</returns>
-        public Task<CommandResult> ChangeAsync(string a, string b, ushort n,
+        public Task<CommandResult> ChangeAsync(string session, string member, ushort value,
                                                CancellationToken cancellation = default(CancellationToken))
         {
-            byte[] ua = Native.Utf8("a", a), ub = Native.Utf8("b", b);
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("member", member);
             return Issue(Request.PickResult, cancellation,
-                         (h, tag) => Native.vc_change(h, ua, ub, n, tag));
+                         (h, tag) => Native.vc_change(h, ua, ub, value, tag));
         }
 
         /// <summary>QALL.</summary>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
         /// <returns>the entries in the answer's order; empty when there are
         /// none</returns>
         public Task<IReadOnlyList<QAllEntry>> QAllAsync(
@@ -255,27 +279,35 @@ namespace VoiceControl
         }
 
         /// <summary>QSINGLE with one text.</summary>
+        /// <param name="session">the text: the session's id</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
         /// <returns>the eighteen values</returns>
-        public Task<QSingleResult> QSingleAsync(string a,
+        public Task<QSingleResult> QSingleAsync(string session,
                                                 CancellationToken cancellation = default(CancellationToken))
         {
-            byte[] ua = Native.Utf8("a", a);
+            byte[] ua = Native.Utf8("session", session);
             return Issue(Request.PickSingle, cancellation, (h, tag) => Native.vc_qsingle(h, ua, tag));
         }
 
         /// <summary>DSCALL with two texts and the local date and time
         /// <paramref name="durationSeconds"/> from now.</summary>
+        /// <param name="session">first text: the session's id</param>
+        /// <param name="member">second text: the member who ends it</param>
+        /// <param name="durationSeconds">how far from now the sent time lies</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
         /// <returns>the result (FlowID 1006)</returns>
-        public Task<CommandResult> DsCallAsync(string a, string b, uint durationSeconds,
+        public Task<CommandResult> DsCallAsync(string session, string member, uint durationSeconds,
                                                CancellationToken cancellation = default(CancellationToken))
         {
-            byte[] ua = Native.Utf8("a", a), ub = Native.Utf8("b", b);
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("member", member);
             return Issue(Request.PickResult, cancellation,
                          (h, tag) => Native.vc_dscall(h, ua, ub, durationSeconds, tag));
         }
 
-        /// <summary>Waits for the commands in flight (at most their 5-second
-        /// time-out), completes their tasks, and releases the controller.
+        /// <summary>Waits for the commands in flight (at most their time-out),
+        /// completes their tasks, and releases the controller.
         /// Commands issued afterwards throw ObjectDisposedException. When a
         /// command is being issued on another thread at that moment, the
         /// release waits for that call and then happens on its thread.</summary>
