@@ -12,8 +12,13 @@
 // (the C interface's tag correlates them), or fails with a
 // VoiceControlException carrying the library's error text. The native
 // library is "voicecontrol": voicecontrol.dll on Windows (beside the program,
-// with the same bitness as the process), libvoicecontrol.so on Linux (Mono:
-// see VoiceControl.dll.config). It compiles with Mono's mcs (C# 6).
+// with the same bitness as the process), libvoicecontrol.so.0 on Linux (Mono:
+// see VoiceControl.Net.dll.config). It compiles with Mono's mcs (C# 6):
+//
+//   mcs -target:library -out:VoiceControl.Net.dll VoiceControl.cs
+//
+// The assembly must not be called VoiceControl.dll: beside voicecontrol.dll,
+// on a file system that ignores case, the two would be one file.
 using System;
 using System.Collections.Concurrent;
 using System.Collections.Generic;
