@@ -1,0 +1,837 @@
+// VoiceControl.cs: the C# (.NET) binding of voicecontrol, a thin layer over
+// its C interface (voicecontrol/voicecontrol.h) through P/Invoke.
+//
+//   using (var controller = new VoiceControl.Controller("127.0.0.1", 8080))
+//   {
+//       CommandResult created = await controller.CreateAsync("s1", "alice", "sync", "alice,bob");
+//       IReadOnlyList<QAllEntry> sessions = await controller.QAllAsync();
+//       QSingleResult one = await controller.QSingleAsync("s1");
+//   }
+//
+// Every command returns a Task that completes with the command's own outcome
+// (the C interface's tag correlates them), or fails with a
+// VoiceControlException carrying the library's error text. The native
+// library is "voicecontrol": voicecontrol.dll on Windows (beside the program,
+// with the same bitness as the process), libvoicecontrol.so.0 on Linux (Mono:
+// see VoiceControl.Net.dll.config). It compiles with Mono's mcs (C# 6):
+//
+//   mcs -target:library -out:VoiceControl.Net.dll VoiceControl.cs
+//
+// The assembly must not be called VoiceControl.dll: beside voicecontrol.dll,
+// on a file system that ignores case, the two would be one file.
+using System;
+using System.Collections.Concurrent;
+using System.Collections.Generic;
+using System.Collections.ObjectModel;
+using System.Runtime.InteropServices;
+using System.Text;
+using System.Threading;
+using System.Threading.Tasks;
+
+namespace VoiceControl
+{
+    /// <summary>The answer to Create (FlowID 1001), Kick (1002), Change (1003) or
+    /// DsCall (1006): the server's result code and text.</summary>
+    public sealed class CommandResult
+    {
+        internal CommandResult(int flowId, int code, string text)
+        {
+            FlowId = flowId;
+            Code = code;
+            Text = text;
+        }
+
+        /// <summary>The FlowID of the answer: which command it answers.</summary>
+        public int FlowId { get; private set; }
+
+        /// <summary>The server's result code.</summary>
+        public int Code { get; private set; }
+
+        /// <summary>The server's result text.</summary>
+        public string Text { get; private set; }
+
+        /// <summary>"FlowId Code Text".</summary>
+        public override string ToString()
+        {
+            return FlowId + " " + Code + " " + Text;
+        }
+    }
+
+    /// <summary>One entry of a QAll answer: its eight texts, named as voicectl
+    /// names them. What they hold is the server's business; the names follow
+    /// the simulator (voicectl serve). A QAll answer with a single entry
+    /// delivers each text as it travelled, still ending in the comma that
+    /// terminates its list.</summary>
+    public sealed class QAllEntry
+    {
+        private readonly string[] fields;
+
+        internal QAllEntry(string[] fields)
+        {
+            this.fields = fields;
+        }
+
+        /// <summary>The session's id (text 1).</summary>
+        public string Session { get { return fields[0]; } }
+
+        /// <summary>Its owner (text 2).</summary>
+        public string Owner { get { return fields[1]; } }
+
+        /// <summary>Its title (text 3).</summary>
+        public string Title { get { return fields[2]; } }
+
+        /// <summary>Its members (text 4).</summary>
+        public string Members { get { return fields[3]; } }
+
+        /// <summary>How many members were kicked (text 5).</summary>
+        public string KickedCount { get { return fields[4]; } }
+
+        /// <summary>The member changed last (text 6).</summary>
+        public string ChangedMember { get { return fields[5]; } }
+
+        /// <summary>The value it was changed to (text 7).</summary>
+        public string ChangedValue { get { return fields[6]; } }
+
+        /// <summary>The end time set by DsCall (text 8).</summary>
+        public string EndTime { get { return fields[7]; } }
+
+        /// <summary>The eight texts in order.</summary>
+        public IReadOnlyList<string> Fields { get { return Array.AsReadOnly(fields); } }
+    }
+
+    /// <summary>The eighteen values of a QSingle answer, in order.</summary>
+    public sealed class QSingleResult
+    {
+        private readonly string[] values;
+
+        internal QSingleResult(string[] values)
+        {
+            this.values = values;
+        }
+
+        /// <summary>The eighteen values.</summary>
+        public IReadOnlyList<string> Values { get { return Array.AsReadOnly(values); } }
+
+        /// <summary>Value <paramref name="index"/> (0 to 17).</summary>
+        public string this[int index] { get { return values[index]; } }
+    }
+
+    /// <summary>A command failed: <see cref="Text"/> is one of the library's error
+    /// texts ("socket error.", "connect error.", "send error.", "timeout.",
+    /// "init http parse.", "decode.", "param error.", "bad message.").</summary>
+    public sealed class VoiceControlException : Exception
+    {
+        internal VoiceControlException(string text, string detail)
+            : base(detail.Length == 0 ? text : text + " (" + detail + ")")
+        {
+            Text = text;
+            Detail = detail;
+        }
+
+        /// <summary>The library's error text.</summary>
+        public string Text { get; private set; }
+
+        /// <summary>The reason behind it, as far as the library knows one; "" when
+        /// it does not.</summary>
+        public string Detail { get; private set; }
+    }
+
+    /// <summary>A controller of the voice server at one IPv4 address and port.
+    ///
+    /// <para>Commands may be issued from any number of threads at once and may
+    /// overlap; each task completes with its own command's outcome, within the
+    /// library's time-outs (5 seconds to connect, on the calling thread, then 5
+    /// seconds for the answer). Failures found before the request goes out
+    /// (connect error., param error., ...) complete the task before the method
+    /// returns. Continuations never run on the library's receive threads.</para>
+    ///
+    /// <para>What the texts mean lies with the server; the parameters are named
+    /// as voicectl and its simulator read them. A text whose UTF-8 form exceeds
+    /// 255 bytes, or that holds a character XML cannot carry, fails the task
+    /// with "param error." and nothing is sent.</para>
+    ///
+    /// <para>Dispose waits for the commands in flight (at most their time-out)
+    /// and completes their tasks first.</para></summary>
+    public sealed class Controller : IDisposable
+    {
+        private readonly ControllerHandle handle;
+
+        /// <summary>A controller of the server at an IPv4 address and port.</summary>
+        /// <param name="ipv4Address">the address in dotted form, e.g.
+        /// "192.0.2.7"; the library resolves no host names</param>
+        /// <param name="port">the server's TCP port</param>
+        /// <exception cref="ArgumentException">the address is not an IPv4
+        /// address in dotted form (a host name, say)</exception>
+        public Controller(string ipv4Address, ushort port)
+        {
+            byte[] address = Native.Utf8("ipv4Address", ipv4Address);
+            Native.Callbacks callbacks = Native.CallbackTable;
+            handle = Native.vc_controller_create(ref callbacks, IntPtr.Zero);
+            if (handle.IsInvalid)
+            {
+                throw new OutOfMemoryException("vc_controller_create");
+            }
+            handle.Track();
+            int status = Native.vc_set_server(handle, address, port);
+            if (status != 0)
+            {
+                handle.Dispose();
+                throw Native.StatusError(status);
+            }
+        }
+
+        /// <summary>The library's version, "MAJOR.MINOR.PATCH".</summary>
+        public static string Version
+        {
+            get { return Native.Text(Native.vc_version()); }
+        }
+
+        /// <summary>Reads the server's answers with code page <paramref name="name"/>
+        /// ("UTF-8", "GB18030", "GBK", "GB2312", "BIG5", "SHIFT_JIS", "EUC-KR",
+        /// "WINDOWS-1252", any letter case) in this whole process; strings stay
+        /// strings either way. Call it before the first command.</summary>
+        /// <exception cref="ArgumentException">a name the library does not
+        /// know</exception>
+        public static void SetCodePage(string name)
+        {
+            int status = Native.vc_set_code_page(Native.Utf8("name", name));
+            if (status != 0)
+            {
+                throw new ArgumentException("unknown code page: " + name, "name");
+            }
+        }
+
+        /// <summary>Chooses the directory of the two log files, for the whole
+        /// process: SendVoiceMsg.log (the last request sent) and RecvVoiceMsg.log
+        /// (the last complete answer). By default they lie in "../" of the
+        /// working directory. Also turns logging on again after
+        /// <see cref="DisableLogs"/>.</summary>
+        /// <param name="directory">the directory; a relative one is taken
+        /// relative to the working directory at each record; null or "": back to
+        /// the default</param>
+        /// <exception cref="System.IO.DirectoryNotFoundException">the directory
+        /// does not exist; nothing was changed</exception>
+        public static void SetLogDirectory(string directory)
+        {
+            byte[] utf8 = directory == null ? null : Native.Utf8("directory", directory);
+            if (Native.vc_set_log_directory(utf8) != 0)
+            {
+                throw new System.IO.DirectoryNotFoundException("no such directory: " + directory);
+            }
+        }
+
+        /// <summary>Writes no log files from now on, in the whole process, until
+        /// the next <see cref="SetLogDirectory"/>.</summary>
+        public static void DisableLogs()
+        {
+            Native.vc_disable_logs();
+        }
+
+        /// <summary>CREATE with four texts.</summary>
+        /// <param name="session">first text: the new session's id</param>
+        /// <param name="owner">second text: its owner</param>
+        /// <param name="title">third text: its title</param>
+        /// <param name="members">fourth text: its members, e.g. "alice,bob"</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
+        /// <returns>the result (FlowID 1001)</returns>
+        public Task<CommandResult> CreateAsync(string session, string owner, string title, string members,
+                                               CancellationToken cancellation = default(CancellationToken))
+        {
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("owner", owner),
+                   uc = Native.Utf8("title", title), ud = Native.Utf8("members", members);
+            return Issue(Request.PickResult, cancellation,
+                         (h, tag) => Native.vc_create(h, ua, ub, uc, ud, tag));
+        }
+
+        /// <summary>KICK with two texts.</summary>
+        /// <param name="session">first text: the session's id</param>
+        /// <param name="member">second text: the member to remove</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
+        /// <returns>the result (FlowID 1002)</returns>
+        public Task<CommandResult> KickAsync(string session, string member,
+                                             CancellationToken cancellation = default(CancellationToken))
+        {
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("member", member);
+            return Issue(Request.PickResult, cancellation, (h, tag) => Native.vc_kick(h, ua, ub, tag));
+        }
+
+        /// <summary>CHANGE with two texts and a number.</summary>
+        /// <param name="session">first text: the session's id</param>
+        /// <param name="member">second text: the member whose setting changes</param>
+        /// <param name="value">the number, sent in decimal: the new setting</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
+        /// <returns>the result (FlowID 1003)</returns>
+        public Task<CommandResult> ChangeAsync(string session, string member, ushort value,
+                                               CancellationToken cancellation = default(CancellationToken))
+        {
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("member", member);
+            return Issue(Request.PickResult, cancellation,
+                         (h, tag) => Native.vc_change(h, ua, ub, value, tag));
+        }
+
+        /// <summary>QALL.</summary>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
+        /// <returns>the entries in the answer's order; empty when there are
+        /// none</returns>
+        public Task<IReadOnlyList<QAllEntry>> QAllAsync(
+            CancellationToken cancellation = default(CancellationToken))
+        {
+            return Issue(Request.PickEntries, cancellation, (h, tag) => Native.vc_qall(h, tag));
+        }
+
+        /// <summary>QSINGLE with one text.</summary>
+        /// <param name="session">the text: the session's id</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
+        /// <returns>the eighteen values</returns>
+        public Task<QSingleResult> QSingleAsync(string session,
+                                                CancellationToken cancellation = default(CancellationToken))
+        {
+            byte[] ua = Native.Utf8("session", session);
+            return Issue(Request.PickSingle, cancellation, (h, tag) => Native.vc_qsingle(h, ua, tag));
+        }
+
+        /// <summary>DSCALL with two texts and the local date and time
+        /// <paramref name="durationSeconds"/> from now.</summary>
+        /// <param name="session">first text: the session's id</param>
+        /// <param name="member">second text: the member who ends it</param>
+        /// <param name="durationSeconds">how far from now the sent time lies</param>
+        /// <param name="cancellation">ends the wait (the task is cancelled), not
+        /// the request</param>
+        /// <returns>the result (FlowID 1006)</returns>
+        public Task<CommandResult> DsCallAsync(string session, string member, uint durationSeconds,
+                                               CancellationToken cancellation = default(CancellationToken))
+        {
+            byte[] ua = Native.Utf8("session", session), ub = Native.Utf8("member", member);
+            return Issue(Request.PickResult, cancellation,
+                         (h, tag) => Native.vc_dscall(h, ua, ub, durationSeconds, tag));
+        }
+
+        /// <summary>Waits for the commands in flight (at most their time-out),
+        /// completes their tasks, and releases the controller.
+        /// Commands issued afterwards throw ObjectDisposedException. When a
+        /// command is being issued on another thread at that moment, the
+        /// release waits for that call and then happens on its thread.</summary>
+        public void Dispose()
+        {
+            handle.Dispose();
+        }
+
+        // Issues one command under a new tag. The request keeps the handle,
+        // so an undisposed controller is not finalized while a command of
+        // it is in flight. Cancelling completes the task at once; the
+        // request still ends by itself, and its outcome is dropped.
+        private Task<T> Issue<T>(Func<Request, T> pick, CancellationToken cancellation,
+                                 Func<ControllerHandle, IntPtr, int> send)
+        {
+            var request = new Request<T>(handle, pick, cancellation);
+            if (request.Task.IsCanceled) return request.Task;  // cancelled before it went out
+            IntPtr tag = Request.Register(request);
+            int status;
+            try
+            {
+                Native.Issuing = true;
+                status = send(handle, tag);
+            }
+            catch
+            {
+                Request.Unregister(tag);
+                throw;
+            }
+            finally
+            {
+                Native.Issuing = false;
+            }
+            if (status != 0)
+            {
+                // Nothing was sent and no callback will come.
+                Request.Unregister(tag);
+                throw Native.StatusError(status);
+            }
+            return request.Task;
+        }
+    }
+
+    // What the callbacks of one command have told so far.
+    internal abstract class Request
+    {
+        // Requests in flight by tag. The callbacks serve every controller and
+        // live as long as the program, so the library never calls a collected
+        // delegate.
+        private static readonly ConcurrentDictionary<IntPtr, Request> InFlight =
+            new ConcurrentDictionary<IntPtr, Request>();
+        private static int lastTag;
+
+        internal static readonly Func<Request, CommandResult> PickResult = r =>
+        {
+            if (r.result == null) throw r.OtherAnswer("a result");
+            return r.result;
+        };
+        internal static readonly Func<Request, IReadOnlyList<QAllEntry>> PickEntries = r =>
+        {
+            if (r.entries == null) throw r.OtherAnswer("QAll entries");
+            return new ReadOnlyCollection<QAllEntry>(r.entries);
+        };
+        internal static readonly Func<Request, QSingleResult> PickSingle = r =>
+        {
+            if (r.single == null) throw r.OtherAnswer("QSingle values");
+            return r.single;
+        };
+
+        // Keeps the controller's handle alive while the command is in flight.
+        protected readonly ControllerHandle Owner;
+        private VoiceControlException error;
+        private CommandResult result;
+        private List<QAllEntry> entries;
+        private QSingleResult single;
+        private string answered = "nothing";
+
+        protected Request(ControllerHandle owner)
+        {
+            Owner = owner;
+        }
+
+        internal static IntPtr Register(Request request)
+        {
+            for (;;)
+            {
+                var tag = new IntPtr(Interlocked.Increment(ref lastTag));
+                if (InFlight.TryAdd(tag, request)) return tag;
+            }
+        }
+
+        // The command was not issued after all: forget it.
+        internal static void Unregister(IntPtr tag)
+        {
+            Request request;
+            if (InFlight.TryRemove(tag, out request)) request.Forget();
+        }
+
+        internal static Request Find(IntPtr tag)
+        {
+            Request request;
+            return InFlight.TryGetValue(tag, out request) ? request : null;
+        }
+
+        internal void SetError(string text, string detail)
+        {
+            error = new VoiceControlException(text, detail);
+        }
+
+        internal void SetResult(CommandResult answer)
+        {
+            result = answer;
+            answered = "a result";
+        }
+
+        internal void AddEntry(QAllEntry entry)
+        {
+            if (entries == null) entries = new List<QAllEntry>();
+            if (entry != null) entries.Add(entry);
+            answered = "QAll entries";
+        }
+
+        internal void SetValues(QSingleResult values)
+        {
+            single = values;
+            answered = "QSingle values";
+        }
+
+        // The command is over: complete its task.
+        internal static void Done(IntPtr tag)
+        {
+            Request request;
+            if (InFlight.TryRemove(tag, out request)) request.Finish();
+        }
+
+        // Something went wrong in a callback of this binding (out of
+        // memory): the task fails with it rather than the receive thread.
+        internal static void Fail(IntPtr tag, Exception failure)
+        {
+            Request request = Find(tag);
+            if (request != null) request.FailWith(failure);
+        }
+
+        protected abstract void Finish();
+
+        protected abstract void Forget();
+
+        protected abstract void FailWith(Exception failure);
+
+        protected VoiceControlException Failure { get { return error; } }
+
+        // The answer belongs to another kind of command: an answer whose
+        // FlowID names another command is delivered as this command's
+        // outcome by the library, but cannot be this task's value.
+        private VoiceControlException OtherAnswer(string wanted)
+        {
+            return new VoiceControlException(
+                "bad message.", "the answer carries " + answered + ", not " + wanted);
+        }
+    }
+
+    internal sealed class Request<T> : Request
+    {
+        private readonly TaskCompletionSource<T> source =
+            new TaskCompletionSource<T>(TaskCreationOptions.RunContinuationsAsynchronously);
+        private readonly Func<Request, T> pick;
+        private CancellationTokenRegistration registration;
+
+        // Cancelling the token completes the task at once, also before the
+        // command has gone out.
+        internal Request(ControllerHandle owner, Func<Request, T> pick, CancellationToken cancellation)
+            : base(owner)
+        {
+            this.pick = pick;
+            if (cancellation.CanBeCanceled)
+            {
+                registration = cancellation.Register(() => source.TrySetCanceled(cancellation));
+            }
+        }
+
+        internal Task<T> Task { get { return source.Task; } }
+
+        protected override void Forget()
+        {
+            registration.Dispose();
+        }
+
+        protected override void Finish()
+        {
+            registration.Dispose();
+            GC.KeepAlive(Owner);
+            if (Failure != null)
+            {
+                source.TrySetException(Failure);
+                return;
+            }
+            try
+            {
+                source.TrySetResult(pick(this));
+            }
+            catch (Exception failure)
+            {
+                source.TrySetException(failure);
+            }
+        }
+
+        protected override void FailWith(Exception failure)
+        {
+            source.TrySetException(failure);
+        }
+    }
+
+    // The controller as the C interface knows it: vc_controller_destroy on
+    // release. A SafeHandle is never released while a P/Invoke call that got
+    // it is still running, which keeps vc_controller_destroy from running
+    // beside another call on the same controller, as the library requires.
+    //
+    // Controllers still alive when the process exits are released then. The
+    // library keeps a controller's receive threads waiting for its next
+    // request, and Mono waits at exit for every thread that ever ran a
+    // callback, which these threads only end once their controller is
+    // released.
+    internal sealed class ControllerHandle : SafeHandle
+    {
+        // Every handle not yet released, by a number of its own; weakly, so
+        // that a dropped controller is still finalized (the references live
+        // on until its finalizer has run).
+        private static readonly Dictionary<long, WeakReference> Unreleased =
+            new Dictionary<long, WeakReference>();
+        private static long lastNumber;
+        private long number;
+
+        static ControllerHandle()
+        {
+            AppDomain.CurrentDomain.ProcessExit += (sender, arguments) => ReleaseAll();
+        }
+
+        private ControllerHandle() : base(IntPtr.Zero, true)
+        {
+        }
+
+        public override bool IsInvalid { get { return handle == IntPtr.Zero; } }
+
+        // Called once the handle holds a controller.
+        internal void Track()
+        {
+            lock (Unreleased)
+            {
+                number = ++lastNumber;
+                Unreleased.Add(number, new WeakReference(this, true));
+            }
+        }
+
+        protected override bool ReleaseHandle()
+        {
+            Native.vc_controller_destroy(handle);
+            lock (Unreleased) Unreleased.Remove(number);
+            return true;
+        }
+
+        private static void ReleaseAll()
+        {
+            var handles = new List<ControllerHandle>();
+            lock (Unreleased)
+            {
+                foreach (WeakReference reference in Unreleased.Values)
+                {
+                    var handle = reference.Target as ControllerHandle;
+                    if (handle != null) handles.Add(handle);
+                }
+            }
+            foreach (ControllerHandle handle in handles) handle.Dispose();
+        }
+    }
+
+    internal static class Native
+    {
+        private const string Library = "voicecontrol";
+        private const int QAllFields = 8;
+        private const int QSingleValues = 18;
+
+        [StructLayout(LayoutKind.Sequential)]
+        internal struct Callbacks
+        {
+            internal IntPtr OnError;
+            internal IntPtr OnCommandResult;
+            internal IntPtr OnQAllEmpty;
+            internal IntPtr OnQAllEntry;
+            internal IntPtr OnQSingleResult;
+            internal IntPtr OnDone;
+        }
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate void TextCallback(IntPtr user, IntPtr tag, IntPtr text);
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate void ResultCallback(IntPtr user, IntPtr tag, int flowId, int code,
+                                             IntPtr text);
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate void TagCallback(IntPtr user, IntPtr tag);
+
+        // The delegates behind the callback table, in static fields: they are
+        // never collected, so no receive thread can call a freed one.
+        private static readonly TextCallback OnErrorDelegate = OnError;
+        private static readonly ResultCallback OnCommandResultDelegate = OnCommandResult;
+        private static readonly TagCallback OnQAllEmptyDelegate = OnQAllEmpty;
+        private static readonly TextCallback OnQAllEntryDelegate = OnQAllEntry;
+        private static readonly TextCallback OnQSingleResultDelegate = OnQSingleResult;
+        private static readonly TagCallback OnDoneDelegate = OnDone;
+
+        internal static readonly Callbacks CallbackTable = new Callbacks
+        {
+            OnError = Marshal.GetFunctionPointerForDelegate(OnErrorDelegate),
+            OnCommandResult = Marshal.GetFunctionPointerForDelegate(OnCommandResultDelegate),
+            OnQAllEmpty = Marshal.GetFunctionPointerForDelegate(OnQAllEmptyDelegate),
+            OnQAllEntry = Marshal.GetFunctionPointerForDelegate(OnQAllEntryDelegate),
+            OnQSingleResult = Marshal.GetFunctionPointerForDelegate(OnQSingleResultDelegate),
+            OnDone = Marshal.GetFunctionPointerForDelegate(OnDoneDelegate),
+        };
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern IntPtr vc_version();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern IntPtr vc_error_detail();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_code_page(byte[] name);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_log_directory(byte[] directory);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern void vc_disable_logs();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern ControllerHandle vc_controller_create(ref Callbacks callbacks,
+                                                                     IntPtr user);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern void vc_controller_destroy(IntPtr controller);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_server(ControllerHandle controller, byte[] address,
+                                                 ushort port);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_create(ControllerHandle controller, byte[] a, byte[] b,
+                                             byte[] c, byte[] d, IntPtr tag);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_kick(ControllerHandle controller, byte[] a, byte[] b,
+                                           IntPtr tag);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_change(ControllerHandle controller, byte[] a, byte[] b,
+                                             ushort n, IntPtr tag);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_qall(ControllerHandle controller, IntPtr tag);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_qsingle(ControllerHandle controller, byte[] a, IntPtr tag);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_dscall(ControllerHandle controller, byte[] a, byte[] b,
+                                             uint durationSeconds, IntPtr tag);
+
+        // A string as NUL-terminated UTF-8. A NUL inside would cut it short
+        // without anyone noticing, so it is refused.
+        internal static byte[] Utf8(string parameter, string text)
+        {
+            if (text == null) throw new ArgumentNullException(parameter);
+            if (text.IndexOf('\0') >= 0)
+            {
+                throw new ArgumentException("the text contains a NUL character", parameter);
+            }
+            var bytes = new byte[Encoding.UTF8.GetByteCount(text) + 1];
+            Encoding.UTF8.GetBytes(text, 0, text.Length, bytes, 0);
+            return bytes;
+        }
+
+        // A NUL-terminated UTF-8 string of the library (valid only during the
+        // callback that got it).
+        internal static string Text(IntPtr utf8)
+        {
+            if (utf8 == IntPtr.Zero) return "";
+            int length = 0;
+            while (Marshal.ReadByte(utf8, length) != 0) ++length;
+            var bytes = new byte[length];
+            Marshal.Copy(utf8, bytes, 0, length);
+            return Encoding.UTF8.GetString(bytes);
+        }
+
+        private static string[] Texts(IntPtr array, int count)
+        {
+            var texts = new string[count];
+            for (int i = 0; i < count; ++i)
+            {
+                texts[i] = Text(Marshal.ReadIntPtr(array, i * IntPtr.Size));
+            }
+            return texts;
+        }
+
+        // The exception for a vc_status other than VC_OK: the function did
+        // nothing.
+        internal static Exception StatusError(int status)
+        {
+            switch (status)
+            {
+                case -1: return new ArgumentNullException();
+                case -2: return new OutOfMemoryException("voicecontrol ran out of memory");
+                case -5: return new ArgumentException("not an IPv4 address in dotted form");
+                default: return new InvalidOperationException("voicecontrol failed with status " + status);
+            }
+        }
+
+        // True on a thread while it issues a command: a callback then runs on
+        // the host's own thread, not on one of the library's.
+        [ThreadStatic] internal static bool Issuing;
+        [ThreadStatic] private static bool inBackground;
+
+        // A receive thread of the library becomes known to the runtime with
+        // its first callback, as a foreground thread under Mono: the runtime
+        // would wait for it at exit, and it waits for the next request of
+        // its controller. Marked a background thread it holds up nothing.
+        private static void EnterCallback()
+        {
+            if (Issuing || inBackground) return;
+            Thread.CurrentThread.IsBackground = true;
+            inBackground = true;
+        }
+
+        // The callbacks run on the library's threads (or on the calling thread
+        // during a command). No exception may leave them into native code.
+        private static void OnError(IntPtr user, IntPtr tag, IntPtr text)
+        {
+            try
+            {
+                EnterCallback();
+                Request request = Request.Find(tag);
+                // The detail is readable only during this call.
+                if (request != null) request.SetError(Text(text), Text(vc_error_detail()));
+            }
+            catch (Exception failure)
+            {
+                Request.Fail(tag, failure);
+            }
+        }
+
+        private static void OnCommandResult(IntPtr user, IntPtr tag, int flowId, int code, IntPtr text)
+        {
+            try
+            {
+                EnterCallback();
+                Request request = Request.Find(tag);
+                if (request != null) request.SetResult(new CommandResult(flowId, code, Text(text)));
+            }
+            catch (Exception failure)
+            {
+                Request.Fail(tag, failure);
+            }
+        }
+
+        private static void OnQAllEmpty(IntPtr user, IntPtr tag)
+        {
+            try
+            {
+                EnterCallback();
+                Request request = Request.Find(tag);
+                if (request != null) request.AddEntry(null);
+            }
+            catch (Exception failure)
+            {
+                Request.Fail(tag, failure);
+            }
+        }
+
+        private static void OnQAllEntry(IntPtr user, IntPtr tag, IntPtr fields)
+        {
+            try
+            {
+                EnterCallback();
+                Request request = Request.Find(tag);
+                if (request != null) request.AddEntry(new QAllEntry(Texts(fields, QAllFields)));
+            }
+            catch (Exception failure)
+            {
+                Request.Fail(tag, failure);
+            }
+        }
+
+        private static void OnQSingleResult(IntPtr user, IntPtr tag, IntPtr values)
+        {
+            try
+            {
+                EnterCallback();
+                Request request = Request.Find(tag);
+                if (request != null) request.SetValues(new QSingleResult(Texts(values, QSingleValues)));
+            }
+            catch (Exception failure)
+            {
+                Request.Fail(tag, failure);
+            }
+        }
+
+        private static void OnDone(IntPtr user, IntPtr tag)
+        {
+            try
+            {
+                EnterCallback();
+                Request.Done(tag);
+            }
+            catch
+            {
+                // Completing a task runs no code of the host here (its
+                // continuations run asynchronously); nothing is left to tell.
+            }
+        }
+    }
+}
