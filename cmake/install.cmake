@@ -59,7 +59,8 @@ if(TARGET voicectl)
   endif()
   include(${CMAKE_CURRENT_LIST_DIR}/manpage.cmake)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+              ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The Python module (standard library only), where Debian's python3 looks.
 if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol.py)
   install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol.py
