@@ -2,11 +2,12 @@
 # file. Included by the top-level CMakeLists.txt after every target exists.
 #
 # Linux (GNUInstallDirs):            Windows (the zip, see package.cmake):
-#   lib*/libvoicecontrol.so.0.1.0      bin/voicecontrol.dll + runtime DLLs
+#   lib*/libvoicecontrol.so.1.0.0      bin/voicecontrol.dll + runtime DLLs
 #   include/voicecontrol/...           lib/libvoicecontrol.dll.a, voicecontrol.def
 #   lib*/cmake/voicecontrol/           include/voicecontrol/...
 #   lib*/pkgconfig/voicecontrol.pc     README-windows.txt
-#   bin/voicectl, share/doc/voicecontrol/
+#   bin/voicectl (RUNPATH $ORIGIN/../lib*), share/man/man1/voicectl.1
+#   share/doc/voicecontrol/
 #   lib/python3/dist-packages/voicecontrol/ (the Python package)
 #
 # A further library joins the CMake package with one line,
@@ -35,16 +36,31 @@ install(TARGETS voicecontrol EXPORT voicecontrolTargets
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/voicecontrol
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")
+# version.h, generated into the build tree (version.cmake).
+install(FILES ${VC_GENERATED_INCLUDE_DIR}/voicecontrol/version.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voicecontrol)
 
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/install-windows.cmake)
   return()
 endif()
 
+# An installed voicectl finds the library installed beside it wherever the
+# prefix is (cmake --install --prefix P: P/bin/voicectl loads
+# P/lib*/libvoicecontrol.so.1) through a RUNPATH relative to its own place.
+# Distribution packages, whose library lies in the loader's own path, turn it
+# off (-DVC_INSTALL_RUNPATH=OFF; Debian policy forbids a RUNPATH there).
+option(VC_INSTALL_RUNPATH "Give the installed voicectl a RUNPATH relative to \$ORIGIN" ON)
 if(TARGET voicectl)
   install(TARGETS voicectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(VC_INSTALL_RUNPATH)
+    file(RELATIVE_PATH bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+    set_target_properties(voicectl PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/manpage.cmake)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+              ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The Python package (standard library only), where Debian's python3 looks.
 if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol/__init__.py)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/python/voicecontrol
@@ -55,9 +71,10 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/docs/host-guide.md)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
-# The CMake package: find_package(voicecontrol 0.1 CONFIG REQUIRED) gives
-# voicecontrol::voicecontrol. Before 1.0 each minor version may change the
-# interface, so only the same MAJOR.MINOR satisfies a request.
+# The CMake package: find_package(voicecontrol 1.0 CONFIG REQUIRED) gives
+# voicecontrol::voicecontrol. Every release of one major version keeps the
+# interface of the ones before (docs/abi.md), so any 1.x at or above the
+# requested version satisfies a request for 1.y.
 install(EXPORT voicecontrolTargets NAMESPACE voicecontrol::
         DESTINATION ${VC_CMAKE_PACKAGE_DIR} FILE voicecontrolTargets.cmake)
 set(VC_FIND_DEPENDENCIES "")
@@ -68,13 +85,13 @@ configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/voicecontrolConfig.cmake
                               ${PROJECT_BINARY_DIR}/voicecontrolConfig.cmake
                               INSTALL_DESTINATION ${VC_CMAKE_PACKAGE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/voicecontrolConfigVersion.cmake
-                                 COMPATIBILITY SameMinorVersion)
+                                 COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/voicecontrolConfig.cmake
               ${PROJECT_BINARY_DIR}/voicecontrolConfigVersion.cmake
         DESTINATION ${VC_CMAKE_PACKAGE_DIR})
 
 # pkg-config. The prefix is the one of the install itself (cmake --install
-# --prefix, or the packaging prefix of CPack), not the configured one, so
+# --prefix, or DESTDIR with the packages' /usr), not the configured one, so
 # the file is written at install time. No Requires.private: the DOM backend
 # is linked into the shared library and never appears on a host's command
 # line, and listing it would make `pkg-config --cflags` need its .pc file.

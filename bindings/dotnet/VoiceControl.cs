@@ -12,7 +12,7 @@
 // (the C interface's tag correlates them), or fails with a
 // VoiceControlException carrying the library's error text. The native
 // library is "voicecontrol": voicecontrol.dll on Windows (beside the program,
-// with the same bitness as the process), libvoicecontrol.so.0 on Linux (Mono:
+// with the same bitness as the process), libvoicecontrol.so.1 on Linux (Mono:
 // see VoiceControl.Net.dll.config). It compiles with Mono's mcs (C# 6):
 //
 //   mcs -target:library -out:VoiceControl.Net.dll VoiceControl.cs

@@ -67,7 +67,7 @@ when the interpreter exits; after that no controller can be made.
 
 The library is found through the `library` argument (a path), or else
 through the usual loader paths: ctypes.util.find_library("voicecontrol"),
-then "libvoicecontrol.so.0" or "voicecontrol.dll".
+then "libvoicecontrol.so.1" or "voicecontrol.dll".
 """
 
 from ._asyncio import AsyncController

@@ -252,14 +252,14 @@ def load_library(path: Union[str, "os.PathLike[str]", None] = None) -> ctypes.CD
     """The voicecontrol library as a ctypes.CDLL, loaded once per path.
 
     Without `path`, tries ctypes.util.find_library("voicecontrol"), then
-    "libvoicecontrol.so.0" and "voicecontrol.dll" through the loader's own
+    "libvoicecontrol.so.1" and "voicecontrol.dll" through the loader's own
     search. Raises OSError when none loads.
     """
     if path is not None:
         candidates = [os.fspath(path)]
     else:
         candidates = [name for name in (ctypes.util.find_library("voicecontrol"),
-                                        "libvoicecontrol.so.0", "voicecontrol.dll") if name]
+                                        "libvoicecontrol.so.1", "voicecontrol.dll") if name]
     failures = []
     with _libraries_lock:
         for candidate in candidates:
