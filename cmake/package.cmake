@@ -16,8 +16,9 @@ set(CPACK_THREADS 0)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  # voicecontrol-0.1.0-win32.zip, its files under voicecontrol-0.1.0-win32/.
-  set(CPACK_PACKAGE_FILE_NAME voicecontrol-${PROJECT_VERSION}-win32)
+  # voicecontrol-VERSION-win32.zip or -win64.zip (install-windows.cmake), its
+  # files under a folder of the same name.
+  set(CPACK_PACKAGE_FILE_NAME ${VC_WINDOWS_PACKAGE_NAME})
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
