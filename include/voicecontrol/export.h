@@ -1,8 +1,9 @@
-// Symbol visibility of the library's public classes and functions.
-//
-// On Windows the library is a DLL: its own sources export, hosts import.
-// Elsewhere the library is built with hidden visibility, and the macro
-// makes the symbols of its interface visible.
+/// @file
+/// Symbol visibility of the library's public classes and functions.
+///
+/// On Windows the library is a DLL: its own sources export, hosts import.
+/// Elsewhere the library is built with hidden visibility, and the macro
+/// makes the symbols of its interface visible.
 #ifndef VOICECONTROL_EXPORT_H_
 #define VOICECONTROL_EXPORT_H_
 

@@ -1,21 +1,22 @@
-// A thin, portable access layer over an XML DOM: load a document from wide
-// text, select nodes with XPath, walk a node list, read a node's text.
-//
-// Two backends implement it: on Windows the system's COM XML DOM (MSXML),
-// elsewhere libxml2. Both load exactly the well-formed XML 1.0 documents,
-// expand the entities a document declares in its internal DTD subset, keep
-// white space, resolve nothing external and ignore the encoding named in the
-// XML declaration, since the text handed to LoadXml is already Unicode.
-//
-// Errors: LoadXml never raises; a text that cannot be loaded gives an empty
-// root. Every other call raises the platform's DOM error when the DOM service
-// fails (a query it cannot evaluate, memory exhausted, a null object used):
-// `_com_error` on Windows, `DomError` elsewhere. Finding no node is not an
-// error.
-//
-// Objects are used by one thread at a time. Nodes and node lists keep the
-// storage of their document alive, so they stay usable after the DomDocument
-// that produced them is gone.
+/// @file
+/// A thin, portable access layer over an XML DOM: load a document from wide
+/// text, select nodes with XPath, walk a node list, read a node's text.
+///
+/// Two backends implement it: on Windows the system's COM XML DOM (MSXML),
+/// elsewhere libxml2. Both load exactly the well-formed XML 1.0 documents,
+/// expand the entities a document declares in its internal DTD subset, keep
+/// white space, resolve nothing external and ignore the encoding named in the
+/// XML declaration, since the text handed to LoadXml is already Unicode.
+///
+/// Errors: LoadXml never raises; a text that cannot be loaded gives an empty
+/// root. Every other call raises the platform's DOM error when the DOM service
+/// fails (a query it cannot evaluate, memory exhausted, a null object used):
+/// `_com_error` on Windows, `DomError` elsewhere. Finding no node is not an
+/// error.
+///
+/// Objects are used by one thread at a time. Nodes and node lists keep the
+/// storage of their document alive, so they stay usable after the DomDocument
+/// that produced them is gone.
 #ifndef VOICECONTROL_INTERFACE_DOM_H_
 #define VOICECONTROL_INTERFACE_DOM_H_
 
@@ -29,20 +30,20 @@
 
 namespace voicecontrol {
 
-// Result codes carried by DOM errors; the values are the COM HRESULTs the
-// Windows backend reports for the same causes.
-constexpr std::int32_t kDomErrorFail = static_cast<std::int32_t>(0x80004005u);     // E_FAIL
-constexpr std::int32_t kDomErrorPointer = static_cast<std::int32_t>(0x80004003u);  // E_POINTER
+/// Result codes carried by DOM errors; the values are the COM HRESULTs the
+/// Windows backend reports for the same causes.
+constexpr std::int32_t kDomErrorFail = static_cast<std::int32_t>(0x80004005u);     ///< E_FAIL
+constexpr std::int32_t kDomErrorPointer = static_cast<std::int32_t>(0x80004003u);  ///< E_POINTER
 constexpr std::int32_t kDomErrorOutOfMemory =
-    static_cast<std::int32_t>(0x8007000Eu);  // E_OUTOFMEMORY
+    static_cast<std::int32_t>(0x8007000Eu);  ///< E_OUTOFMEMORY
 
 #if !defined(_WIN32)
-// The DOM error of the portable backend, the counterpart of `_com_error`:
-// one exception type for every failing DOM call, carrying a result code.
+/// The DOM error of the portable backend, the counterpart of `_com_error`:
+/// one exception type for every failing DOM call, carrying a result code.
 class VC_API DomError : public std::runtime_error {
  public:
   explicit DomError(std::int32_t code);
-  // The result code, named like `_com_error::Error`.
+  /// The result code, named like `_com_error::Error`.
   std::int32_t Error() const { return code_; }
 
  private:
@@ -53,44 +54,44 @@ class VC_API DomError : public std::runtime_error {
 class DomNodeList;
 struct DomBackend;
 
-// One node of a loaded document, or the empty node. Cheap to copy.
+/// One node of a loaded document, or the empty node. Cheap to copy.
 class VC_API DomNode {
  public:
   DomNode() = default;
 
   bool IsEmpty() const { return node_ == nullptr; }
 
-  // The first node the XPath `path` selects with this node as the context;
-  // the empty node when nothing matches or this node is empty.
+  /// The first node the XPath `path` selects with this node as the context;
+  /// the empty node when nothing matches or this node is empty.
   DomNode SelectSingleNode(std::wstring_view path) const;
 
-  // Every node the XPath `path` selects, in document order, positioned at the
-  // first. Raises kDomErrorPointer on an empty node.
+  /// Every node the XPath `path` selects, in document order, positioned at the
+  /// first. Raises kDomErrorPointer on an empty node.
   DomNodeList SelectNodes(std::wstring_view path) const;
 
-  // The character data of the node and all its descendants, in document
-  // order, white space included; "" for the empty node.
+  /// The character data of the node and all its descendants, in document
+  /// order, white space included; "" for the empty node.
   std::wstring GetText() const;
 
-  // The node's name ("#text" for character data); "" for the empty node.
+  /// The node's name ("#text" for character data); "" for the empty node.
   std::wstring GetName() const;
 
  private:
   friend struct DomBackend;
   DomNode(std::shared_ptr<void> keeper, void* node) : keeper_(std::move(keeper)), node_(node) {}
 
-  // Keeps alive what the backend needs for `node_`: the document storage,
-  // or the node itself where the backend counts references per node.
+  /// Keeps alive what the backend needs for `node_`: the document storage,
+  /// or the node itself where the backend counts references per node.
   std::shared_ptr<void> keeper_;
   void* node_ = nullptr;
 };
 
-// A list of selected nodes with a cursor and an element-name filter. An
-// empty filter accepts every element. Movable, not copyable: the cursor
-// belongs to one reader.
+/// A list of selected nodes with a cursor and an element-name filter. An
+/// empty filter accepts every element. Movable, not copyable: the cursor
+/// belongs to one reader.
 class VC_API DomNodeList {
  public:
-  struct State;  // defined by the backend
+  struct State;  ///< defined by the backend
 
   DomNodeList() = default;
   DomNodeList(DomNodeList&&) = default;
@@ -98,14 +99,14 @@ class VC_API DomNodeList {
   DomNodeList(const DomNodeList&) = delete;
   DomNodeList& operator=(const DomNodeList&) = delete;
 
-  // True when no list was obtained.
+  /// True when no list was obtained.
   bool IsEmpty() const { return state_ == nullptr; }
 
   void SetFilter(std::wstring element_name) { filter_ = std::move(element_name); }
 
-  // The next element node of the list that passes the filter, skipping
-  // nodes of other kinds; the empty node once the list is exhausted.
-  // Raises kDomErrorPointer on a list that was never obtained.
+  /// The next element node of the list that passes the filter, skipping
+  /// nodes of other kinds; the empty node once the list is exhausted.
+  /// Raises kDomErrorPointer on a list that was never obtained.
   DomNode NextElement();
 
  private:
@@ -116,10 +117,10 @@ class VC_API DomNodeList {
   std::wstring filter_;
 };
 
-// One DOM document. Each LoadXml creates a fresh document.
+/// One DOM document. Each LoadXml creates a fresh document.
 class VC_API DomDocument {
  public:
-  struct State;  // defined by the backend
+  struct State;  ///< defined by the backend
 
   DomDocument() = default;
   DomDocument(DomDocument&&) = default;
@@ -127,14 +128,14 @@ class VC_API DomDocument {
   DomDocument(const DomDocument&) = delete;
   DomDocument& operator=(const DomDocument&) = delete;
 
-  // Creates a fresh document from `text` and returns its document element.
-  // Never raises: when the DOM service is unavailable or the text is not a
-  // well-formed document, the result is the empty node.
+  /// Creates a fresh document from `text` and returns its document element.
+  /// Never raises: when the DOM service is unavailable or the text is not a
+  /// well-formed document, the result is the empty node.
   DomNode LoadXml(const std::wstring& text);
-  // The same for a text in the system's ANSI code page, as it comes off the
-  // wire: it gives the same document as LoadXml with the text decoded by
-  // platform::AnsiToWideString, but a backend that parses that code page
-  // itself saves the decoding.
+  /// The same for a text in the system's ANSI code page, as it comes off the
+  /// wire: it gives the same document as LoadXml with the text decoded by
+  /// platform::AnsiToWideString, but a backend that parses that code page
+  /// itself saves the decoding.
   DomNode LoadAnsiXml(std::string_view text);
 
  private:
