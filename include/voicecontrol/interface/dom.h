@@ -42,8 +42,11 @@ constexpr std::int32_t kDomErrorOutOfMemory =
 /// one exception type for every failing DOM call, carrying a result code.
 class VC_API DomError : public std::runtime_error {
  public:
+  /// An error with a result code.
+  /// @param code kDomErrorFail, kDomErrorPointer or kDomErrorOutOfMemory.
   explicit DomError(std::int32_t code);
   /// The result code, named like `_com_error::Error`.
+  /// @return kDomErrorFail, kDomErrorPointer or kDomErrorOutOfMemory.
   std::int32_t Error() const { return code_; }
 
  private:
@@ -57,31 +60,40 @@ struct DomBackend;
 /// One node of a loaded document, or the empty node. Cheap to copy.
 class VC_API DomNode {
  public:
+  /// The empty node.
   DomNode() = default;
 
+  /// @return whether this is the empty node.
   bool IsEmpty() const { return node_ == nullptr; }
 
-  /// The first node the XPath `path` selects with this node as the context;
-  /// the empty node when nothing matches or this node is empty.
+  /// Selects one node.
+  /// @param path an XPath 1.0 expression, evaluated with this node as the
+  ///        context.
+  /// @return the first node it selects; the empty node when nothing matches
+  ///         or this node is empty.
   DomNode SelectSingleNode(std::wstring_view path) const;
 
-  /// Every node the XPath `path` selects, in document order, positioned at the
-  /// first. Raises kDomErrorPointer on an empty node.
+  /// Selects every node `path` selects. Raises kDomErrorPointer on an empty
+  /// node.
+  /// @param path an XPath 1.0 expression, evaluated with this node as the
+  ///        context.
+  /// @return the nodes in document order, positioned at the first.
   DomNodeList SelectNodes(std::wstring_view path) const;
 
-  /// The character data of the node and all its descendants, in document
-  /// order, white space included; "" for the empty node.
+  /// @return the character data of the node and all its descendants, in
+  ///         document order, white space included; "" for the empty node.
   std::wstring GetText() const;
 
-  /// The node's name ("#text" for character data); "" for the empty node.
+  /// @return the node's name ("#text" for character data); "" for the empty
+  ///         node.
   std::wstring GetName() const;
 
  private:
   friend struct DomBackend;
   DomNode(std::shared_ptr<void> keeper, void* node) : keeper_(std::move(keeper)), node_(node) {}
 
-  /// Keeps alive what the backend needs for `node_`: the document storage,
-  /// or the node itself where the backend counts references per node.
+  // Keeps alive what the backend needs for `node_`: the document storage,
+  // or the node itself where the backend counts references per node.
   std::shared_ptr<void> keeper_;
   void* node_ = nullptr;
 };
@@ -91,22 +103,28 @@ class VC_API DomNode {
 /// belongs to one reader.
 class VC_API DomNodeList {
  public:
-  struct State;  ///< defined by the backend
+  struct State;  ///< The list's storage, defined by the backend.
 
+  /// A list never obtained (IsEmpty).
   DomNodeList() = default;
-  DomNodeList(DomNodeList&&) = default;
+  DomNodeList(DomNodeList&&) = default;             ///< Takes over list and cursor.
+  /// Takes over list and cursor. @return this list.
   DomNodeList& operator=(DomNodeList&&) = default;
-  DomNodeList(const DomNodeList&) = delete;
-  DomNodeList& operator=(const DomNodeList&) = delete;
+  DomNodeList(const DomNodeList&) = delete;             ///< Not copyable.
+  DomNodeList& operator=(const DomNodeList&) = delete;  ///< Not copyable.
 
-  /// True when no list was obtained.
+  /// @return true when no list was obtained.
   bool IsEmpty() const { return state_ == nullptr; }
 
+  /// Sets the element-name filter of NextElement.
+  /// @param element_name the name elements must have; "" accepts every element.
   void SetFilter(std::wstring element_name) { filter_ = std::move(element_name); }
 
-  /// The next element node of the list that passes the filter, skipping
-  /// nodes of other kinds; the empty node once the list is exhausted.
-  /// Raises kDomErrorPointer on a list that was never obtained.
+  /// Moves the cursor on. Raises kDomErrorPointer on a list that was never
+  /// obtained.
+  /// @return the next element node of the list that passes the filter,
+  ///         skipping nodes of other kinds; the empty node once the list is
+  ///         exhausted.
   DomNode NextElement();
 
  private:
@@ -120,22 +138,26 @@ class VC_API DomNodeList {
 /// One DOM document. Each LoadXml creates a fresh document.
 class VC_API DomDocument {
  public:
-  struct State;  ///< defined by the backend
+  struct State;  ///< The document's storage, defined by the backend.
 
+  /// No document yet.
   DomDocument() = default;
-  DomDocument(DomDocument&&) = default;
+  DomDocument(DomDocument&&) = default;             ///< Takes over the document.
+  /// Takes over the document. @return this document.
   DomDocument& operator=(DomDocument&&) = default;
-  DomDocument(const DomDocument&) = delete;
-  DomDocument& operator=(const DomDocument&) = delete;
+  DomDocument(const DomDocument&) = delete;             ///< Not copyable.
+  DomDocument& operator=(const DomDocument&) = delete;  ///< Not copyable.
 
-  /// Creates a fresh document from `text` and returns its document element.
-  /// Never raises: when the DOM service is unavailable or the text is not a
-  /// well-formed document, the result is the empty node.
+  /// Creates a fresh document from `text`. Never raises.
+  /// @param text the whole document.
+  /// @return its document element; the empty node when the DOM service is
+  ///         unavailable or the text is not a well-formed document.
   DomNode LoadXml(const std::wstring& text);
-  /// The same for a text in the system's ANSI code page, as it comes off the
-  /// wire: it gives the same document as LoadXml with the text decoded by
-  /// platform::AnsiToWideString, but a backend that parses that code page
-  /// itself saves the decoding.
+  /// LoadXml for a text in the ANSI code page, as it comes off the wire: it
+  /// gives the same document as LoadXml with the text decoded first, but a
+  /// backend that parses that code page itself saves the decoding.
+  /// @param text the whole document's bytes.
+  /// @return as LoadXml.
   DomNode LoadAnsiXml(std::string_view text);
 
  private:
