@@ -5,9 +5,13 @@ cmake_minimum_required(VERSION 3.20)
 #
 # Every DLL that BINARY imports must be a system DLL of the allowed set, or
 # one of the toolchain runtime DLLs shipped in BIN_DIR, whose own imports
-# are checked the same way.
+# are checked the same way. A DLL built with the runtime linked in
+# (VC_WINDOWS_STATIC_RUNTIME, see windows.cmake) has no runtime DLLs beside
+# it, so there any import beyond the system set fails.
 set(system_dlls kernel32.dll msvcrt.dll ws2_32.dll ole32.dll oleaut32.dll user32.dll advapi32.dll)
-set(runtime_dlls libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll)
+# libgcc is libgcc_s_dw2-1.dll on i686 (DWARF-2 unwinding), libgcc_s_seh-1.dll
+# on x86_64 (the system's SEH unwinding).
+set(runtime_dlls libgcc_s_dw2-1.dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
 
 function(imports_of file out)
   execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)

@@ -1,13 +1,26 @@
 # The Windows side of the install (included by install.cmake): what the zip
 # holds beside the DLL, its import library and the headers.
 #
-#   bin/      voicecontrol.dll and the toolchain runtime DLLs it needs
-#   lib/      libvoicecontrol.dll.a (mingw) and voicecontrol.def (MSVC: lib /def)
-#   include/  voicecontrol/...
-#   README-windows.txt, host-guide.md
-# The copies beside the build's DLL, debug information already stripped.
+#   bin/                  voicecontrol.dll and the toolchain runtime DLLs it needs
+#   lib/                  libvoicecontrol.dll.a (mingw), voicecontrol.def (MSVC: lib /def)
+#   include/              voicecontrol/... (the simulator's testing/ is Linux only)
+#   examples/host-c/      a C host, built from the zip alone
+#   LICENSE.txt, THIRD-PARTY-NOTICES.txt, README-windows.txt, host-guide.md
+#
+# The zip's name says the process bitness it serves: a 32-bit host process
+# can load only the win32 DLL, a 64-bit one only the win64 DLL.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(VC_WINDOWS_PACKAGE_NAME voicecontrol-${PROJECT_VERSION}-win64)
+else()
+  set(VC_WINDOWS_PACKAGE_NAME voicecontrol-${PROJECT_VERSION}-win32)
+endif()
+
+# The copies beside the build's DLL, debug information already stripped;
+# none when the runtime is linked in.
 list(TRANSFORM VC_RUNTIME_DLLS PREPEND ${VC_WINDOWS_BIN_DIR}/ OUTPUT_VARIABLE runtime_dlls)
-install(FILES ${runtime_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(runtime_dlls)
+  install(FILES ${runtime_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 set(VC_C_HEADER ${PROJECT_SOURCE_DIR}/include/voicecontrol/voicecontrol.h)
 set(VC_DEF_FILE ${PROJECT_BINARY_DIR}/voicecontrol.def)
@@ -19,5 +32,9 @@ add_custom_command(OUTPUT ${VC_DEF_FILE}
                    COMMENT "Writing voicecontrol.def from the C interface header")
 add_custom_target(voicecontrol_def ALL DEPENDS ${VC_DEF_FILE})
 install(FILES ${VC_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host-c DESTINATION examples)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.txt
+              ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
               ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION .)

@@ -32,10 +32,15 @@ install(TARGETS voicecontrol EXPORT voicecontrolTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-# Exactly the public headers; the internal ones under src/ stay behind.
+# Exactly the public headers; the internal ones under src/ stay behind, and
+# so does the simulator's (testing/) on Windows, where it is not built.
+set(VC_HEADER_EXCLUDES "")
+if(WIN32)
+  set(VC_HEADER_EXCLUDES PATTERN testing EXCLUDE)
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/voicecontrol
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h")
+        FILES_MATCHING PATTERN "*.h" ${VC_HEADER_EXCLUDES})
 # version.h, generated into the build tree (version.cmake).
 install(FILES ${VC_GENERATED_INCLUDE_DIR}/voicecontrol/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voicecontrol)

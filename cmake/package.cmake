@@ -13,7 +13,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_THREADS 0)
 set(CPACK_GENERATOR ZIP)
-# voicecontrol-1.0.0-win32.zip, its files under voicecontrol-1.0.0-win32/.
-set(CPACK_PACKAGE_FILE_NAME voicecontrol-${PROJECT_VERSION}-win32)
+# voicecontrol-VERSION-win32.zip or -win64.zip (install-windows.cmake), its
+# files under a folder of the same name.
+set(CPACK_PACKAGE_FILE_NAME ${VC_WINDOWS_PACKAGE_NAME})
 
 include(CPack)

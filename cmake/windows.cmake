@@ -1,4 +1,5 @@
-# Settings of the 32-bit Windows build (mingw-w64, see mingw-i686.cmake).
+# Settings of the Windows builds (mingw-w64, 32-bit: mingw-i686.cmake,
+# 64-bit: mingw-x86_64.cmake).
 #
 # The DLL and every executable land in one bin directory, beside the
 # toolchain's runtime DLLs, as a Windows host would ship them.
@@ -11,16 +12,44 @@ set_target_properties(voicecontrol PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VC_WIND
 # COM-based XML DOM (ole32/oleaut32 for COM and BSTRs, uuid for the IIDs).
 target_link_libraries(voicecontrol PRIVATE ws2_32 ole32 oleaut32 uuid)
 
-# The C++ runtime stays in its DLLs (libgcc_s_dw2-1, libstdc++-6 and, with
-# the posix thread flavour, libwinpthread-1). i686 mingw unwinds with DWARF-2
-# tables that each module registers with the unwinder it is linked with: with
-# a static libgcc the DLL and the host each carry an unwinder of their own,
-# and an exception thrown in the DLL cannot unwind through the host's frames
-# (std::terminate). A static libstdc++ over a shared libgcc still splits the
-# per-thread exception bookkeeping (std::uncaught_exceptions goes wrong).
-# One shared runtime for DLL and host is the only arrangement in which the
-# library's exceptions reach the host's catch blocks intact.
-set(VC_RUNTIME_DLLS libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll)
+# The C++ runtime: libgcc, libstdc++ and winpthreads (the posix thread
+# flavour's libstdc++ needs it).
+#
+# By default it stays in its DLLs, shipped beside voicecontrol.dll, because
+# the C++ interface throws: XmlParser::Parse raises TXMLExcept and the DOM
+# classes raise _com_error, and a host built with the same toolchain must be
+# able to catch them. That works only when DLL and host share one runtime.
+# i686 mingw unwinds with DWARF-2 tables that each module registers with the
+# unwinder it is linked with: with a static libgcc the DLL and the host each
+# carry an unwinder of their own, and an exception thrown in the DLL cannot
+# unwind through the host's frames (std::terminate). On x86_64 the unwinding
+# is the system's (SEH) and the catch works, but each static libstdc++ keeps
+# its own exception bookkeeping (std::uncaught_exceptions goes wrong in both
+# modules). tests/windows/dll_boundary_test.cc checks all of that.
+#
+# VC_WINDOWS_STATIC_RUNTIME=ON links the runtime into every binary instead
+# (-static-libgcc -static-libstdc++, and -static for winpthreads): one DLL
+# that imports only system DLLs, right for hosts that use the C interface
+# (MSVC, C#, Python) or the controller alone, whose calls never throw; the
+# exceptions of the XML parser and the DOM classes then cannot reach a host,
+# and dll_boundary_test fails.
+option(VC_WINDOWS_STATIC_RUNTIME
+       "Link libgcc, libstdc++ and winpthreads into voicecontrol.dll (C++ exceptions then stay inside it)"
+       OFF)
+if(VC_WINDOWS_STATIC_RUNTIME)
+  set(VC_RUNTIME_DLLS "")
+  set(VC_STATIC_RUNTIME -static-libgcc -static-libstdc++ -static)
+  target_link_options(voicecontrol PRIVATE ${VC_STATIC_RUNTIME})
+  add_link_options(${VC_STATIC_RUNTIME})
+else()
+  # libgcc's DLL is named after the unwinding scheme: DWARF-2 on i686, SEH
+  # on x86_64.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VC_RUNTIME_DLLS libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
+  else()
+    set(VC_RUNTIME_DLLS libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll)
+  endif()
+endif()
 foreach(dll ${VC_RUNTIME_DLLS})
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
                   OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)

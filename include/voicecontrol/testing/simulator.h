@@ -1,24 +1,27 @@
-// SimulatedServer: the simulated voice server of `voicectl serve`, as a
-// fixture a host's own tests start in-process.
-//
-//   #include <voicecontrol/testing/simulator.h>
-//
-//   voicecontrol::testing::SimulatedServer server;     // 127.0.0.1, a free port
-//   controller.serverAddress = server.address();
-//   controller.serverPort = server.port();
-//   server.QueueFault(voicecontrol::testing::Fault::CloseEarly());  // next answer only
-//   controller.QAll();                                  // -> OnError("timeout.")
-//   server.WaitForRequests(1, std::chrono::seconds(5));
-//   server.Requests()[0].method;                        // "QALL"
-//
-// The server answers every command from an in-memory session model (the
-// table in the README), one connection per request, one thread per
-// connection (at most 512 at once). What an answer looks like is decided per
-// request, in this order: the front of the queue (QueueFault, QueueAnswer),
-// else the standing fault (SetStandingFault; by default a correct answer).
-//
-// Linux only. Link `voicecontrol::testing`. Every member function may be
-// called from any thread, also while requests are in flight.
+/// @file
+/// SimulatedServer: the simulated voice server of `voicectl serve`, as a
+/// fixture a host's own tests start in-process.
+///
+/// @code
+///   #include <voicecontrol/testing/simulator.h>
+///
+///   voicecontrol::testing::SimulatedServer server;     // 127.0.0.1, a free port
+///   controller.serverAddress = server.address();
+///   controller.serverPort = server.port();
+///   server.QueueFault(voicecontrol::testing::Fault::CloseEarly());  // next answer only
+///   controller.QAll();                                  // -> OnError("timeout.")
+///   server.WaitForRequests(1, std::chrono::seconds(5));
+///   server.Requests()[0].method;                        // "QALL"
+/// @endcode
+///
+/// The server answers every command from an in-memory session model (the
+/// table in docs/development.md), one connection per request, one thread per
+/// connection (at most 512 at once). What an answer looks like is decided per
+/// request, in this order: the front of the queue (QueueFault, QueueAnswer),
+/// else the standing fault (SetStandingFault; by default a correct answer).
+///
+/// Linux only. Link `voicecontrol::testing`. Every member function may be
+/// called from any thread, also while requests are in flight.
 #ifndef VOICECONTROL_TESTING_SIMULATOR_H_
 #define VOICECONTROL_TESTING_SIMULATOR_H_
 
@@ -34,122 +37,170 @@
 namespace voicecontrol {
 namespace testing {
 
-// How one answer misbehaves. A default-constructed Fault is a correct answer;
-// fields combine (a delay and then a wrong FlowID, say).
+/// How one answer misbehaves. A default-constructed Fault is a correct answer;
+/// fields combine (a delay and then a wrong FlowID, say).
 struct Fault {
-  int delayMs = 0;              // wait this long before answering
-  bool closeEarly = false;      // close right after reading the request
-  bool noAnswer = false;        // keep the connection open, never answer
-  int status = 200;             // HTTP status code of the answer
-  bool http10 = false;          // "HTTP/1.0" in the status line
-  std::optional<int> flowId;    // this FlowID instead of the command's
-  std::optional<int> fieldNum;  // this FieldNum instead of the value count
-  bool garbage = false;         // a body that is not an interface message
-  bool oversize = false;        // an answer of more than 80 KB
-  bool partial = false;         // the header block, then never the body
+  int delayMs = 0;              ///< wait this long before answering
+  bool closeEarly = false;      ///< close right after reading the request
+  bool noAnswer = false;        ///< keep the connection open, never answer
+  int status = 200;             ///< HTTP status code of the answer
+  bool http10 = false;          ///< "HTTP/1.0" in the status line
+  std::optional<int> flowId;    ///< this FlowID instead of the command's
+  std::optional<int> fieldNum;  ///< this FieldNum instead of the value count
+  bool garbage = false;         ///< a body that is not an interface message
+  bool oversize = false;        ///< an answer of more than 80 KB
+  bool partial = false;         ///< the header block, then never the body
 
-  // "delay=200 status=299", or "none".
+  /// @return the fault in words, e.g. "delay=200 status=299", or "none".
   std::string Describe() const;
 
+  /// @param milliseconds how long to wait before answering.
+  /// @return a Fault with delayMs set.
   static Fault Delay(int milliseconds);
+  /// @return a Fault with closeEarly set (the host gets "timeout." at once).
   static Fault CloseEarly();
+  /// @return a Fault with noAnswer set (the host gets "timeout." after 5 s).
   static Fault NoAnswer();
+  /// @param code the HTTP status code to answer with.
+  /// @return a Fault with status set.
   static Fault Status(int code);
+  /// @return a Fault with http10 set (the host gets "decode.").
   static Fault Http10();
+  /// @param flowId the FlowID to put in the answer.
+  /// @return a Fault with flowId set.
   static Fault FlowId(int flowId);
+  /// @param fieldNum the FieldNum to put in the answer.
+  /// @return a Fault with fieldNum set.
   static Fault FieldNum(int fieldNum);
+  /// @return a Fault with garbage set (the host gets "bad message.").
   static Fault Garbage();
+  /// @return a Fault with oversize set (the host gets "decode.").
   static Fault Oversize();
+  /// @return a Fault with partial set (the host gets "timeout." after 5 s).
   static Fault Partial();
 };
 
-// The encoding of the answers' bodies. kGb2312 writes the text in GB2312
-// (characters outside it become '?') and declares encoding="GB2312";
-// kUtf8 writes UTF-8 and declares encoding="UTF-8". Requests are always
-// read as UTF-8, which is what the library sends.
-enum class Encoding { kUtf8, kGb2312 };
+/// The encoding of the answers' bodies. kGb2312 writes the text in GB2312
+/// (characters outside it become '?') and declares encoding="GB2312";
+/// kUtf8 writes UTF-8 and declares encoding="UTF-8". Requests are always
+/// read as UTF-8, which is what the library sends.
+enum class Encoding {
+  kUtf8,   ///< UTF-8, declared "UTF-8" (the default).
+  kGb2312  ///< GB2312, declared "GB2312".
+};
 
-// One session of the model, as CREATE made it and later commands changed it.
+/// One session of the model, as CREATE made it and later commands changed it.
 struct Session {
-  std::wstring id, owner, title, members;  // the four CREATE values
-  std::vector<std::wstring> kicked;        // KICK, in order
-  std::wstring changedMember, changedValue;  // the last CHANGE
-  std::wstring endTime;  // DSCALL's "YYYY-MM-DD hh:mm:ss" (local); empty: never ends
-  std::chrono::system_clock::time_point createdAt;
+  std::wstring id;       ///< CREATE's first value: the session's id
+  std::wstring owner;    ///< CREATE's second value
+  std::wstring title;    ///< CREATE's third value
+  std::wstring members;  ///< CREATE's fourth value
+  std::vector<std::wstring> kicked;        ///< KICK, in order
+  std::wstring changedMember;  ///< the member of the last CHANGE
+  std::wstring changedValue;   ///< the value of the last CHANGE
+  std::wstring endTime;  ///< DSCALL's "YYYY-MM-DD hh:mm:ss" (local); empty: never ends
+  std::chrono::system_clock::time_point createdAt;  ///< when CREATE made it
 };
 
-// One request as the server received it.
+/// One request as the server received it.
 struct ReceivedRequest {
-  std::string raw;         // every byte read, header block and body
-  bool isCommand = false;  // a command the model handled; false: answered 400 or 413
-  std::string method;      // "CREATE", ...; empty when no command method was read
-  int seqNo = 0;
-  int flowId = 0;
-  int fieldNum = 0;
-  std::vector<std::wstring> values;  // the Field_Value texts, in order
+  std::string raw;         ///< every byte read, header block and body
+  bool isCommand = false;  ///< a command the model handled; false: answered 400 or 413
+  std::string method;      ///< "CREATE", ...; empty when no command method was read
+  int seqNo = 0;     ///< the request's Seq_No
+  int flowId = 0;    ///< its FlowID
+  int fieldNum = 0;  ///< its FieldNum
+  std::vector<std::wstring> values;  ///< the Field_Value texts, in order
 };
 
+/// How a SimulatedServer listens, answers and logs.
 struct ServerOptions {
-  std::string host = "127.0.0.1";  // dotted IPv4 address to listen on
-  uint16_t port = 0;               // 0: any free port (see SimulatedServer::port)
-  Encoding encoding = Encoding::kUtf8;
-  // Receives one line per exchange ("127.0.0.1:40112 QALL seq=1 ... -> 200");
-  // called from connection threads, one call at a time. Empty: silent.
+  std::string host = "127.0.0.1";  ///< dotted IPv4 address to listen on
+  uint16_t port = 0;               ///< 0: any free port (see SimulatedServer::port)
+  Encoding encoding = Encoding::kUtf8;  ///< the encoding of the answers
+  /// Receives one line per exchange ("127.0.0.1:40112 QALL seq=1 ... -> 200");
+  /// called from connection threads, one call at a time. Empty: silent.
   std::function<void(const std::string&)> log;
-  // Requests() keeps the most recent this many; RequestCount() counts all.
+  /// Requests() keeps the most recent this many; RequestCount() counts all.
   size_t requestLogLimit = 10000;
 };
 
+/// The simulated voice server, listening on a thread of its own.
 class SimulatedServer {
  public:
-  // Starts listening at once. Throws std::runtime_error (with the reason)
-  // when the address cannot be bound.
+  /// Starts listening at once on 127.0.0.1, a free port. Throws
+  /// std::runtime_error (with the reason) when the address cannot be bound.
   SimulatedServer();
+  /// Starts listening at once. Throws std::runtime_error (with the reason)
+  /// when the address cannot be bound.
+  /// @param options where to listen, the answers' encoding, the log.
   explicit SimulatedServer(ServerOptions options);
-  // Stop().
+  /// Stop().
   ~SimulatedServer();
-  SimulatedServer(const SimulatedServer&) = delete;
-  SimulatedServer& operator=(const SimulatedServer&) = delete;
+  SimulatedServer(const SimulatedServer&) = delete;             ///< Not copyable.
+  SimulatedServer& operator=(const SimulatedServer&) = delete;  ///< Not copyable.
 
-  // Where it listens: the dotted address and the port (never 0).
+  /// @return the dotted IPv4 address it listens on.
   std::string address() const;
+  /// @return the port it listens on (never 0).
   uint16_t port() const;
 
-  // Stops accepting and ends every connection at once: a delayed answer is
-  // dropped, held connections are closed, partial reads end. Returns when
-  // every connection thread has been joined, well within 100 ms. Idempotent;
-  // a second caller also returns only once the server has stopped.
+  /// Stops accepting and ends every connection at once: a delayed answer is
+  /// dropped, held connections are closed, partial reads end. Returns when
+  /// every connection thread has been joined, well within 100 ms. Idempotent;
+  /// a second caller also returns only once the server has stopped.
   void Stop();
 
-  // The next `count` answers misbehave as `fault`, after those already queued.
+  /// Makes the next answers misbehave, after those already queued.
+  /// @param fault how they misbehave.
+  /// @param count how many answers.
   void QueueFault(const Fault& fault, int count = 1);
-  // The next `count` answers carry exactly `body` (sent as "HTTP/1.1 200 OK"
-  // with its Content-Length; `fault` may shape it further). The model still
-  // handles each request. AnswerBody builds such a body.
+  /// Makes the next answers carry exactly `body` (sent as "HTTP/1.1 200 OK"
+  /// with its Content-Length). The model still handles each request.
+  /// @param body the answer's body; AnswerBody builds one.
+  /// @param count how many answers.
+  /// @param fault shapes those answers further.
   void QueueAnswer(std::string body, int count = 1, const Fault& fault = Fault());
-  // How answers misbehave once the queue is empty (what `voicectl serve`'s
-  // flags set). Fault() restores correct answers.
+  /// Sets how answers misbehave once the queue is empty (what `voicectl
+  /// serve`'s flags set).
+  /// @param fault the standing fault; Fault() restores correct answers.
   void SetStandingFault(const Fault& fault);
+  /// @return the standing fault.
   Fault standingFault() const;
-  // Answers still queued (a fault queued with count 3 counts 3).
+  /// @return the answers still queued (a fault queued with count 3 counts 3).
   size_t QueuedAnswers() const;
+  /// Drops every queued answer.
   void ClearQueue();
 
-  // Every request received, oldest first (see requestLogLimit).
+  /// @return every request received, oldest first (see requestLogLimit).
   std::vector<ReceivedRequest> Requests() const;
+  /// @return the number of requests received since the start or
+  ///         ClearRequests.
   size_t RequestCount() const;
-  // Waits until RequestCount() reaches `count`; false on time-out.
+  /// Waits until RequestCount() reaches `count`.
+  /// @param count the number of requests to wait for.
+  /// @param timeout how long to wait at most.
+  /// @return true when reached, false on time-out.
   bool WaitForRequests(size_t count, std::chrono::milliseconds timeout) const;
+  /// Forgets the requests received and sets RequestCount() to 0.
   void ClearRequests();
 
-  // The session model. AddSession replaces a session with the same id.
+  /// Adds a session to the model, replacing one with the same id.
+  /// @param session the session.
   void AddSession(const Session& session);
-  std::vector<Session> Sessions() const;  // in id order
+  /// @return every session of the model, in id order.
+  std::vector<Session> Sessions() const;
+  /// @param id a session's id.
+  /// @return the session, or nothing.
   std::optional<Session> FindSession(const std::wstring& id) const;
+  /// Empties the model.
   void ClearSessions();
 
-  // The body of an answer as the server writes it, in UTF-8: Seq_No, FlowID,
-  // FieldNum (the count of `values`) and the values (escaped).
+  /// The body of an answer as the server writes it, in UTF-8.
+  /// @param seqNo the Seq_No.
+  /// @param flowId the FlowID.
+  /// @param values the values; FieldNum is their count; they are escaped.
+  /// @return the document.
   static std::string AnswerBody(int seqNo, int flowId, const std::vector<std::wstring>& values);
 
  private:
