@@ -162,8 +162,10 @@ VC_API const char* VC_CALL vc_error_detail(void);
  *
  * @param name "UTF-8", "GB18030", "GBK", "GB2312", "BIG5", "SHIFT_JIS",
  *   "EUC-KR", "WINDOWS-1252" (any letter case), or "CP936", "CP950",
- *   "CP932", "CP949", "CP1252", "CP65001".
- * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_UNKNOWN_CODE_PAGE.
+ *   "CP932", "CP949", "CP1252", "CP65001"; beyond these, any name the
+ *   system's converter knows, as the C++ SetCodePage describes.
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_UNKNOWN_CODE_PAGE for a
+ *   name the system cannot convert.
  */
 VC_API vc_status VC_CALL vc_set_code_page(const char* name);
 

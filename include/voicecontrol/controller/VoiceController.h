@@ -390,9 +390,13 @@ VC_API void SplitList(const std::wstring& text, const std::wstring& separator,
  *
  * @param name In any letter case: "UTF-8", "GB18030", "GBK", "GB2312",
  *   "BIG5", "SHIFT_JIS", "EUC-KR", "WINDOWS-1252" and the forms "CP936",
- *   "CP950", "CP932", "CP949", "CP1252", "CP65001".
- * @return true when chosen; false, changing nothing, for any other name or
- *   one the system cannot convert.
+ *   "CP950", "CP932", "CP949", "CP1252", "CP65001"; beyond these, any name
+ *   the system's converter knows: on Linux an iconv name such as
+ *   "ISO-8859-1" or "CP1251", on Windows "CPnnn" for a code page the system
+ *   has. A name holds only ASCII letters, digits and "._:-".
+ * @return true when chosen; false, changing nothing, for a name the system
+ *   cannot convert, or for a code page that does not read and write ASCII
+ *   as ASCII (UTF-16, UTF-7, EBCDIC).
  */
 VC_API bool SetCodePage(const char* name);
 
