@@ -187,37 +187,32 @@ bool FloorRoundTrip(const std::string& request, uint16_t port, std::string* answ
   return true;
 }
 
-void BM_RawSocket(benchmark::State& state) {
+// One blocking client's round trips, one after the other.
+using BlockingRoundTrip = bool (*)(const std::string&, uint16_t, std::string*);
+void TimeBlockingRoundTrips(benchmark::State& state, BlockingRoundTrip roundTrip,
+                            double* median) {
   const std::string request = KickRequest();
   const uint16_t port = SharedServer().port();
   std::string answer;
   std::vector<double> micros;
   for (auto _ : state) {
     const auto start = Clock::now();
-    if (!RawRoundTrip(request, port, &answer)) {
-      state.SkipWithError("raw round trip failed");
+    if (!roundTrip(request, port, &answer)) {
+      state.SkipWithError("round trip failed");
       break;
     }
     micros.push_back(Micros(start, Clock::now()));
   }
-  ReportLatencies(state, &micros, &g_rawMedian);
+  ReportLatencies(state, &micros, median);
+}
+
+void BM_RawSocket(benchmark::State& state) {
+  TimeBlockingRoundTrips(state, RawRoundTrip, &g_rawMedian);
 }
 BENCHMARK(BM_RawSocket)->UseRealTime()->MinTime(2.0);
 
 void BM_Floor(benchmark::State& state) {
-  const std::string request = KickRequest();
-  const uint16_t port = SharedServer().port();
-  std::string answer;
-  std::vector<double> micros;
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    if (!FloorRoundTrip(request, port, &answer)) {
-      state.SkipWithError("floor round trip failed");
-      break;
-    }
-    micros.push_back(Micros(start, Clock::now()));
-  }
-  ReportLatencies(state, &micros, &g_floorMedian);
+  TimeBlockingRoundTrips(state, FloorRoundTrip, &g_floorMedian);
 }
 BENCHMARK(BM_Floor)->UseRealTime()->MinTime(2.0);
 
