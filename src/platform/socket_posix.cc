@@ -85,6 +85,32 @@ int AwaitConnection(int fd, int64_t timeoutMs) {
 }
 [[maybe_unused]] const char* ChooseText(const char* result, const char*) { return result; }
 
+// Connects `fd` (blocking) to `peer`, at most `timeoutMs` (negative: as
+// long as the system lets it). 0 when connected, else the error number;
+// kTimedOutMarker when the time ran out.
+int ConnectWithin(int fd, const sockaddr_in& peer, int64_t timeoutMs) {
+  const sockaddr* const to = reinterpret_cast<const sockaddr*>(&peer);
+  if (timeoutMs < 0) {
+    if (::connect(fd, to, sizeof peer) == 0) return 0;
+    // Interrupted, the attempt goes on in the background just the same.
+    return errno == EINTR ? AwaitConnection(fd, INT_MAX) : errno;
+  }
+  // Non-blocking for the attempt alone, so that its wait has our limit
+  // rather than the system's (about two minutes against a host that drops
+  // the connection request). Not the send time-out, which Linux also
+  // applies to a blocking connect: its timer may fire a quarter of a
+  // second late at this length, where poll's is exact.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
+  int error = 0;
+  if (::connect(fd, to, sizeof peer) != 0) {
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) error = AwaitConnection(fd, timeoutMs);
+  }
+  if (error == 0 && ::fcntl(fd, F_SETFL, flags) != 0) error = errno;
+  return error;
+}
+
 }  // namespace
 
 bool IsDottedIPv4(const char* text) {
@@ -117,23 +143,7 @@ bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeou
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
   peer.sin_addr.s_addr = address;
-  const int fd = static_cast<int>(handle_);
-  // Non-blocking for the attempt alone, so that its wait has our limit
-  // rather than the system's (about two minutes against a host that drops
-  // the connection request).
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-    return FailWithSystemError(errno);
-  }
-  int error = 0;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-    error = errno;
-    // Interrupted, the attempt goes on in the background just the same.
-    if (error == EINPROGRESS || error == EINTR) {
-      error = AwaitConnection(fd, timeoutMs < 0 ? INT_MAX : timeoutMs);
-    }
-  }
-  if (error == 0 && ::fcntl(fd, F_SETFL, flags) != 0) error = errno;
+  const int error = ConnectWithin(static_cast<int>(handle_), peer, timeoutMs);
   if (error == kTimedOutMarker) return FailWith(SocketError::Kind::kTimedOut);
   if (error != 0) return FailWithSystemError(error);
   return true;
