@@ -8,10 +8,14 @@
 // dom.h raise as `_com_error` in the host's module: no exception leaves this
 // DLL, whose C++ runtime is its own (see dom.h). Loading reports nothing: it
 // yields an empty root and notes the reason for the thread's failure detail.
+// winsock2.h (which dom.h needs) has to come before windows.h.
+// clang-format off
+#include <winsock2.h>
 #include <comdef.h>
 #include <msxml.h>
 #include <ole2.h>
 #include <windows.h>
+// clang-format on
 
 #include <cstdio>
 #include <memory>
