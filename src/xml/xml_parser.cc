@@ -39,28 +39,41 @@ class ParseScope {
   XmlArena*& arenaSlot_;
 };
 
-}  // namespace
-
-TXMLExcept::TXMLExcept(const char* text) { CopyBounded(message, text, kXmlMessageSize); }
-
-const char* TXMLExcept::what() const noexcept { return message; }
-
-XmlNode* XmlParser::ParseOrFail(const char* text, char (&message)[kXmlMessageSize]) noexcept {
-  // The parse steps throw TXMLExcept (through Fail and Expect) and catch
-  // nothing: unwinding destroys the partial tree. Both are caught here, so
-  // that no exception leaves the library (see Parse in xml.h).
+// Runs a parse, turning its exceptions into ParseOrFail's report: no
+// exception leaves the library (see Parse in xml.h).
+template <typename Parse>
+XmlNode* Reporting(char (&message)[kXmlMessageSize], Parse parse) noexcept {
   try {
-    XmlRootEnd end;
-    std::unique_ptr<XmlNode> root(XmlParsePaths::Fast(text, &end));
-    if (root == nullptr) return ParseWithScanner(text);
-    Current().ResumeAfterRoot(text, end);
-    return root.release();
+    return parse();
   } catch (const TXMLExcept& error) {
     CopyBounded(message, error.what(), kXmlMessageSize);
   } catch (const std::bad_alloc&) {
     message[0] = '\0';
   }
   return nullptr;
+}
+
+}  // namespace
+
+TXMLExcept::TXMLExcept(const char* text) { CopyBounded(message, text, kXmlMessageSize); }
+
+const char* TXMLExcept::what() const noexcept { return message; }
+
+// The parse steps throw TXMLExcept (through Fail and Expect) and catch
+// nothing: unwinding destroys the partial tree.
+XmlNode* XmlParser::ParseOrFail(const char* text, char (&message)[kXmlMessageSize]) noexcept {
+  return Reporting(message, [text] {
+    XmlRootEnd end;
+    std::unique_ptr<XmlNode> root(XmlParsePaths::Fast(text, &end));
+    if (root == nullptr) return ParseWithScanner(text);
+    Current().ResumeAfterRoot(text, end);
+    return root.release();
+  });
+}
+
+XmlNode* XmlParsePaths::TokenByTokenOrFail(const char* text,
+                                           char (&message)[kXmlMessageSize]) noexcept {
+  return Reporting(message, [text] { return XmlParser::ParseWithScanner(text); });
 }
 
 void XmlParser::ResumeAfterRoot(const char* text, const XmlRootEnd& end) {

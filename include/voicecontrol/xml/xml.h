@@ -134,9 +134,8 @@ class VC_API XmlParser {
   static inline XmlNode* Parse(const char* text) {
     char message[kXmlMessageSize] = {};
     XmlNode* root = ParseOrFail(text, message);
-    if (root != nullptr) return root;
-    if (message[0] == '\0') throw std::bad_alloc();
-    throw TXMLExcept(message);
+    if (root == nullptr) ThrowReported(message);
+    return root;
   }
 
   /// Parse without exceptions: the text's root element, or null with the
@@ -201,6 +200,13 @@ class VC_API XmlParser {
   friend class XmlNode;
   friend class XmlParsePaths;
   XmlParser() = default;
+
+  /// Throws what ParseOrFail reported: std::bad_alloc for "", else
+  /// TXMLExcept.
+  [[noreturn]] static void ThrowReported(const char* message) {
+    if (message[0] == '\0') throw std::bad_alloc();
+    throw TXMLExcept(message);
+  }
 
   /// The whole parse through NextToken and the parse steps; see
   /// xml_fast_parser.h for the other way.
