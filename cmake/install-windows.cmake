@@ -1,10 +1,11 @@
 # The Windows side of the install (included by install.cmake): what the zip
 # holds beside the DLL, its import library and the headers.
 #
-#   bin/                  voicecontrol.dll and the toolchain runtime DLLs it needs
+#   bin/                  voicecontrol.dll (the C++ runtime linked in, see windows.cmake)
 #   lib/                  libvoicecontrol.dll.a (mingw), voicecontrol.def (MSVC: lib /def)
 #   include/              voicecontrol/... (the simulator's testing/ is Linux only)
 #   examples/host-c/      a C host, built from the zip alone
+#   bindings/dotnet/      VoiceControl.cs, the C# binding over the C interface
 #   LICENSE.txt, THIRD-PARTY-NOTICES.txt, README-windows.txt, host-guide.md
 #
 # The zip's name says the process bitness it serves: a 32-bit host process
@@ -15,8 +16,8 @@ else()
   set(VC_WINDOWS_PACKAGE_NAME voicecontrol-${PROJECT_VERSION}-win32)
 endif()
 
-# The copies beside the build's DLL, debug information already stripped;
-# none when the runtime is linked in.
+# The runtime DLLs copied beside the build's DLL, debug information
+# already stripped: none when the runtime is linked in (the default).
 list(TRANSFORM VC_RUNTIME_DLLS PREPEND ${VC_WINDOWS_BIN_DIR}/ OUTPUT_VARIABLE runtime_dlls)
 if(runtime_dlls)
   install(FILES ${runtime_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -34,6 +35,8 @@ add_custom_target(voicecontrol_def ALL DEPENDS ${VC_DEF_FILE})
 install(FILES ${VC_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host-c DESTINATION examples)
+# The C# source alone: Mono's dllmap file beside it is for Linux.
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/dotnet/VoiceControl.cs DESTINATION bindings/dotnet)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.txt
               ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt

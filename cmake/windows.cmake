@@ -1,8 +1,8 @@
 # Settings of the Windows builds (mingw-w64, 32-bit: mingw-i686.cmake,
 # 64-bit: mingw-x86_64.cmake).
 #
-# The DLL and every executable land in one bin directory, beside the
-# toolchain's runtime DLLs, as a Windows host would ship them.
+# The DLL and every executable land in one bin directory, as a Windows host
+# would ship them.
 
 set(VC_WINDOWS_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${VC_WINDOWS_BIN_DIR})
@@ -13,29 +13,29 @@ set_target_properties(voicecontrol PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VC_WIND
 target_link_libraries(voicecontrol PRIVATE ws2_32 ole32 oleaut32 uuid)
 
 # The C++ runtime: libgcc, libstdc++ and winpthreads (the posix thread
-# flavour's libstdc++ needs it).
+# flavour's libstdc++ needs it), linked statically into the DLL and into
+# every executable of the build (-static-libgcc -static-libstdc++, and
+# -static for winpthreads): voicecontrol.dll imports only system DLLs, and a
+# host ships that one DLL. cmake/check-imports.cmake (the windows_dll_imports
+# test) holds it to that.
 #
-# By default it stays in its DLLs, shipped beside voicecontrol.dll, because
-# the C++ interface throws: XmlParser::Parse raises TXMLExcept and the DOM
-# classes raise _com_error, and a host built with the same toolchain must be
-# able to catch them. That works only when DLL and host share one runtime.
-# i686 mingw unwinds with DWARF-2 tables that each module registers with the
-# unwinder it is linked with: with a static libgcc the DLL and the host each
-# carry an unwinder of their own, and an exception thrown in the DLL cannot
-# unwind through the host's frames (std::terminate). On x86_64 the unwinding
-# is the system's (SEH) and the catch works, but each static libstdc++ keeps
-# its own exception bookkeeping (std::uncaught_exceptions goes wrong in both
-# modules). tests/windows/dll_boundary_test.cc checks all of that.
+# Each module then carries an unwinder and exception bookkeeping of its own.
+# i686 unwinds with DWARF-2 tables that each module registers with its own
+# unwinder: an exception thrown inside the DLL cannot unwind through the
+# host's frames (std::terminate), nor one thrown in a host's callback through
+# the DLL's. On x86_64 the unwinding is the system's (SEH), but each
+# libstdc++ keeps its own count of exceptions in flight. So no exception
+# crosses the DLL's boundary: the calls of the C++ interface that throw
+# (XmlParser::Parse, the DOM classes) are inline in their headers over
+# exported calls that report errors by value, and throw in the host's
+# module (tests/windows/dll_boundary_test.cc).
 #
-# VC_WINDOWS_STATIC_RUNTIME=ON links the runtime into every binary instead
-# (-static-libgcc -static-libstdc++, and -static for winpthreads): one DLL
-# that imports only system DLLs, right for hosts that use the C interface
-# (MSVC, C#, Python) or the controller alone, whose calls never throw; the
-# exceptions of the XML parser and the DOM classes then cannot reach a host,
-# and dll_boundary_test fails.
+# VC_WINDOWS_STATIC_RUNTIME=OFF leaves the runtime in its DLLs instead,
+# copied beside voicecontrol.dll (the zips then carry them too); the import
+# check is left out for such a build.
 option(VC_WINDOWS_STATIC_RUNTIME
-       "Link libgcc, libstdc++ and winpthreads into voicecontrol.dll (C++ exceptions then stay inside it)"
-       OFF)
+       "Link libgcc, libstdc++ and winpthreads into voicecontrol.dll and the executables"
+       ON)
 if(VC_WINDOWS_STATIC_RUNTIME)
   set(VC_RUNTIME_DLLS "")
   set(VC_STATIC_RUNTIME -static-libgcc -static-libstdc++ -static)

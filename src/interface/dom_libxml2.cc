@@ -412,13 +412,21 @@ XPathObjectPtr Evaluate(xmlNodePtr node, std::wstring_view path) {
   return result;
 }
 
-// Runs `body`, turning an exhausted heap into the DOM error type.
-template <typename Body>
-auto RaisingDomErrors(Body body) -> decltype(body()) {
+// Runs `body`, storing what it returns in `*result`: 0, or the result
+// code of the DOM error it raised (an exhausted heap is
+// kDomErrorOutOfMemory). The exported DOM calls raise nothing themselves:
+// the inline calls of dom.h raise the code in the caller's module.
+template <typename Result, typename Body>
+std::int32_t Reporting(Result* result, Body body) noexcept {
   try {
-    return body();
+    *result = body();
+    return 0;
+  } catch (const DomError& error) {
+    return error.Error();
   } catch (const std::bad_alloc&) {
-    throw DomError(kDomErrorOutOfMemory);
+    return kDomErrorOutOfMemory;
+  } catch (...) {
+    return kDomErrorFail;
   }
 }
 
@@ -664,9 +672,10 @@ DomNode DomDocument::LoadAnsiXml(std::string_view text) {
   }
 }
 
-DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
-  if (IsEmpty()) return DomNode();
-  return RaisingDomErrors([&] {
+std::int32_t DomNode::SelectSingleNodeOrError(std::wstring_view path,
+                                              DomNode* found) const noexcept {
+  return Reporting(found, [&] {
+    if (IsEmpty()) return DomNode();
     ChildPath plainPath;
     if (ReadChildPath(path, &plainPath)) {
       DomNode first;
@@ -694,9 +703,10 @@ DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
   });
 }
 
-DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
-  if (IsEmpty()) throw DomError(kDomErrorPointer);
-  return RaisingDomErrors([&] {
+std::int32_t DomNode::SelectNodesOrError(std::wstring_view path,
+                                         DomNodeList* nodes) const noexcept {
+  return Reporting(nodes, [&] {
+    if (IsEmpty()) throw DomError(kDomErrorPointer);
     auto state = std::make_shared<DomNodeList::State>();
     state->document = DomBackend::SharedDocument(*this);
     ChildPath plainPath;
@@ -725,9 +735,9 @@ DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
   });
 }
 
-std::wstring DomNode::GetText() const {
-  if (IsEmpty()) return std::wstring();
-  return RaisingDomErrors([&] {
+std::int32_t DomNode::GetTextOrError(std::wstring* text) const noexcept {
+  return Reporting(text, [&] {
+    if (IsEmpty()) return std::wstring();
     if (IsPlainHandle(node_)) {
       const PlainDocument& plain = DomBackend::Document(*this).plain;
       const std::string_view text = plain.Text(plain.elements()[PlainIndex(node_)]);
@@ -737,9 +747,9 @@ std::wstring DomNode::GetText() const {
   });
 }
 
-std::wstring DomNode::GetName() const {
-  if (IsEmpty()) return std::wstring();
-  return RaisingDomErrors([&] {
+std::int32_t DomNode::GetNameOrError(std::wstring* name) const noexcept {
+  return Reporting(name, [&] {
+    if (IsEmpty()) return std::wstring();
     if (IsPlainHandle(node_)) {
       const PlainDocument& plain = DomBackend::Document(*this).plain;
       return WideFromAscii(plain.Name(plain.elements()[PlainIndex(node_)]));
@@ -748,26 +758,28 @@ std::wstring DomNode::GetName() const {
   });
 }
 
-DomNode DomNodeList::NextElement() {
-  if (state_ == nullptr) throw DomError(kDomErrorPointer);
-  const PlainDocument& plain = state_->document->plain;
-  std::string utf8Filter;  // the filter spelled as libxml2's names are, made when needed
-  while (state_->next < state_->nodes.size()) {
-    void* const handle = state_->nodes[state_->next++];
-    if (IsPlainHandle(handle)) {
-      if (!filter_.empty() && !SameName(plain.Name(plain.elements()[PlainIndex(handle)]), filter_))
-        continue;
-      return DomBackend::MakePlainNode(state_->document, PlainIndex(handle));
+std::int32_t DomNodeList::NextElementOrError(DomNode* element) noexcept {
+  return Reporting(element, [&] {
+    if (state_ == nullptr) throw DomError(kDomErrorPointer);
+    const PlainDocument& plain = state_->document->plain;
+    std::string utf8Filter;  // the filter spelled as libxml2's names are, made when needed
+    while (state_->next < state_->nodes.size()) {
+      void* const handle = state_->nodes[state_->next++];
+      if (IsPlainHandle(handle)) {
+        if (!filter_.empty() && !SameName(plain.Name(plain.elements()[PlainIndex(handle)]), filter_))
+          continue;
+        return DomBackend::MakePlainNode(state_->document, PlainIndex(handle));
+      }
+      const auto node = static_cast<xmlNodePtr>(handle);
+      if (node->type != XML_ELEMENT_NODE) continue;
+      if (!filter_.empty()) {
+        if (utf8Filter.empty()) utf8Filter = platform::WideToUtf8String(filter_);
+        if (utf8Filter != NodeName(node)) continue;
+      }
+      return DomBackend::MakeNode(state_->document, node);
     }
-    const auto node = static_cast<xmlNodePtr>(handle);
-    if (node->type != XML_ELEMENT_NODE) continue;
-    if (!filter_.empty()) {
-      if (utf8Filter.empty()) utf8Filter = platform::WideToUtf8String(filter_);
-      if (utf8Filter != NodeName(node)) continue;
-    }
-    return DomBackend::MakeNode(state_->document, node);
-  }
-  return DomNode();
+    return DomNode();
+  });
 }
 
 }  // namespace voicecontrol

@@ -4,13 +4,18 @@
 // operating system: the DOM is a system service here. The host initialises
 // COM on every thread that loads documents; this file never does.
 //
-// Failing DOM calls raise `_com_error` with the call's HRESULT. Loading is
-// the exception: it swallows every failure and yields an empty root, noting
-// the reason for the thread's failure detail.
+// Failing DOM calls report the call's HRESULT, which the inline calls of
+// dom.h raise as `_com_error` in the host's module: no exception leaves this
+// DLL, whose C++ runtime is its own (see dom.h). Loading reports nothing: it
+// yields an empty root and notes the reason for the thread's failure detail.
+// winsock2.h (which dom.h needs) has to come before windows.h.
+// clang-format off
+#include <winsock2.h>
 #include <comdef.h>
 #include <msxml.h>
 #include <ole2.h>
 #include <windows.h>
+// clang-format on
 
 #include <cstdio>
 #include <memory>
@@ -55,8 +60,26 @@ std::unique_lock<std::mutex> TurnToLoad() {
   return onWine ? std::unique_lock<std::mutex>(turns) : std::unique_lock<std::mutex>();
 }
 
+// Inside this file failures travel as `_com_error`; Reporting ends their
+// journey at the exported call.
 void ThrowIfFailed(HRESULT result) {
   if (FAILED(result)) throw _com_error(result);
+}
+
+// Runs `body`, storing what it returns in `*result`: S_OK, or the HRESULT
+// of the failure it raised (an exhausted heap is E_OUTOFMEMORY).
+template <typename Result, typename Body>
+std::int32_t Reporting(Result* result, Body body) noexcept {
+  try {
+    *result = body();
+    return S_OK;
+  } catch (const _com_error& error) {
+    return error.Error();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
 }
 
 // One reference to a COM object, released when the holder goes.
@@ -152,23 +175,24 @@ IXMLDOMDocument* CreateDocument() {
 // that parser finds no fault.
 bool LocateWithOwnParser(const std::wstring& text, long* line, long* column, std::string* reason) {
   const std::string utf8 = platform::WideToUtf8String(text);
-  try {
-    delete XmlParser::Parse(utf8.c_str());
+  char message[kXmlMessageSize] = {};
+  XmlNode* root = XmlParser::ParseOrFail(utf8.c_str(), message);
+  if (root != nullptr) {
+    delete root;
     return false;
-  } catch (const TXMLExcept& error) {
-    // "line %d, col %d, <reason>"
-    int read_line = 0;
-    int read_column = 0;
-    int consumed = 0;
-    if (std::sscanf(error.what(), "line %d, col %d, %n", &read_line, &read_column, &consumed) < 2 ||
-        read_line <= 0) {
-      return false;
-    }
-    *line = read_line;
-    *column = read_column;
-    *reason = error.what() + consumed;
-    return true;
   }
+  // "line %d, col %d, <reason>"
+  int read_line = 0;
+  int read_column = 0;
+  int consumed = 0;
+  if (std::sscanf(message, "line %d, col %d, %n", &read_line, &read_column, &consumed) < 2 ||
+      read_line <= 0) {
+    return false;
+  }
+  *line = read_line;
+  *column = read_column;
+  *reason = message + consumed;
+  return true;
 }
 
 // Where and why the last load of `dom` failed, as the DOM reports it.
@@ -308,52 +332,64 @@ DomNode DomDocument::LoadAnsiXml(std::string_view text) {
   }
 }
 
-DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
-  if (IsEmpty()) return DomNode();
-  const BstrText query(path);
-  IXMLDOMNode* found = nullptr;  // stays null (S_FALSE) when nothing matches
-  ThrowIfFailed(DomBackend::Node(*this)->selectSingleNode(query.get(), &found));
-  return DomBackend::AdoptNode(found);
+std::int32_t DomNode::SelectSingleNodeOrError(std::wstring_view path,
+                                              DomNode* found) const noexcept {
+  return Reporting(found, [&] {
+    if (IsEmpty()) return DomNode();
+    const BstrText query(path);
+    IXMLDOMNode* first = nullptr;  // stays null (S_FALSE) when nothing matches
+    ThrowIfFailed(DomBackend::Node(*this)->selectSingleNode(query.get(), &first));
+    return DomBackend::AdoptNode(first);
+  });
 }
 
-DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
-  if (IsEmpty()) throw _com_error(E_POINTER);
-  const BstrText query(path);
-  IXMLDOMNodeList* list = nullptr;
-  ThrowIfFailed(DomBackend::Node(*this)->selectNodes(query.get(), &list));
-  if (list == nullptr) return DomNodeList();
-  DomNodeList nodes = DomBackend::AdoptList(list);
-  ThrowIfFailed(list->reset());
-  return nodes;
+std::int32_t DomNode::SelectNodesOrError(std::wstring_view path,
+                                         DomNodeList* nodes) const noexcept {
+  return Reporting(nodes, [&] {
+    if (IsEmpty()) throw _com_error(E_POINTER);
+    const BstrText query(path);
+    IXMLDOMNodeList* list = nullptr;
+    ThrowIfFailed(DomBackend::Node(*this)->selectNodes(query.get(), &list));
+    if (list == nullptr) return DomNodeList();
+    DomNodeList adopted = DomBackend::AdoptList(list);
+    ThrowIfFailed(list->reset());
+    return adopted;
+  });
 }
 
-std::wstring DomNode::GetText() const {
-  if (IsEmpty()) return std::wstring();
-  BSTR text = nullptr;
-  ThrowIfFailed(DomBackend::Node(*this)->get_text(&text));
-  return TakeBstr(text);
+std::int32_t DomNode::GetTextOrError(std::wstring* text) const noexcept {
+  return Reporting(text, [&] {
+    if (IsEmpty()) return std::wstring();
+    BSTR said = nullptr;
+    ThrowIfFailed(DomBackend::Node(*this)->get_text(&said));
+    return TakeBstr(said);
+  });
 }
 
-std::wstring DomNode::GetName() const {
-  if (IsEmpty()) return std::wstring();
-  BSTR name = nullptr;
-  ThrowIfFailed(DomBackend::Node(*this)->get_nodeName(&name));
-  return TakeBstr(name);
+std::int32_t DomNode::GetNameOrError(std::wstring* name) const noexcept {
+  return Reporting(name, [&] {
+    if (IsEmpty()) return std::wstring();
+    BSTR said = nullptr;
+    ThrowIfFailed(DomBackend::Node(*this)->get_nodeName(&said));
+    return TakeBstr(said);
+  });
 }
 
-DomNode DomNodeList::NextElement() {
-  if (state_ == nullptr) throw _com_error(E_POINTER);
-  for (;;) {
-    IXMLDOMNode* next = nullptr;
-    ThrowIfFailed(state_->list.get()->nextNode(&next));
-    DomNode node = DomBackend::AdoptNode(next);
-    if (node.IsEmpty()) return node;  // the list is exhausted
-    DOMNodeType type = NODE_INVALID;
-    ThrowIfFailed(next->get_nodeType(&type));
-    if (type != NODE_ELEMENT) continue;
-    if (!filter_.empty() && node.GetName() != filter_) continue;
-    return node;
-  }
+std::int32_t DomNodeList::NextElementOrError(DomNode* element) noexcept {
+  return Reporting(element, [&] {
+    if (state_ == nullptr) throw _com_error(E_POINTER);
+    for (;;) {
+      IXMLDOMNode* next = nullptr;
+      ThrowIfFailed(state_->list.get()->nextNode(&next));
+      DomNode node = DomBackend::AdoptNode(next);
+      if (node.IsEmpty()) return node;  // the list is exhausted
+      DOMNodeType type = NODE_INVALID;
+      ThrowIfFailed(next->get_nodeType(&type));
+      if (type != NODE_ELEMENT) continue;
+      if (!filter_.empty() && node.GetName() != filter_) continue;
+      return node;
+    }
+  });
 }
 
 }  // namespace voicecontrol

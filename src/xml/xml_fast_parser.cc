@@ -720,6 +720,5 @@ XmlNode* XmlParsePaths::Fast(const char* text, XmlRootEnd* end) {
   return builder.Build(end);
 }
 
-XmlNode* XmlParsePaths::TokenByToken(const char* text) { return XmlParser::ParseWithScanner(text); }
 
 }  // namespace voicecontrol

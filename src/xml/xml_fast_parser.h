@@ -12,11 +12,10 @@
 #ifndef VOICECONTROL_XML_XML_FAST_PARSER_H_
 #define VOICECONTROL_XML_XML_FAST_PARSER_H_
 
+#include <voicecontrol/xml/xml.h>
 #include "internal_export.h"
 
 namespace voicecontrol {
-
-class XmlNode;
 
 // Where the fast way stopped: just past the ">" or "/>" that closed the
 // root, and the line that closing bracket is on.
@@ -30,8 +29,17 @@ class VC_INTERNAL_API XmlParsePaths {
   // The tree of text, or null when the fast way declines it. Throws only
   // std::bad_alloc. Leaves the scanner state alone.
   static XmlNode* Fast(const char* text, XmlRootEnd* end);
-  // The reference: the scanner-driven parse. Throws TXMLExcept.
-  static XmlNode* TokenByToken(const char* text);
+  // The reference: the scanner-driven parse. Throws TXMLExcept, in the
+  // caller's module as XmlParser::Parse does (see there).
+  static XmlNode* TokenByToken(const char* text) {
+    char message[kXmlMessageSize] = {};
+    XmlNode* root = TokenByTokenOrFail(text, message);
+    if (root == nullptr) XmlParser::ThrowReported(message);
+    return root;
+  }
+  // TokenByToken reporting as XmlParser::ParseOrFail does.
+  static XmlNode* TokenByTokenOrFail(const char* text,
+                                     char (&message)[kXmlMessageSize]) noexcept;
 
  private:
   class Builder;  // the fast way's state

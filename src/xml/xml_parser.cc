@@ -1,11 +1,11 @@
 // Recursive-descent parser: one XmlNode::Parse per element, reading the
 // tokens of the calling thread's scanner. The first error is thrown as
-// TXMLExcept; the partial tree is destroyed on the way out.
+// TXMLExcept; the partial tree is destroyed on the way out, and
+// XmlParser::ParseOrFail turns the exception into its message.
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include <voicecontrol/http/trim_space.h>
@@ -39,34 +39,41 @@ class ParseScope {
   XmlArena*& arenaSlot_;
 };
 
+// Runs a parse, turning its exceptions into ParseOrFail's report: no
+// exception leaves the library (see Parse in xml.h).
+template <typename Parse>
+XmlNode* Reporting(char (&message)[kXmlMessageSize], Parse parse) noexcept {
+  try {
+    return parse();
+  } catch (const TXMLExcept& error) {
+    CopyBounded(message, error.what(), kXmlMessageSize);
+  } catch (const std::bad_alloc&) {
+    message[0] = '\0';
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 TXMLExcept::TXMLExcept(const char* text) { CopyBounded(message, text, kXmlMessageSize); }
 
 const char* TXMLExcept::what() const noexcept { return message; }
 
-void XmlParser::Fail(const char* format, ...) {
-  char work[4096];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(work, sizeof(work), format, args);
-  va_end(args);
-  throw TXMLExcept(work);
+// The parse steps throw TXMLExcept (through Fail and Expect) and catch
+// nothing: unwinding destroys the partial tree.
+XmlNode* XmlParser::ParseOrFail(const char* text, char (&message)[kXmlMessageSize]) noexcept {
+  return Reporting(message, [text] {
+    XmlRootEnd end;
+    std::unique_ptr<XmlNode> root(XmlParsePaths::Fast(text, &end));
+    if (root == nullptr) return ParseWithScanner(text);
+    Current().ResumeAfterRoot(text, end);
+    return root.release();
+  });
 }
 
-void XmlParser::Expect(XmlTokenKind expected) const {
-  if (kind == expected) return;
-  if (kind == TokInvalid) Fail("line %d, col %d, \"%s\", Syntax Error", line, column, tokenText);
-  Fail("line %d, col %d, \"%s\" should be token type \"%s\"", line, column, tokenText,
-       XmlTokenDisplayName(expected));
-}
-
-XmlNode* XmlParser::Parse(const char* text) {
-  XmlRootEnd end;
-  std::unique_ptr<XmlNode> root(XmlParsePaths::Fast(text, &end));
-  if (root == nullptr) return ParseWithScanner(text);
-  Current().ResumeAfterRoot(text, end);
-  return root.release();
+XmlNode* XmlParsePaths::TokenByTokenOrFail(const char* text,
+                                           char (&message)[kXmlMessageSize]) noexcept {
+  return Reporting(message, [text] { return XmlParser::ParseWithScanner(text); });
 }
 
 void XmlParser::ResumeAfterRoot(const char* text, const XmlRootEnd& end) {

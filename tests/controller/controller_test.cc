@@ -439,6 +439,12 @@ TEST_F(ControllerTest, CallbacksMayIssueCommandsAndDestroyTheController) {
 }
 
 TEST_F(ControllerTest, ACallbackThatThrowsDoesNotEndTheProcess) {
+#if defined(_WIN32)
+  // voicecontrol.dll has a C++ runtime of its own: a host's exception cannot
+  // unwind the library's frames (32-bit: std::terminate). README-windows
+  // tells hosts to catch everything inside a callback.
+  GTEST_SKIP() << "on Windows a callback must not throw";
+#endif
   TestServer server(Responder());
   Target(server);
   sink.after = [](const std::string&) { throw std::runtime_error("host failure"); };

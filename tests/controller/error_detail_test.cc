@@ -192,7 +192,13 @@ TEST(ErrorDetailTest, EveryErrorPathTellsWhy) {
       // The parser's own words may follow the position (": ...").
       {"not well-formed XML",
        Answering(HttpAnswer("<Interface>\n<Response></Interface>"), QAll), "bad message.",
+#if defined(_WIN32)
+       // Wine's DOM gives no position; the library's own parser places the
+       // fault at the end tag's name.
+       "answer is not well-formed XML (line 2, column 13)", false},
+#else
        "answer is not well-formed XML (line 2, column 23)", false},
+#endif
       {"FlowID of no command", Answering(Answer(2000, 2, {"1", "x"}), QAll), "bad message.",
        "FlowID 2000 is not a command", false},
       {"no FlowID",

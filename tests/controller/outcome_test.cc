@@ -338,6 +338,12 @@ TEST_F(OutcomeTest, ACallbackMayIssueTheNextCommand) {
 }
 
 TEST_F(OutcomeTest, AThrowingCallbackLosesNothingElse) {
+#if defined(_WIN32)
+  // voicecontrol.dll has a C++ runtime of its own: a host's exception cannot
+  // unwind the library's frames (32-bit: std::terminate). README-windows
+  // tells hosts to catch everything inside a callback.
+  GTEST_SKIP() << "on Windows a callback must not throw";
+#endif
   TestServer server(Respond);
   Target(server.port());
   commands.Kick(L"conf", L"bob", [](const Outcome&) { throw std::runtime_error("host bug"); });

@@ -140,6 +140,37 @@ TEST(XmlParserTest, ContentMessages) {
   EXPECT_EQ(ErrorOf("<a><![CDATA[x</a>"), "line 1, col 4, invalid token");
 }
 
+// ParseOrFail is what Parse wraps: the same tree, or the same message
+// without an exception; a successful parse leaves the message alone.
+TEST(XmlParserTest, ParseOrFailReportsWhatParseThrows) {
+  const char* const texts[] = {"", "<a", "<a>x</b>", "<a b=c>", "<!DOCTYPE x><a/>",
+                               "<a x='1'><b/></a>"};
+  for (const char* text : texts) {
+    char message[kXmlMessageSize] = "untouched";
+    std::unique_ptr<XmlNode> root(XmlParser::ParseOrFail(text, message));
+    const std::string thrown = ErrorOf(text);
+    if (thrown == "no error") {
+      ASSERT_NE(root, nullptr) << text;
+      EXPECT_EQ(root->ToString(), Parse(text)->ToString());
+      EXPECT_STREQ(message, "untouched");
+    } else {
+      EXPECT_EQ(root, nullptr) << text;
+      EXPECT_EQ(message, thrown) << text;
+    }
+  }
+}
+
+TEST(XmlParserTest, FailCutsItsMessageToTheBuffer) {
+  const std::string longer(kXmlMessageSize + 100, 'm');
+  try {
+    XmlParser::Fail("%s", longer.c_str());
+  } catch (const TXMLExcept& error) {
+    EXPECT_EQ(std::string(error.what()), longer.substr(0, kXmlMessageSize - 1));
+    return;
+  }
+  ADD_FAILURE() << "Fail must throw";
+}
+
 TEST(XmlParserTest, ElementTextLimit) {
   const std::string half(1024, 't');
   EXPECT_EQ(std::string(Parse("<a>" + half + "<b/>" + half + "</a>")->GetText()).size(), 2048u);

@@ -17,6 +17,13 @@
 /// exhausted, a null object used): `_com_error` on Windows, `DomError`
 /// elsewhere. Finding no node is not an error.
 ///
+/// The calls that raise are inline: the library's exported call underneath
+/// reports a result code, and the exception is raised in the caller's own
+/// module (RaiseIfDomFailed). On Windows voicecontrol.dll carries the C++
+/// runtime linked in statically, so that a host ships one DLL; each module
+/// then has an unwinder of its own, and an exception must never travel from
+/// the DLL's frames into the host's.
+///
 /// Objects are used by one thread at a time. Nodes and node lists keep the
 /// storage of their document alive, so they stay usable after the DomDocument
 /// that produced them is gone.
@@ -30,6 +37,16 @@
 #include <string_view>
 
 #include <voicecontrol/export.h>
+
+#if defined(_WIN32)
+// _com_error, the DOM error on Windows. <comdef.h> brings in <windows.h>,
+// before which Windows Sockets' header must come (a host's later
+// <winsock2.h> would warn otherwise).
+// clang-format off
+#include <winsock2.h>
+#include <comdef.h>
+// clang-format on
+#endif
 
 namespace voicecontrol {
 
@@ -57,6 +74,21 @@ class VC_API DomError : public std::runtime_error {
 };
 #endif
 
+/// Raises the platform's DOM error for a failed result code: `_com_error`
+/// on Windows, DomError elsewhere. Inline, so that the exception is thrown
+/// in the module of the caller, who catches it.
+/// @param code a result code: 0 or any other non-negative code is success
+///        (nothing is raised); kDomErrorFail, kDomErrorPointer,
+///        kDomErrorOutOfMemory or, on Windows, any failed HRESULT is raised.
+inline void RaiseIfDomFailed(std::int32_t code) {
+  if (code >= 0) return;
+#if defined(_WIN32)
+  throw _com_error(code);
+#else
+  throw DomError(code);
+#endif
+}
+
 class DomNodeList;
 struct DomBackend;
 
@@ -74,25 +106,33 @@ class VC_API DomNode {
   ///        context.
   /// @return the first node it selects; the empty node when nothing matches
   ///         or this node is empty.
-  DomNode SelectSingleNode(std::wstring_view path) const;
+  inline DomNode SelectSingleNode(std::wstring_view path) const;
 
   /// Selects every node `path` selects. Raises kDomErrorPointer on an empty
   /// node.
   /// @param path an XPath 1.0 expression, evaluated with this node as the
   ///        context.
   /// @return the nodes in document order, positioned at the first.
-  DomNodeList SelectNodes(std::wstring_view path) const;
+  inline DomNodeList SelectNodes(std::wstring_view path) const;
 
   /// @return the character data of the node and all its descendants, in
   ///         document order, white space included; "" for the empty node.
-  std::wstring GetText() const;
+  inline std::wstring GetText() const;
 
   /// @return the node's name ("#text" for character data); "" for the empty
   ///         node.
-  std::wstring GetName() const;
+  inline std::wstring GetName() const;
 
  private:
   friend struct DomBackend;
+  // The exported calls under the inline ones above: each stores its result
+  // in the out-parameter and returns 0, or returns the DOM error's result
+  // code and raises nothing.
+  std::int32_t SelectSingleNodeOrError(std::wstring_view path, DomNode* found) const noexcept;
+  std::int32_t SelectNodesOrError(std::wstring_view path, DomNodeList* nodes) const noexcept;
+  std::int32_t GetTextOrError(std::wstring* text) const noexcept;
+  std::int32_t GetNameOrError(std::wstring* name) const noexcept;
+
   DomNode(std::shared_ptr<void> keeper, void* node) : keeper_(std::move(keeper)), node_(node) {}
 
   // Keeps alive what the backend needs for `node_`: the document storage,
@@ -128,10 +168,13 @@ class VC_API DomNodeList {
   /// @return the next element node of the list that passes the filter,
   ///         skipping nodes of other kinds; the empty node once the list is
   ///         exhausted.
-  DomNode NextElement();
+  inline DomNode NextElement();
 
  private:
   friend struct DomBackend;
+  // The exported call under NextElement, reporting as DomNode's do.
+  std::int32_t NextElementOrError(DomNode* element) noexcept;
+
   explicit DomNodeList(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
   std::shared_ptr<State> state_;
@@ -172,6 +215,36 @@ class VC_API DomDocument {
  private:
   std::shared_ptr<State> state_;
 };
+
+inline DomNode DomNode::SelectSingleNode(std::wstring_view path) const {
+  DomNode found;
+  RaiseIfDomFailed(SelectSingleNodeOrError(path, &found));
+  return found;
+}
+
+inline DomNodeList DomNode::SelectNodes(std::wstring_view path) const {
+  DomNodeList nodes;
+  RaiseIfDomFailed(SelectNodesOrError(path, &nodes));
+  return nodes;
+}
+
+inline std::wstring DomNode::GetText() const {
+  std::wstring text;
+  RaiseIfDomFailed(GetTextOrError(&text));
+  return text;
+}
+
+inline std::wstring DomNode::GetName() const {
+  std::wstring name;
+  RaiseIfDomFailed(GetNameOrError(&name));
+  return name;
+}
+
+inline DomNode DomNodeList::NextElement() {
+  DomNode element;
+  RaiseIfDomFailed(NextElementOrError(&element));
+  return element;
+}
 
 }  // namespace voicecontrol
 

@@ -2,7 +2,8 @@
 /// A small XML parser for narrow (8-bit) text with line-and-column diagnostics.
 ///
 /// - XmlParser::Parse: text to a tree of XmlNode and XmlAttr, or TXMLExcept
-///   on the first error ("line 1, col 7, tag b not match a").
+///   on the first error ("line 1, col 7, tag b not match a");
+///   XmlParser::ParseOrFail does the same without exceptions.
 /// - XmlNode: one element: name, text, attributes, children.
 /// - XmlNode::ToString: tree to text.
 ///
@@ -16,7 +17,10 @@
 #ifndef VOICECONTROL_XML_XML_H_
 #define VOICECONTROL_XML_XML_H_
 
+#include <cstdarg>
 #include <cstddef>
+#include <cstdio>
+#include <new>
 #include <string>
 
 #include <voicecontrol/export.h>
@@ -116,18 +120,49 @@ class VC_API TXMLExcept {
 class VC_API XmlParser {
  public:
   /// Parses a whole text. Throws TXMLExcept on the first error, having
-  /// destroyed everything it built. Whatever follows the root is not
-  /// examined.
+  /// destroyed everything it built (std::bad_alloc when memory runs out).
+  /// Whatever follows the root is not examined.
+  ///
+  /// Inline over ParseOrFail, like every call of this header that throws:
+  /// the exception is thrown in the caller's own module. On Windows
+  /// voicecontrol.dll carries the C++ runtime linked in statically, so that
+  /// a host ships one DLL; each module then has an unwinder of its own, and
+  /// an exception must never travel from the DLL's frames into the host's
+  /// (32-bit Windows ends the process with std::terminate).
   /// @param text a NUL-terminated XML text.
   /// @return its root element, which the caller owns (delete it).
-  static XmlNode* Parse(const char* text);
+  static inline XmlNode* Parse(const char* text) {
+    char message[kXmlMessageSize] = {};
+    XmlNode* root = ParseOrFail(text, message);
+    if (root == nullptr) ThrowReported(message);
+    return root;
+  }
+
+  /// Parse without exceptions: the text's root element, or null with the
+  /// reason in `message`.
+  /// @param text a NUL-terminated XML text.
+  /// @param message receives, when the parse fails, the message Parse
+  ///        would throw as TXMLExcept ("line 1, col 7, tag b not match a"),
+  ///        or "" when memory ran out; left as it is on success.
+  /// @return the root element, which the caller owns (delete it); null when
+  ///         the parse failed, having destroyed everything it built.
+  static XmlNode* ParseOrFail(const char* text, char (&message)[kXmlMessageSize]) noexcept;
 
   /// @return the calling thread's scanner state.
   static XmlParser& Current();
 
-  /// Formats a message and throws it as TXMLExcept.
-  /// @param format a printf format, followed by its arguments.
-  [[noreturn]] static void Fail(const char* format, ...) VC_PRINTF_LIKE(1, 2);
+  /// Formats a message and throws it as TXMLExcept (inline, so that it is
+  /// thrown in the caller's module: see Parse).
+  /// @param format a printf format, followed by its arguments; the message
+  ///        is cut to kXmlMessageSize - 1 characters.
+  [[noreturn]] static inline void Fail(const char* format, ...) VC_PRINTF_LIKE(1, 2) {
+    char message[kXmlMessageSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    throw TXMLExcept(message);
+  }
 
   /// Starts scanning a text. The first token needs a NextToken.
   /// @param text a NUL-terminated text, which must stay unchanged and alive
@@ -139,9 +174,14 @@ class VC_API XmlParser {
   void NextToken();
 
   /// Returns when the current token is of the expected kind; throws
-  /// TXMLExcept otherwise.
+  /// TXMLExcept otherwise (inline, in the caller's module: see Parse).
   /// @param expected the kind the current token must have.
-  void Expect(XmlTokenKind expected) const;
+  inline void Expect(XmlTokenKind expected) const {
+    if (kind == expected) return;
+    if (kind == TokInvalid) Fail("line %d, col %d, \"%s\", Syntax Error", line, column, tokenText);
+    Fail("line %d, col %d, \"%s\" should be token type \"%s\"", line, column, tokenText,
+         XmlTokenDisplayName(expected));
+  }
 
   const char* position = nullptr;   ///< next unread character
   const char* countedTo = nullptr;  ///< how far lines and columns are counted
@@ -160,6 +200,13 @@ class VC_API XmlParser {
   friend class XmlNode;
   friend class XmlParsePaths;
   XmlParser() = default;
+
+  /// Throws what ParseOrFail reported: std::bad_alloc for "", else
+  /// TXMLExcept.
+  [[noreturn]] static void ThrowReported(const char* message) {
+    if (message[0] == '\0') throw std::bad_alloc();
+    throw TXMLExcept(message);
+  }
 
   /// The whole parse through NextToken and the parse steps; see
   /// xml_fast_parser.h for the other way.
