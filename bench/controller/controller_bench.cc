@@ -357,6 +357,20 @@ class CClient {
   vc_controller* controller_ = nullptr;
 };
 
+// The library's two ways in, each with its own sink, against one server.
+struct LibraryClients {
+  explicit LibraryClients(uint16_t port) : controller(&sink), c(port, &cSink) {
+    controller.serverAddress = "127.0.0.1";
+    controller.serverPort = port;
+  }
+  bool Failed() const { return sink.errors > 0 || cSink.errors > 0; }
+
+  WaitingSink sink;
+  VoiceController controller;
+  WaitingSink cSink;
+  CClient c;
+};
+
 void BM_CInterface(benchmark::State& state) {
   WaitingSink sink;
   CClient client(SharedServer().port(), &sink);
@@ -413,12 +427,11 @@ void RunInterleaved(benchmark::State& state, Mixed* medians) {
   const std::string request = KickRequest();
   const uint16_t port = SharedServer().port();
   CurlClient curl(port);
-  WaitingSink sink;
-  VoiceController controller(&sink);
-  controller.serverAddress = "127.0.0.1";
-  controller.serverPort = port;
-  WaitingSink cSink;
-  CClient cClient(port, &cSink);
+  LibraryClients clients(port);
+  WaitingSink& sink = clients.sink;
+  WaitingSink& cSink = clients.cSink;
+  VoiceController& controller = clients.controller;
+  CClient& cClient = clients.c;
   std::string answer;
   std::vector<double> raw, floor, viaCurl, viaController, viaC;
   long expected = 0;
@@ -454,7 +467,7 @@ void RunInterleaved(benchmark::State& state, Mixed* medians) {
       viaCpp();
     }
   }
-  if (sink.errors > 0 || cSink.errors > 0) state.SkipWithError("a command failed");
+  if (clients.Failed()) state.SkipWithError("a command failed");
   ReportLatencies(state, &raw, &medians->raw);
   ReportLatencies(state, &floor, &medians->floor);
   ReportLatencies(state, &viaCurl, &medians->curl);
@@ -802,12 +815,11 @@ void BM_CpuPerCommand(benchmark::State& state) {
   const uint16_t port = SharedServer().port();
   std::string answer;
   bool failed = false;
-  WaitingSink sink;
-  VoiceController controller(&sink);
-  controller.serverAddress = "127.0.0.1";
-  controller.serverPort = port;
-  WaitingSink cSink;
-  CClient cClient(port, &cSink);
+  LibraryClients clients(port);
+  WaitingSink& sink = clients.sink;
+  WaitingSink& cSink = clients.cSink;
+  VoiceController& controller = clients.controller;
+  CClient& cClient = clients.c;
   long expected = 0, cExpected = 0;
   std::vector<double> raw, floor, viaController, viaC;
   for (auto _ : state) {
@@ -826,7 +838,7 @@ void BM_CpuPerCommand(benchmark::State& state) {
       cSink.WaitFor(++cExpected);
     }));
   }
-  if (failed || sink.errors > 0 || cSink.errors > 0) state.SkipWithError("a command failed");
+  if (failed || clients.Failed()) state.SkipWithError("a command failed");
   auto median = [](std::vector<double>& values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];

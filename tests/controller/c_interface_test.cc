@@ -31,6 +31,7 @@ namespace voicecontrol {
 namespace {
 
 using testing::Answer;
+using testing::ClosedPort;
 using testing::HttpRequest;
 using testing::RequestDocument;
 using testing::TestServer;
@@ -151,12 +152,6 @@ TestServer::Handler Responder(const std::atomic<bool>* emptyQAll = nullptr) {
     }
     connection.Send(answer.data(), answer.size());
   };
-}
-
-uint16_t ClosedPort() {
-  platform::TcpListener listener;
-  EXPECT_TRUE(listener.Listen());
-  return listener.Port();
 }
 
 class CInterfaceTest : public ::testing::Test {

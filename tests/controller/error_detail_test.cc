@@ -26,6 +26,7 @@ namespace voicecontrol {
 namespace {
 
 using testing::Answer;
+using testing::ClosedPort;
 using testing::HttpAnswer;
 using testing::RecordingSink;
 using testing::TestServer;
@@ -66,12 +67,6 @@ class DetailSink : public RecordingSink {
   std::mutex mutex_;
   std::vector<Report> reports_;
 };
-
-uint16_t ClosedPort() {
-  platform::TcpListener listener;
-  EXPECT_TRUE(listener.Listen());
-  return listener.Port();
-}
 
 // A listener whose accept queue is full: further connection requests are
 // dropped without an answer, as by a host that filters them.

@@ -24,6 +24,7 @@ namespace voicecontrol {
 namespace {
 
 using testing::Answer;
+using testing::ClosedPort;
 using testing::TestServer;
 using testing::Utf8;
 
@@ -60,12 +61,6 @@ void Respond(platform::TcpSocket& connection, const std::string& request) {
     answer = Answer(1005, 18, single);
   }
   connection.Send(answer.data(), answer.size());
-}
-
-uint16_t ClosedPort() {
-  platform::TcpListener listener;
-  EXPECT_TRUE(listener.Listen());
-  return listener.Port();
 }
 
 // An outcome as one line, for comparing: "error <text>", "result <flow>

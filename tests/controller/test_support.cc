@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "platform/clock.h"
 #include "platform/codepage.h"
 
@@ -160,6 +162,12 @@ std::string AnswerDocument(int seqNo, int flowId, int fieldNum,
 std::string HttpAnswer(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
          "\r\nHost: Host\r\n\r\n" + body;
+}
+
+uint16_t ClosedPort() {
+  platform::TcpListener listener;
+  EXPECT_TRUE(listener.Listen());
+  return listener.Port();
 }
 
 std::string Answer(int flowId, int fieldNum, const std::vector<std::string>& values) {

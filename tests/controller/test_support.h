@@ -95,6 +95,9 @@ std::string RequestDocument(int seqNo, int flowId, int fieldNum,
                             const std::vector<std::string>& values);
 std::string HttpRequest(const std::string& method, const std::string& body);
 
+// A loopback port on which nothing listens any more: connecting is refused.
+uint16_t ClosedPort();
+
 // The bytes of a file, or "<missing>".
 std::string ReadFileBytes(const std::string& path);
 
