@@ -556,9 +556,8 @@ class LogFileTest : public ControllerTest {
  protected:
   void SetUp() override {
     previous_ = std::filesystem::current_path();
-    root_ = std::filesystem::path(::testing::TempDir()) /
-            ("voicecontrol_logs_" + std::to_string(platform::MonotonicMilliseconds()));
-    std::filesystem::create_directories(root_ / "run");
+    root_ = testing::FreshTempDirectory("voicecontrol_logs_");
+    std::filesystem::create_directory(root_ / "run");
     std::filesystem::current_path(root_ / "run");
   }
   void TearDown() override {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -193,6 +194,18 @@ std::string ReadFileBytes(const std::string& path) {
   while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
   std::fclose(file);
   return content;
+}
+
+std::filesystem::path FreshTempDirectory(const std::string& prefix) {
+  // create_directory says whether it made the directory, so a name another
+  // process took at the same moment is simply passed over.
+  std::random_device seed;
+  std::mt19937 pick(seed());
+  const std::filesystem::path base(::testing::TempDir());
+  for (;;) {
+    const std::filesystem::path candidate = base / (prefix + std::to_string(pick()));
+    if (std::filesystem::create_directory(candidate)) return candidate;
+  }
 }
 
 }  // namespace testing

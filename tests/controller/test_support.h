@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -100,6 +101,10 @@ uint16_t ClosedPort();
 
 // The bytes of a file, or "<missing>".
 std::string ReadFileBytes(const std::string& path);
+
+// A directory under the test temporary directory that this call created, so
+// no other test process (ctest runs several at once) can be using it.
+std::filesystem::path FreshTempDirectory(const std::string& prefix);
 
 }  // namespace testing
 }  // namespace voicecontrol
