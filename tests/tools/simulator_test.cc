@@ -189,7 +189,9 @@ TEST(SimulatedServerTest, StopWithClientsConnectedEndsEveryConnectionAtOnce) {
   ASSERT_TRUE(server.WaitForRequests(3, milliseconds(5000)));
   const auto start = std::chrono::steady_clock::now();
   server.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(100));
+  // Far below the 60 s delay and the clients' own time-outs, with room for a
+  // loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
   for (const int fd : clients) {
     const std::string answer = ReadToEnd(fd);  // ends: the server has closed
     EXPECT_TRUE(answer.empty() || answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0) << answer;
