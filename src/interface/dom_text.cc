@@ -92,16 +92,22 @@ void Blank(Text* text, TextSpan span) {
   for (size_t i = span.begin; i < span.begin + span.length; ++i) (*text)[i] = ' ';
 }
 
+// The length of a byte order mark at the start of the text, if it has one.
+size_t ByteOrderMarkLength(std::wstring_view text) {
+  return (!text.empty() && text[0] == L'\xFEFF') ? 1 : 0;
+}
+size_t ByteOrderMarkLength(std::string_view utf8) {
+  return HasWordAt(utf8, 0, "\xEF\xBB\xBF") ? 3 : 0;
+}
+
 }  // namespace
 
 TextSpan FindEncodingDeclaration(std::wstring_view text) {
-  const size_t bom = (!text.empty() && text[0] == L'\xFEFF') ? 1 : 0;
-  return FindEncoding(text, bom);
+  return FindEncoding(text, ByteOrderMarkLength(text));
 }
 
 TextSpan FindEncodingDeclaration(std::string_view utf8) {
-  const size_t bom = HasWordAt(utf8, 0, "\xEF\xBB\xBF") ? 3 : 0;
-  return FindEncoding(utf8, bom);
+  return FindEncoding(utf8, ByteOrderMarkLength(utf8));
 }
 
 std::wstring StripEncodingDeclaration(const std::wstring& text) {
@@ -120,13 +126,11 @@ void BlankEncodingDeclaration(std::string* utf8) {
 }
 
 bool HasDocumentTypeDeclaration(std::wstring_view text) {
-  const size_t bom = (!text.empty() && text[0] == L'\xFEFF') ? 1 : 0;
-  return HasDoctype(text, bom);
+  return HasDoctype(text, ByteOrderMarkLength(text));
 }
 
-bool HasDocumentTypeDeclaration(std::string_view text) {
-  const size_t bom = HasWordAt(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
-  return HasDoctype(text, bom);
+bool HasDocumentTypeDeclaration(std::string_view utf8) {
+  return HasDoctype(utf8, ByteOrderMarkLength(utf8));
 }
 
 std::string NotWellFormedDetail(int line, int column, const std::string& message) {

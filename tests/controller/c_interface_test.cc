@@ -32,6 +32,7 @@ namespace {
 
 using testing::Answer;
 using testing::ClosedPort;
+using testing::FieldValues;
 using testing::HttpRequest;
 using testing::RequestDocument;
 using testing::TestServer;
@@ -116,17 +117,6 @@ class Recorder {
   Events details_;
   size_t done_ = 0;
 };
-
-// The field values of a request, in order.
-std::vector<std::string> FieldValues(const std::string& request) {
-  std::vector<std::string> values;
-  const std::string open = "<Field_Value>", close = "</Field_Value>";
-  for (size_t at = request.find(open); at != std::string::npos; at = request.find(open, at)) {
-    at += open.size();
-    values.push_back(request.substr(at, request.find(close, at) - at));
-  }
-  return values;
-}
 
 // Answers each command by its method; QSINGLE and KICK echo their first
 // and second value, so that each answer shows which request it belongs to.

@@ -25,19 +25,9 @@ namespace {
 
 using testing::Answer;
 using testing::ClosedPort;
+using testing::FieldValues;
 using testing::TestServer;
 using testing::Utf8;
-
-// The field values of a request, in order.
-std::vector<std::string> FieldValues(const std::string& request) {
-  std::vector<std::string> values;
-  const std::string open = "<Field_Value>", close = "</Field_Value>";
-  for (size_t at = request.find(open); at != std::string::npos; at = request.find(open, at)) {
-    at += open.size();
-    values.push_back(request.substr(at, request.find(close, at) - at));
-  }
-  return values;
-}
 
 // Answers each command by its method. KICK answers with its second value
 // and QSINGLE with its first, so that each answer shows its request.

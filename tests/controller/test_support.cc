@@ -165,6 +165,16 @@ std::string HttpAnswer(const std::string& body) {
          "\r\nHost: Host\r\n\r\n" + body;
 }
 
+std::vector<std::string> FieldValues(const std::string& request) {
+  std::vector<std::string> values;
+  const std::string open = "<Field_Value>", close = "</Field_Value>";
+  for (size_t at = request.find(open); at != std::string::npos; at = request.find(open, at)) {
+    at += open.size();
+    values.push_back(request.substr(at, request.find(close, at) - at));
+  }
+  return values;
+}
+
 uint16_t ClosedPort() {
   platform::TcpListener listener;
   EXPECT_TRUE(listener.Listen());

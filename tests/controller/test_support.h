@@ -96,6 +96,9 @@ std::string RequestDocument(int seqNo, int flowId, int fieldNum,
                             const std::vector<std::string>& values);
 std::string HttpRequest(const std::string& method, const std::string& body);
 
+// The field values of a request, in order.
+std::vector<std::string> FieldValues(const std::string& request);
+
 // A loopback port on which nothing listens any more: connecting is refused.
 uint16_t ClosedPort();
 
