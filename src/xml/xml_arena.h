@@ -44,7 +44,7 @@ class XmlArena {
   XmlArena& operator=(const XmlArena&) = delete;
 
   // Room for size bytes (size > 0) at the given alignment (a power of two
-  // up to alignof(std::max_align_t)). Inline: a parse calls it for every
+  // up to 16). Inline: a parse calls it for every
   // element, attribute, value and text.
 #if defined(__GNUC__) || defined(__clang__)
   __attribute__((always_inline))
@@ -97,7 +97,17 @@ namespace xml_memory {
 // Where an object of the tree lives, for the operators new and delete of
 // XmlNode and XmlAttr: a header word in front of it holds 0 for the heap, or
 // the arena's address, with the low bit set for the arena's owner.
-constexpr size_t kHeaderSize = alignof(std::max_align_t);  // keeps objects aligned
+//
+// The header's size is a plain number on purpose. Every translation unit
+// that makes, reads or frees a header must agree on it, and
+// alignof(std::max_align_t) does not give one answer per build: with
+// mingw-w64's i686 compiler it is 8 where the C library's <stddef.h> is
+// included first and 16 where GCC's is (through <string> or <memory>), so
+// the parser wrote headers 16 bytes before an object and the arena read
+// them 8 bytes before it. Sixteen bytes keep every object of the tree as
+// aligned as the memory it was carved from, on every target.
+constexpr size_t kHeaderSize = 16;
+static_assert(kHeaderSize >= sizeof(uintptr_t), "the header holds one word");
 constexpr uintptr_t kOwnerBit = 1;
 
 inline uintptr_t& HeaderOf(const void* object) {

@@ -40,6 +40,9 @@ void SetInlineName(char* name, const char* newName) {
 
 // ---- memory ----
 
+static_assert(alignof(XmlNode) <= xml_memory::kHeaderSize && alignof(XmlAttr) <= xml_memory::kHeaderSize,
+              "the header in front of an object keeps it aligned");
+
 void* XmlAttr::operator new(std::size_t size) { return xml_memory::AllocateOnHeap(size); }
 
 void* XmlAttr::operator new(std::size_t size, XmlArena& arena) {
