@@ -1,6 +1,5 @@
 #include "load.h"
 
-#include <voicecontrol/testing/simulator.h>
 #include <voicecontrol/voicecontrol.h>
 
 #include <atomic>
@@ -16,7 +15,6 @@
 namespace voicecontrol {
 namespace soak {
 
-using testing::Fault;
 using Clock = std::chrono::steady_clock;
 
 const char* const kOutcomeNames[kOutcomeKinds] = {"result", "empty", "entries", "qsingle", "error"};
@@ -34,7 +32,6 @@ namespace {
 // grows must be the library's.
 constexpr int kSessionsPerController = 4;
 constexpr int kMembers = 6;
-constexpr int kMaxDelayMs = 50;
 // How long a slow fault (no answer, partial) keeps its command in flight:
 // the library's 5-second time-out, and a margin.
 constexpr auto kSlowFaultHold = std::chrono::milliseconds(6000);
@@ -42,36 +39,6 @@ constexpr int kMaxDsCallSeconds = 15;
 constexpr int32_t kFlowOf[kCommands] = {1001, 1002, 1003, 1004, 1005, 1006};
 // Session titles, among them one that needs escaping and one that is not ASCII.
 const char* const kTitles[] = {"weekly", "a<b&c>d", "\xe5\x91\xa8\xe4\xbc\x9a"};  // 周会
-
-Fault FaultOf(FaultKind kind, std::mt19937& random) {
-  switch (kind) {
-    case kDelay:
-      return Fault::Delay(std::uniform_int_distribution<int>(1, kMaxDelayMs)(random));
-    case kCloseEarly:
-      return Fault::CloseEarly();
-    case kNoAnswer:
-      return Fault::NoAnswer();
-    case kStatusUnknown:
-      return Fault::Status(299);
-    case kStatusKnown:
-      return Fault::Status(500);
-    case kHttp10:
-      return Fault::Http10();
-    case kFlowId:
-      return Fault::FlowId(2000);
-    case kFieldNum:
-      return Fault::FieldNum(0);
-    case kGarbage:
-      return Fault::Garbage();
-    case kOversize:
-      return Fault::Oversize();
-    case kPartial:
-      return Fault::Partial();
-    case kFaultKinds:
-      break;
-  }
-  return Fault();
-}
 
 ErrorText ErrorOf(const char* text) {
   for (int i = 0; i < kOtherError; ++i) {
@@ -140,9 +107,9 @@ uint64_t Tally::Outcomes() const {
   return total;
 }
 
-// What the drivers share: the server, the options, and the fault counts.
+// What the drivers share: the target, the options, and the fault counts.
 struct Load::Shared {
-  testing::SimulatedServer& server;
+  FaultTarget& target;
   LoadOptions options;
   std::array<std::atomic<uint64_t>, kFaultKinds> faults{};
   // When the next slow fault is due, in milliseconds from `start`; the
@@ -151,7 +118,7 @@ struct Load::Shared {
   std::atomic<uint64_t> slowCount{0};
   Clock::time_point start = Clock::now();
 
-  Shared(testing::SimulatedServer& s, const LoadOptions& o) : server(s), options(o) {
+  Shared(FaultTarget& t, const LoadOptions& o) : target(t), options(o) {
     nextSlowMs = o.slowFaultEveryMs;
   }
 
@@ -200,8 +167,7 @@ class Driver {
                                            &OnQAllEntry, &OnQSingleResult, &OnDone};
     controller_ = vc_controller_create(&callbacks, this);
     if (controller_ == nullptr) throw std::runtime_error("cannot create a controller");
-    const std::string address = shared.server.address();
-    if (vc_set_server(controller_, address.c_str(), shared.server.port()) != VC_OK) {
+    if (!shared.target.Aim(controller_)) {
       vc_controller_destroy(controller_);
       throw std::runtime_error("cannot set the controller's server");
     }
@@ -259,7 +225,7 @@ class Driver {
         ++tally_.issued;
         ++tally_.byCommand[slot->command];
       }
-      QueueFault();
+      ArrangeFault();
       // Outside the lock: failures to connect or send are reported on this
       // thread, before the call returns.
       if (Issue(*slot) != VC_OK) Release(slot, /*refused=*/true);
@@ -292,10 +258,7 @@ class Driver {
   int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
 
   // A slow fault when one is due; else a quick one on a share of commands.
-  // The simulator's queue is one for all connections, so the fault shapes
-  // whichever answer comes next, not necessarily this command's: the counts
-  // still match, since every request takes one answer.
-  void QueueFault() {
+  void ArrangeFault() {
     int kind = -1;
     if (shared_.ClaimSlowFault()) {
       kind = shared_.slowCount++ % 2 == 0 ? kNoAnswer : kPartial;
@@ -305,8 +268,11 @@ class Driver {
                                          kFieldNum,    kGarbage,    kOversize};
       kind = kQuick[Pick(static_cast<int>(sizeof kQuick / sizeof kQuick[0]))];
     }
-    if (kind < 0) return;
-    shared_.server.QueueFault(FaultOf(static_cast<FaultKind>(kind), random_));
+    if (kind < 0) {
+      shared_.target.Arrange(controller_, kFaultKinds, random_);
+      return;
+    }
+    shared_.target.Arrange(controller_, static_cast<FaultKind>(kind), random_);
     ++shared_.faults[static_cast<size_t>(kind)];
   }
 
@@ -422,68 +388,8 @@ class Driver {
   std::mt19937 random_;  // the driver thread's alone
 };
 
-namespace {
-
-struct PrimeCount {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int done = 0;
-};
-
-void OnPrimeDone(void* user, void*) {
-  auto* count = static_cast<PrimeCount*>(user);
-  {
-    std::lock_guard<std::mutex> lock(count->mutex);
-    ++count->done;
-  }
-  count->changed.notify_all();
-}
-
-// One round of `connections` commands at once, each answered after a delay
-// and then shaped by `fault`: every connection thread takes one of them.
-int PrimeRound(vc_controller* controller, testing::SimulatedServer& server, int connections,
-               Fault fault, PrimeCount* count) {
-  constexpr int kHoldMs = 500;  // long enough for every connection to be taken at once
-  fault.delayMs = std::max(fault.delayMs, kHoldMs);
-  server.QueueFault(fault, connections);
-  int issued = 0;
-  for (int i = 0; i < connections; ++i) {
-    if (vc_qsingle(controller, "prime", nullptr) == VC_OK) ++issued;
-  }
-  std::unique_lock<std::mutex> lock(count->mutex);
-  count->changed.wait(lock, [&] { return count->done == issued; });
-  count->done = 0;
-  return issued;
-}
-
-}  // namespace
-
-int PrimeServer(testing::SimulatedServer& server, int connections) {
-  PrimeCount count;
-  vc_callbacks callbacks{};
-  callbacks.on_done = &OnPrimeDone;
-  vc_controller* controller = vc_controller_create(&callbacks, &count);
-  if (controller == nullptr) return 0;
-  const std::string address = server.address();
-  int fewest = 0;
-  if (vc_set_server(controller, address.c_str(), server.port()) == VC_OK) {
-    // A plain answer first, then every fault: each path a connection thread
-    // can take leaves its stack as deep as it will ever be, so that a thread
-    // meeting a fault for the first time later does not pass for growth.
-    std::mt19937 random(1);
-    fewest = PrimeRound(controller, server, connections, Fault(), &count);
-    for (int kind = 0; kind < kFaultKinds; ++kind) {
-      const Fault fault = FaultOf(static_cast<FaultKind>(kind), random);
-      fewest = std::min(fewest, PrimeRound(controller, server, connections, fault, &count));
-    }
-  }
-  vc_controller_destroy(controller);
-  server.ClearQueue();  // the faults of commands that were not issued
-  return fewest;
-}
-
-Load::Load(testing::SimulatedServer& server, const LoadOptions& options)
-    : shared_(std::make_unique<Shared>(server, options)) {
+Load::Load(FaultTarget& target, const LoadOptions& options)
+    : shared_(std::make_unique<Shared>(target, options)) {
   for (int i = 0; i < options.controllers; ++i) {
     drivers_.push_back(std::make_unique<Driver>(i, *shared_));
   }

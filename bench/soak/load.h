@@ -1,6 +1,6 @@
 // The soak's load: several controllers, each driven by a thread of its own
-// that keeps a few commands in flight against an in-process simulated
-// server, with a fault queued on a share of the requests.
+// that keeps a few commands in flight against a server, with a fault
+// arranged for a share of the requests (FaultTarget says how).
 //
 // Every command is issued through the C interface with a tag of its own: a
 // slot of its driver that stays taken until on_done. So each callback is
@@ -14,13 +14,12 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <vector>
 
-namespace voicecontrol {
-namespace testing {
-class SimulatedServer;
-}
+#include <voicecontrol/voicecontrol.h>
 
+namespace voicecontrol {
 namespace soak {
 
 enum Command { kCreate, kKick, kChange, kQAll, kQSingle, kDsCall, kCommands };
@@ -93,20 +92,26 @@ struct LoadOptions {
   unsigned seed = 1;
 };
 
-class Driver;
+// Where the drivers' commands go, and how one of them meets a fault: an
+// in-process simulator queues the fault for the next answer
+// (simulator_target.h), a row of servers that each answer with one fault
+// takes the command to the right one (fault_soak.cc).
+class FaultTarget {
+ public:
+  virtual ~FaultTarget() = default;
+  // Points a new controller at the server; false when that failed.
+  virtual bool Aim(vc_controller* controller) = 0;
+  // Called by the thread that issues `controller`'s commands, just before
+  // the next one: a fault of `kind` is to shape an answer, or none when
+  // `kind` is kFaultKinds. `random` is that thread's own.
+  virtual void Arrange(vc_controller* controller, FaultKind kind, std::mt19937& random) = 0;
+};
 
-// Grows the simulator's pool of connection threads to `connections` before
-// the load starts: that many commands at once, each answered after a delay,
-// in one round with a plain answer and one round for each fault kind. The
-// pool never shrinks, and a thread it adds later, at a new peak of
-// connections, or a thread's stack deepened by its first fault of a kind,
-// would pass for growth of the library's. Returns the fewest commands of a
-// round that were issued (all of them, unless something is wrong).
-int PrimeServer(testing::SimulatedServer& server, int connections);
+class Driver;
 
 class Load {
  public:
-  Load(testing::SimulatedServer& server, const LoadOptions& options);
+  Load(FaultTarget& target, const LoadOptions& options);
   ~Load();  // Finish()
   Load(const Load&) = delete;
   Load& operator=(const Load&) = delete;
