@@ -3,7 +3,7 @@
 // parse. A parsed tree shares memory that is recycled from one parse to the
 // next, so a fault in that bookkeeping shows up as a tree whose content
 // changed while it was kept, or as a crash. Only the public interface is
-// used: this test also runs against the library exactly as it ships.
+// used.
 #include <gtest/gtest.h>
 
 #include <cstdint>
