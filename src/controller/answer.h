@@ -34,8 +34,9 @@ struct Answer {
   std::string detail;       // kBadMessage, kParamError: why
 };
 
-// Reads what the parsed `response` carries. An answer that is no command's
-// takes as its detail what the parse noted on this thread, if anything.
+// Reads what the parsed `response` carries. An answer that is no command's,
+// or has too few fields, takes as its detail what the parse and the reading
+// of its numbers noted on this thread; the thread's note is taken.
 VC_INTERNAL_API Answer ReadAnswer(HttpXmlRsp& response);
 VC_INTERNAL_API void DeliverAnswer(VoiceEventSink* sink, const Answer& answer);
 VC_INTERNAL_API void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists);

@@ -29,26 +29,43 @@ std::string NotedOr(const char* fallback) {
   return noted.empty() ? std::string(fallback) : noted;
 }
 
-std::string NotACommand(int32_t flowId) {
-  // Without a document, or without a FlowID, the layers beneath may know
-  // why (the body was not XML, the status was not 200 ...).
-  if (flowId < 0) return NotedOr("answer has no interface document");
-  if (flowId == 0) return NotedOr("answer has no FlowID");
-  return "FlowID " + std::to_string(flowId) + " is not a command";
+// `first`; `second` after it.
+std::string Joined(const std::string& first, const std::string& second) {
+  if (first.empty()) return second;
+  return second.empty() ? first : first + "; " + second;
 }
 
-std::string TooFewFields(int32_t fieldNum, int32_t least, int32_t flowId) {
-  return "FieldNum " + std::to_string(fieldNum) + " below " + std::to_string(least) +
-         " for FlowID " + std::to_string(flowId);
+// Why an answer is no command's. `parsed` is what the parse noted (an HTTP
+// status other than success, or why the body gave no document), `read`
+// what reading the FlowID noted (missing, not a number, no document at all).
+std::string NotACommand(int32_t flowId, const std::string& parsed, const std::string& read) {
+  if (!read.empty()) return Joined(parsed, AsAnswerDetail(read));
+  // Nothing read at all: the body gave no document, and the parse said why.
+  if (flowId == 0 && !parsed.empty()) return parsed;
+  return Joined(parsed, "FlowID " + std::to_string(flowId) + " is not a command");
+}
+
+// `read`: what reading FieldNum noted (missing, not a number).
+std::string TooFewFields(int32_t fieldNum, int32_t least, int32_t flowId, const std::string& read) {
+  const std::string needed = " for FlowID " + std::to_string(flowId);
+  if (!read.empty()) {
+    return AsAnswerDetail(read) + "; at least " + std::to_string(least) + " needed" + needed;
+  }
+  return "FieldNum " + std::to_string(fieldNum) + " below " + std::to_string(least) + needed;
 }
 
 }  // namespace
 
 Answer ReadAnswer(HttpXmlRsp& response) {
   Answer answer;
+  // What the parse noted, and what reading each number notes, kept apart.
+  const std::string parsed = TakeFailureDetail();
   answer.flowId = response.GetFlowID();
-  response.GetSeqNo();  // answers are matched by FlowID alone
+  const std::string flowIdRead = TakeFailureDetail();
+  response.GetSeqNo();  // answers are matched by FlowID alone,
+  TakeFailureDetail();  // so whatever its reading found does not matter
   const int32_t fieldNum = response.GetFieldNum();
+  const std::string fieldNumRead = TakeFailureDetail();
   int32_t least = 0;
   switch (answer.flowId) {
     case kCreateFlow:
@@ -76,11 +93,11 @@ Answer ReadAnswer(HttpXmlRsp& response) {
       return answer;
     default:
       answer.kind = Answer::Kind::kBadMessage;
-      answer.detail = NotACommand(answer.flowId);
+      answer.detail = NotACommand(answer.flowId, parsed, flowIdRead);
       return answer;
   }
   answer.kind = Answer::Kind::kParamError;
-  answer.detail = TooFewFields(fieldNum, least, answer.flowId);
+  answer.detail = TooFewFields(fieldNum, least, answer.flowId, fieldNumRead);
   return answer;
 }
 

@@ -124,10 +124,8 @@ std::string AnswerDetail(int status, bool has_body, std::string noted) {
   std::string detail;
   if (!has_body) {
     detail = "answer has no body";
-  } else if (noted.rfind("document ", 0) == 0) {
-    detail = "answer " + noted.substr(9);
   } else {
-    detail = std::move(noted);
+    detail = internal::AsAnswerDetail(std::move(noted));
   }
   if (IsSuccessStatus(status)) return detail;
   const std::string code = "HTTP status " + std::to_string(status);
@@ -173,16 +171,27 @@ int HttpXmlMessage::LoadBody(std::wstring text) {
   return document_ != nullptr ? document_->Load(std::move(text)) : -1;
 }
 
+namespace {
+
+// What the number getters give without a document. A document may hold -1
+// too: the note tells the two apart.
+std::int32_t NoDocument() {
+  internal::NoteFailureDetail("no interface document");
+  return -1;
+}
+
+}  // namespace
+
 std::int32_t HttpXmlMessage::GetSeqNo() {
-  return document_ != nullptr ? document_->ReadSeqNo() : -1;
+  return document_ != nullptr ? document_->ReadSeqNo() : NoDocument();
 }
 
 std::int32_t HttpXmlMessage::GetFlowID() {
-  return document_ != nullptr ? document_->ReadFlowID() : -1;
+  return document_ != nullptr ? document_->ReadFlowID() : NoDocument();
 }
 
 std::int32_t HttpXmlMessage::GetFieldNum() {
-  return document_ != nullptr ? document_->ReadFieldNum() : -1;
+  return document_ != nullptr ? document_->ReadFieldNum() : NoDocument();
 }
 
 std::wstring HttpXmlMessage::GetNextFieldValue() {

@@ -24,6 +24,7 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
@@ -139,8 +140,14 @@ struct ParseReport {
   };
   Error fatal;
   Error other;
+  // The entities the document declared as external, which libxml2 knows
+  // only as empty internal ones (see DeclareEntity).
+  std::vector<const xmlEntity*> external;
 
   const Error& Reason() const { return fatal.seen ? fatal : other; }
+  bool IsExternal(const xmlEntity* entity) const {
+    return std::find(external.begin(), external.end(), entity) != external.end();
+  }
 };
 
 void Keep(const xmlError& error, ParseReport::Error* kept) {
@@ -166,22 +173,75 @@ void KeepParseError(void* data, xmlErrorPtr error) {
 
 xmlChar kNoText[] = "";
 
+const char* AsChars(const xmlChar* text) { return reinterpret_cast<const char*>(text); }
+
+ParseReport* ReportOf(void* data) {
+  const auto context = static_cast<xmlParserCtxtPtr>(data);
+  return context != nullptr ? static_cast<ParseReport*>(context->_private) : nullptr;
+}
+
 // External entities are never fetched: each one is declared as an internal
-// entity without text, so its references expand to nothing, as they do in
-// the Windows DOM when external resolution is off. Everything else is
-// declared as libxml2 declares it.
-void DeclareEntity(void* context, const xmlChar* name, int type, const xmlChar* public_id,
+// entity without text, so its references in content expand to nothing, as
+// they do in the Windows DOM when external resolution is off. Everything
+// else is declared as libxml2 declares it. An external general entity is
+// remembered, so that FindEntity can still refuse it where XML forbids it.
+void DeclareEntity(void* data, const xmlChar* name, int type, const xmlChar* public_id,
                    const xmlChar* system_id, xmlChar* content) {
   switch (type) {
-    case XML_EXTERNAL_GENERAL_PARSED_ENTITY:
-      xmlSAX2EntityDecl(context, name, XML_INTERNAL_GENERAL_ENTITY, nullptr, nullptr, kNoText);
+    case XML_EXTERNAL_GENERAL_PARSED_ENTITY: {
+      const auto context = static_cast<xmlParserCtxtPtr>(data);
+      // The first declaration of a name binds it; libxml2 ignores the others.
+      const bool bound = xmlGetDocEntity(context->myDoc, name) != nullptr;
+      xmlSAX2EntityDecl(data, name, XML_INTERNAL_GENERAL_ENTITY, nullptr, nullptr, kNoText);
+      ParseReport* report = ReportOf(data);
+      const xmlEntity* declared = bound ? nullptr : xmlGetDocEntity(context->myDoc, name);
+      if (report == nullptr || declared == nullptr) return;
+      try {  // nothing may be thrown through libxml2's frames
+        report->external.push_back(declared);
+      } catch (...) {
+        // Unremembered, its references could not be judged: no document.
+        context->wellFormed = 0;
+        xmlStopParser(context);
+      }
       return;
+    }
     case XML_EXTERNAL_PARAMETER_ENTITY:
-      xmlSAX2EntityDecl(context, name, XML_INTERNAL_PARAMETER_ENTITY, nullptr, nullptr, kNoText);
+      xmlSAX2EntityDecl(data, name, XML_INTERNAL_PARAMETER_ENTITY, nullptr, nullptr, kNoText);
       return;
     default:
-      xmlSAX2EntityDecl(context, name, type, public_id, system_id, content);
+      xmlSAX2EntityDecl(data, name, type, public_id, system_id, content);
   }
+}
+
+// The entity a reference names. XML forbids references to external entities
+// in attribute values, directly or through the entities an attribute's
+// entities hold (libxml2 asks for each of them while it is inside the value,
+// including a default value in an attribute-list declaration): such a text
+// is no document, and the Windows DOM refuses it, so the parse ends here
+// with that reason.
+xmlEntityPtr FindEntity(void* data, const xmlChar* name) {
+  xmlEntityPtr entity = xmlSAX2GetEntity(data, name);
+  const auto context = static_cast<xmlParserCtxtPtr>(data);
+  ParseReport* report = ReportOf(data);
+  if (entity == nullptr || report == nullptr || context->instate != XML_PARSER_ATTRIBUTE_VALUE ||
+      !report->IsExternal(entity)) {
+    return entity;
+  }
+  if (!report->fatal.seen) {
+    report->fatal.seen = true;
+    if (context->input != nullptr) {
+      report->fatal.line = context->input->line;
+      report->fatal.column = context->input->col;
+    }
+    try {  // nothing may be thrown through libxml2's frames
+      report->fatal.message =
+          std::string("attribute value refers to external entity '") + AsChars(name) + "'";
+    } catch (...) {
+    }
+  }
+  context->wellFormed = 0;
+  xmlStopParser(context);
+  return entity;
 }
 
 // The hook through which libxml2 would open an external resource: refused,
@@ -192,6 +252,7 @@ xmlParserInputPtr RefuseExternalResource(void*, const xmlChar*, const xmlChar*) 
 void ConfineToTheText(xmlParserCtxtPtr context) {
   xmlSAXHandler* sax = context->sax;
   sax->entityDecl = DeclareEntity;
+  sax->getEntity = FindEntity;
   sax->resolveEntity = RefuseExternalResource;
   sax->externalSubset = nullptr;  // the external DTD is never read
   sax->serror = KeepParseError;
@@ -250,8 +311,6 @@ DocumentPtr ParseUtf8(std::string_view utf8, bool note_reason) {
   xmlXPathOrderDocElems(document.get());
   return document;
 }
-
-const char* AsChars(const xmlChar* text) { return reinterpret_cast<const char*>(text); }
 
 std::wstring WideFrom(const xmlChar* utf8) {
   if (utf8 == nullptr) return std::wstring();

@@ -1,5 +1,7 @@
 #include "interface/dom_text.h"
 
+#include <algorithm>
+
 namespace voicecontrol {
 
 namespace {
@@ -100,6 +102,29 @@ size_t ByteOrderMarkLength(std::string_view utf8) {
   return HasWordAt(utf8, 0, "\xEF\xBB\xBF") ? 3 : 0;
 }
 
+// Where advice to the parser's own caller begins in `message`: "use",
+// "try" or "see" before a parser option or function, as libxml2 words it
+// ("Excessive depth in document: 256 use XML_PARSE_HUGE option", "Text node
+// too long, try XML_PARSE_HUGE", "..., see xmlCtxtSetMaxAmplification.").
+// npos when there is none.
+size_t FindParserAdvice(const std::string& message) {
+  size_t first = std::string::npos;
+  for (const char* verb : {"use ", "try ", "see "}) {
+    for (size_t at = message.find(verb); at != std::string::npos; at = message.find(verb, at + 1)) {
+      if (at > 0 && message[at - 1] != ' ' && message[at - 1] != ',') continue;  // "reuse "
+      const size_t word = at + 4;
+      const bool option = message.compare(word, 10, "XML_PARSE_") == 0;
+      const bool function = message.compare(word, 3, "xml") == 0 && word + 3 < message.size() &&
+                            message[word + 3] >= 'A' && message[word + 3] <= 'Z';
+      if (option || function) {
+        first = std::min(first, at);
+        break;
+      }
+    }
+  }
+  return first;
+}
+
 }  // namespace
 
 TextSpan FindEncodingDeclaration(std::wstring_view text) {
@@ -137,6 +162,13 @@ std::string NotWellFormedDetail(int line, int column, const std::string& message
   constexpr size_t kMaxMessage = 100;
   std::string reason;
   for (char c : message) reason += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+  // A host can neither set a parser option nor call the parser: advice to
+  // do so goes, the fact it follows stays.
+  const size_t advice = FindParserAdvice(reason);
+  if (advice != std::string::npos) {
+    reason.resize(advice);
+    while (!reason.empty() && (reason.back() == ',' || reason.back() == ' ')) reason.pop_back();
+  }
   while (!reason.empty() && reason.back() == ' ') reason.pop_back();
   while (!reason.empty() && reason.front() == ' ') reason.erase(0, 1);
   if (reason.size() > kMaxMessage) {

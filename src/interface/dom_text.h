@@ -45,7 +45,8 @@ VC_INTERNAL_API bool HasDocumentTypeDeclaration(std::string_view text);
 
 // The failure detail of a text that is no XML document: "document is not
 // well-formed XML (line 3, column 7): <message>", the message of the parser
-// made one short printable line; without position when `line` is not
+// made one short printable line without the parser's advice to its caller
+// ("use XML_PARSE_HUGE option"); without position when `line` is not
 // positive, without message when it is empty. The same on every backend.
 VC_INTERNAL_API std::string NotWellFormedDetail(int line, int column, const std::string& message);
 

@@ -17,5 +17,11 @@ std::string TakeFailureDetail() {
   return taken;
 }
 
+std::string AsAnswerDetail(std::string detail) {
+  constexpr char kDocument[] = "document ";
+  if (detail.rfind(kDocument, 0) != 0) return detail;
+  return "answer " + detail.substr(sizeof kDocument - 1);
+}
+
 }  // namespace internal
 }  // namespace voicecontrol

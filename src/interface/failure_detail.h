@@ -23,6 +23,10 @@ VC_INTERNAL_API void NoteFailureDetail(std::string detail);
 // The reason noted last on this thread ("" when none), cleared by the call.
 VC_INTERNAL_API std::string TakeFailureDetail();
 
+// `detail` said of an answer: the document layer speaks of "document ...",
+// which the host knows as the answer ("answer has no FlowID").
+VC_INTERNAL_API std::string AsAnswerDetail(std::string detail);
+
 }  // namespace internal
 }  // namespace voicecontrol
 

@@ -6,6 +6,7 @@
 #include "http/decimal.h"
 #include "interface/dom_text.h"
 #include "interface/failure_detail.h"
+#include "platform/codepage.h"
 
 namespace voicecontrol {
 
@@ -145,18 +146,62 @@ int InterfaceMessage::TakeRoot(DomNode root) {
   return root_.IsEmpty() ? 0 : 1;
 }
 
-std::int32_t InterfaceMessage::ReadInteger(const wchar_t* path) {
-  if (root_.IsEmpty()) return 0;
-  const DomNode node = root_.SelectSingleNode(path);
-  if (node.IsEmpty()) return 0;
-  return ParseDecimalInteger(node.GetText());
+namespace {
+
+// Whether `text` holds a number as ParseDecimalInteger reads one: white
+// space, a sign, then at least one digit.
+bool HoldsDecimal(const std::wstring& text) {
+  size_t at = 0;
+  while (at < text.size() && IsAtoiSpace(text[at])) ++at;
+  if (at < text.size() && (text[at] == L'+' || text[at] == L'-')) ++at;
+  return at < text.size() && text[at] >= L'0' && text[at] <= L'9';
 }
 
-std::int32_t InterfaceMessage::ReadSeqNo() { return ReadInteger(variant_.seq_no_path); }
+// `FlowID "abc" is not a number`, the text cut short and made printable:
+// it comes from the wire.
+std::string NotANumber(const char* name, const std::wstring& text) {
+  constexpr size_t kShown = 20;
+  std::wstring shown = text.substr(0, kShown);
+  for (wchar_t& c : shown) {
+    if (c < 0x20 || c == 0x7F) c = L' ';
+  }
+  return std::string(name) + " \"" + platform::WideToUtf8String(shown) +
+         (text.size() > kShown ? "...\"" : "\"") + " is not a number";
+}
 
-std::int32_t InterfaceMessage::ReadFlowID() { return ReadInteger(variant_.flow_id_path); }
+// The number in the element `path` selects under `root`. Both readings
+// that give 0 without the element holding a 0 are noted, so that a reader
+// can tell "no FlowID" from "FlowID abc" from "FlowID 0". A document that
+// did not load notes nothing here: its load said why.
+std::int32_t ReadNumber(const DomNode& root, const wchar_t* path, const char* name) {
+  if (root.IsEmpty()) return 0;
+  const DomNode node = root.SelectSingleNode(path);
+  if (node.IsEmpty()) {
+    if (name != nullptr) internal::NoteFailureDetail(std::string("document has no ") + name);
+    return 0;
+  }
+  const std::wstring text = node.GetText();
+  if (name != nullptr && !HoldsDecimal(text)) internal::NoteFailureDetail(NotANumber(name, text));
+  return ParseDecimalInteger(text);
+}
 
-std::int32_t InterfaceMessage::ReadFieldNum() { return ReadInteger(variant_.field_num_path); }
+}  // namespace
+
+std::int32_t InterfaceMessage::ReadInteger(const wchar_t* path) {
+  return ReadNumber(root_, path, nullptr);
+}
+
+std::int32_t InterfaceMessage::ReadSeqNo() {
+  return ReadNumber(root_, variant_.seq_no_path, "Seq_No");
+}
+
+std::int32_t InterfaceMessage::ReadFlowID() {
+  return ReadNumber(root_, variant_.flow_id_path, "FlowID");
+}
+
+std::int32_t InterfaceMessage::ReadFieldNum() {
+  return ReadNumber(root_, variant_.field_num_path, "FieldNum");
+}
 
 std::wstring InterfaceMessage::ReadNextFieldValue() {
   // The cursor saturates: a 2^31st value cannot exist in any real answer.

@@ -97,14 +97,71 @@ TEST(DomLibxml2Test, TheHostsOwnHandlersAreKept) {
   xmlSetStructuredErrorFunc(nullptr, nullptr);
 }
 
-// The parser's message for a document that is not one becomes the detail.
+// The parser's message for a document that is not one becomes the detail,
+// without advice that only the parser's caller could follow.
 TEST(DomLibxml2Test, TheParsersReasonIsTheDetail) {
-  internal::TakeFailureDetail();
-  DomDocument dom;
-  EXPECT_TRUE(dom.LoadXml(L"<r>\n<a></b></r>").IsEmpty());
-  EXPECT_EQ(internal::TakeFailureDetail(),
-            "document is not well-formed XML (line 2, column 8): Opening and ending tag "
-            "mismatch: a line 2 and b");
+  std::wstring deep;  // nested past libxml2's depth limit
+  for (int i = 0; i < 300; ++i) deep += L"<a>";
+  const struct {
+    std::wstring text;
+    const char* detail;
+  } cases[] = {
+      {L"<r>\n<a></b></r>",
+       "document is not well-formed XML (line 2, column 8): Opening and ending tag mismatch: a "
+       "line 2 and b"},
+      {deep,
+       "document is not well-formed XML (line 1, column 772): Excessive depth in document: 256"},
+  };
+  for (const auto& c : cases) {
+    DomDocument dom;
+    internal::TakeFailureDetail();
+    EXPECT_TRUE(dom.LoadXml(c.text).IsEmpty());
+    EXPECT_EQ(internal::TakeFailureDetail(), c.detail);
+  }
+}
+
+// External entities, however reached, are never read (a file's text would
+// show, or would break the document type): referenced from content they
+// stand for nothing; from an attribute value, directly or through other
+// entities, they make the text no document, as XML requires.
+TEST(DomLibxml2Test, ExternalEntitiesAreNeverRead) {
+  const struct {
+    const char* text;
+    const char* refusedAt;  // null when the text loads
+  } cases[] = {
+      {"<!DOCTYPE a [<!ENTITY e SYSTEM 'file:///etc/hostname'>]>\n<a b='x&e;'/>", "2, column 11"},
+      {"<!DOCTYPE a [<!ENTITY e PUBLIC '-//x' '/etc/hostname'><!ENTITY i '(&e;)'>]>\n"
+       "<a>[&i;]<c b='&i;'/></a>",
+       "2, column 18"},
+      {"<!DOCTYPE a [<!ENTITY e SYSTEM '/etc/hostname'>\n<!ATTLIST a b CDATA '&e;'>]><a/>",
+       "2, column 25"},
+      {"<!DOCTYPE a [<!ENTITY % d \"<!ENTITY e SYSTEM '/etc/hostname'>\">%d;]>\n<a b='&e;'/>",
+       "2, column 10"},
+      {"<!DOCTYPE a [<!ENTITY e SYSTEM '/etc/hostname'><!ENTITY i '&e;'>]><a>[&e;&i;]</a>",
+       nullptr},
+      {"<!DOCTYPE a [<!ENTITY e '[]'><!ENTITY e SYSTEM '/etc/hostname'>]><a b='&e;'>&e;</a>",
+       nullptr},  // the first declaration binds the name
+      {"<!DOCTYPE a [<!ENTITY % p SYSTEM '/etc/hostname'>%p;]><a>[]</a>", nullptr},
+      {"<!DOCTYPE a SYSTEM '/etc/hostname'><a>[]</a>", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string text = c.text;
+    for (const bool ansi : {false, true}) {
+      DomDocument dom;
+      internal::TakeFailureDetail();
+      const DomNode root =
+          ansi ? dom.LoadAnsiXml(text) : dom.LoadXml(std::wstring(text.begin(), text.end()));
+      if (c.refusedAt == nullptr) {
+        EXPECT_EQ(root.SelectSingleNode(L"/a").GetText(), L"[]");
+        continue;
+      }
+      EXPECT_TRUE(root.IsEmpty());
+      EXPECT_EQ(internal::TakeFailureDetail(),
+                std::string("document is not well-formed XML (line ") + c.refusedAt +
+                    "): attribute value refers to external entity 'e'");
+    }
+  }
 }
 
 }  // namespace

@@ -86,6 +86,35 @@ TEST(DocumentTypeDeclarationTest, FoundInTheProlog) {
   }
 }
 
+// The detail keeps where and what; advice that only the parser's caller
+// could follow goes, in the wordings libxml2 has used.
+TEST(NotWellFormedDetailTest, KeepsTheFactDropsTheAdvice) {
+  const struct {
+    int line;
+    const char* message;
+    const char* detail;
+  } cases[] = {
+      {3, "Excessive depth in document: 256 use XML_PARSE_HUGE option\n",
+       " (line 3, column 7): Excessive depth in document: 256"},
+      {3, "xmlParseElementChildrenContentDecl : depth 129 too deep, use XML_PARSE_HUGE\n",
+       " (line 3, column 7): xmlParseElementChildrenContentDecl : depth 129 too deep"},
+      {3, "Resource limit exceeded: Text node too long, try XML_PARSE_HUGE",
+       " (line 3, column 7): Resource limit exceeded: Text node too long"},
+      {3, "Maximum entity amplification factor exceeded, see xmlCtxtSetMaxAmplification.\n",
+       " (line 3, column 7): Maximum entity amplification factor exceeded"},
+      {3, "reuse of the xmlns namespace name is forbidden\n",
+       " (line 3, column 7): reuse of the xmlns namespace name is forbidden"},
+      {3, "use XML_PARSE_HUGE", " (line 3, column 7)"},
+      {0, "Opening and ending tag mismatch: a line 2 and b\n",
+       ": Opening and ending tag mismatch: a line 2 and b"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NotWellFormedDetail(c.line, 7, c.message),
+              std::string("document is not well-formed XML") + c.detail)
+        << c.message;
+  }
+}
+
 TEST(DomTest, LoadsUnicodeTextDespiteDeclaredEncoding) {
   DomDocument dom;
   const DomNode root = dom.LoadXml(kDocument);
@@ -133,7 +162,10 @@ TEST(DomTest, TextsThatAreNoDocumentGiveAnEmptyRoot) {
   for (const std::wstring& text :
        {std::wstring(), std::wstring(L"not xml"), std::wstring(L"<a><b></a>"),
         std::wstring(L"<a/><b/>"), std::wstring(L"<?xml version=\"1.0\"?>"),
-        std::wstring(L"<a>\0</a>", 8)}) {
+        std::wstring(L"<a>\0</a>", 8),
+        // XML forbids references to external entities in attribute values.
+        std::wstring(
+            L"<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/hostname\">]><a b=\"&e;\"/>")}) {
     DomDocument dom;
     EXPECT_TRUE(dom.LoadXml(text).IsEmpty()) << text.size();
   }
