@@ -1,9 +1,11 @@
 cmake_minimum_required(VERSION 3.20)
 # Checks the dynamic symbol table of the shared library: it exports the C
 # interface and the C++ interface (namespace voicecontrol), each symbol under
-# the version node VERSION_NODE, and nothing else: no instance of a standard
-# library template, no internal namespace unless ALLOW_INTERNALS (the builds
-# of this tree's white-box tests, VC_EXPORT_INTERNALS).
+# the version node VERSION_NODE or a later node of the same major version
+# (VOICECONTROL_1.1 after VOICECONTROL_1.0: what a minor release adds), and
+# nothing else: no instance of a standard library template, no internal
+# namespace unless ALLOW_INTERNALS (the builds of this tree's white-box
+# tests, VC_EXPORT_INTERNALS).
 #
 #   cmake -DNM=nm -DBINARY=libvoicecontrol.so.1 -DHEADER=.../voicecontrol.h
 #         -DVERSION_NODE=VOICECONTROL_1.0 [-DALLOW_INTERNALS=ON] -P check-elf-exports.cmake
@@ -23,6 +25,12 @@ string(REPLACE "\n" ";" lines "${dump}")
 
 set(cxx_interface "^((typeinfo|typeinfo name|vtable|VTT) for |(non-)?virtual thunk to )?voicecontrol::")
 
+# The nodes of VERSION_NODE's major version: "VOICECONTROL_1.0" gives
+# "VOICECONTROL_1\.[0-9]+".
+string(REGEX REPLACE "\\.[0-9]+$" "" major_node "${VERSION_NODE}")
+string(REPLACE "." "\\." major_node "${major_node}")
+set(node_pattern "${major_node}\\.[0-9]+")
+
 set(unexpected "")
 set(internals "")
 set(unversioned "")
@@ -30,11 +38,11 @@ set(exported_c "")
 set(count 0)
 foreach(line ${lines})
   string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" symbol "${line}")
-  if(symbol STREQUAL "" OR symbol STREQUAL "${VERSION_NODE}")
+  if(symbol STREQUAL "" OR symbol MATCHES "^${node_pattern}$")
     continue()
   endif()
   math(EXPR count "${count} + 1")
-  if(NOT symbol MATCHES "@@?${VERSION_NODE}$")
+  if(NOT symbol MATCHES "@@?${node_pattern}$")
     list(APPEND unversioned "${symbol}")
   endif()
   string(REGEX REPLACE "@@?[A-Za-z0-9_.]+$" "" name "${symbol}")
@@ -72,7 +80,8 @@ if(internals)
   report("internal symbols exported" "${internals}")
 endif()
 if(unversioned)
-  report("symbols without the version node ${VERSION_NODE}" "${unversioned}")
+  report("symbols without the version node ${VERSION_NODE} or a later one of its major version"
+         "${unversioned}")
 endif()
 if(missing)
   report("C functions of the header not exported" "${missing}")
@@ -82,4 +91,4 @@ if(unexpected OR internals OR unversioned OR missing)
 endif()
 list(LENGTH exported_c c_count)
 message(STATUS "${BINARY}: ${count} dynamic symbols, ${c_count} of them C functions, "
-               "all under ${VERSION_NODE}")
+               "all under ${VERSION_NODE} or a later node of its major version")

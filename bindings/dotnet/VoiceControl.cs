@@ -141,7 +141,7 @@ namespace VoiceControl
     /// <para>Commands may be issued from any number of threads at once and may
     /// overlap; each task completes with its own command's outcome, within the
     /// library's time-outs (5 seconds to connect, on the calling thread, then 5
-    /// seconds for the answer). Failures found before the request goes out
+    /// seconds for the answer, unless <see cref="SetTimeouts"/> chose others). Failures found before the request goes out
     /// (connect error., param error., ...) complete the task before the method
     /// returns. Continuations never run on the library's receive threads.</para>
     ///
@@ -176,6 +176,28 @@ namespace VoiceControl
             if (status != 0)
             {
                 handle.Dispose();
+                throw Native.StatusError(status);
+            }
+        }
+
+        /// <summary>Chooses how long the commands issued from now on wait: for the
+        /// connection ("connect error." after it, on the calling thread), and for
+        /// the complete answer once the request went out ("timeout."). Both are 5
+        /// seconds until it is called; a command in flight keeps its own. Call it
+        /// while no other call on this controller runs.</summary>
+        /// <param name="connect">the connect time-out, 1 ms to 10 minutes, kept to
+        /// the millisecond</param>
+        /// <param name="answer">the answer time-out, 1 ms to 10 minutes, kept to
+        /// the millisecond</param>
+        /// <exception cref="ArgumentOutOfRangeException">a time-out outside 1 ms to
+        /// 10 minutes; nothing was changed</exception>
+        public void SetTimeouts(TimeSpan connect, TimeSpan answer)
+        {
+            uint connectMs = Native.TimeoutMilliseconds("connect", connect);
+            uint answerMs = Native.TimeoutMilliseconds("answer", answer);
+            int status = Native.vc_set_timeouts(handle, connectMs, answerMs);
+            if (status != 0)
+            {
                 throw Native.StatusError(status);
             }
         }
@@ -661,6 +683,28 @@ namespace VoiceControl
                                                  ushort port);
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_timeouts(ControllerHandle controller, uint connectMs,
+                                                   uint answerMs);
+
+        // The longest time-out the library takes, in milliseconds.
+        private const double MaxTimeoutMs = 600000;
+
+        // A time-out as vc_set_timeouts takes it: whole milliseconds (rounded,
+        // not cut, so that a TimeSpan built from seconds keeps its value), from
+        // 1 to 10 minutes; outside that the library would refuse it anyway, and
+        // uint could not carry every value outside it.
+        internal static uint TimeoutMilliseconds(string parameter, TimeSpan timeout)
+        {
+            double milliseconds = Math.Round(timeout.TotalMilliseconds);
+            if (milliseconds < 1 || milliseconds > MaxTimeoutMs)
+            {
+                throw new ArgumentOutOfRangeException(parameter, timeout,
+                                                      "a time-out lies from 1 ms to 10 minutes");
+            }
+            return (uint)milliseconds;
+        }
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern int vc_create(ControllerHandle controller, byte[] a, byte[] b,
                                              byte[] c, byte[] d, IntPtr tag);
 
@@ -727,6 +771,7 @@ namespace VoiceControl
                 case -1: return new ArgumentNullException();
                 case -2: return new OutOfMemoryException("voicecontrol ran out of memory");
                 case -5: return new ArgumentException("not an IPv4 address in dotted form");
+                case -7: return new ArgumentOutOfRangeException(null, "a time-out outside 1 ms to 10 minutes");
                 default: return new InvalidOperationException("voicecontrol failed with status " + status);
             }
         }

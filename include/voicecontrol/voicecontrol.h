@@ -10,7 +10,8 @@
  * error, one result, one "no entries", or the entries of one QAll answer),
  * delivered through the callbacks of vc_callbacks; a connection is awaited
  * for at most 5 seconds ("connect error."), an answer for at most 5
- * seconds after the request went out ("timeout."); the error texts are the
+ * seconds after the request went out ("timeout."), unless vc_set_timeouts
+ * chose other time-outs; the error texts are the
  * library's own ("socket error.", "connect error.", "send error.",
  * "timeout.", "init http parse.", "decode.", "param error.", "bad
  * message."), and vc_error_detail() tells why inside on_error.
@@ -31,8 +32,8 @@
  * on several threads at the same time. No lock of the library is held
  * during a callback: a callback may issue further commands. The commands
  * of one controller may be called from several threads at once;
- * vc_set_server and vc_controller_destroy may not run beside any other
- * call on the same controller. A callback may end its thread
+ * vc_set_server, vc_set_timeouts and vc_controller_destroy may not run
+ * beside any other call on the same controller. A callback may end its thread
  * (pthread_exit) except on_done, which must return.
  *
  * @par Tags
@@ -94,7 +95,10 @@ typedef enum vc_status {
   VC_ERROR_BAD_ADDRESS = -5,
   /** vc_set_log_directory: the directory does not exist; the setting was
    * left as it was. */
-  VC_ERROR_BAD_DIRECTORY = -6
+  VC_ERROR_BAD_DIRECTORY = -6,
+  /** vc_set_timeouts: a time-out below 1 ms or above 10 minutes
+   * (600000 ms); the time-outs were left as they were. */
+  VC_ERROR_BAD_TIMEOUT = -7
 } vc_status;
 
 /** @brief The callbacks of a controller.
@@ -142,7 +146,8 @@ VC_API const char* VC_CALL vc_version(void);
  *
  * Call it inside on_error: a short English text, UTF-8, made to be read
  * and searched for, e.g. "connect: Connection refused", "connect: no
- * answer within 5 s", "no answer within 5 s", "answer longer than 81919
+ * answer within 5 s" (the connect time-out), "no answer within 250 ms"
+ * (the answer time-out), "answer longer than 81919
  * bytes", "HTTP status 501", "FlowID 2000 is not a command", "FieldNum 0
  * below 1 for FlowID 1001". Compare the error text, not the detail.
  *
@@ -200,7 +205,7 @@ VC_API vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks
 
 /**
  * @brief Destroys a controller after waiting for the answers still in
- * flight (at most their 5-second time-out); their outcomes, and on_done,
+ * flight (at most their answer time-out); their outcomes, and on_done,
  * are delivered first.
  *
  * May be called from a callback of the controller: the rest of that
@@ -221,6 +226,31 @@ VC_API void VC_CALL vc_controller_destroy(vc_controller* controller);
  */
 VC_API vc_status VC_CALL vc_set_server(vc_controller* controller, const char* ipv4_address,
                                        uint16_t port);
+
+/**
+ * @brief Chooses how long the commands sent from now on wait: for the
+ * connection, and for the answer. Until it is called both are 5000 ms.
+ *
+ * A command that runs out of its connect time-out reports "connect
+ * error." on the calling thread, which it blocks that long at most; one
+ * whose answer is not complete within the answer time-out, counted from
+ * the moment the request went out, reports "timeout.". vc_error_detail()
+ * names the time-out that ran out ("connect: no answer within 250 ms",
+ * "no answer within 2 s"). A command already in flight keeps the
+ * time-outs it started with. Like vc_set_server, it may not run beside
+ * any other call on the same controller (nor in a callback of one of its
+ * commands still in flight).
+ *
+ * @param controller The controller.
+ * @param connect_ms How long a command waits for the connection, in
+ *   milliseconds: 1 to 600000 (10 minutes).
+ * @param answer_ms How long a command waits for the complete answer, in
+ *   milliseconds: 1 to 600000.
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_BAD_TIMEOUT, changing
+ *   neither, when either lies outside 1 to 600000.
+ */
+VC_API vc_status VC_CALL vc_set_timeouts(vc_controller* controller, uint32_t connect_ms,
+                                         uint32_t answer_ms);
 
 /**
  * @brief Sends CREATE (FlowID 1001); the answer comes to on_command_result.

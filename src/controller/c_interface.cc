@@ -16,6 +16,7 @@
 // TaggedSink calls on_error inside that call, on the same thread.
 #include <voicecontrol/voicecontrol.h>
 
+#include <chrono>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -202,6 +203,14 @@ vc_status VC_CALL vc_set_server(vc_controller* controller, const char* ipv4_addr
     controller->controller.serverPort = port;
     return VC_OK;
   });
+}
+
+vc_status VC_CALL vc_set_timeouts(vc_controller* controller, uint32_t connect_ms,
+                                  uint32_t answer_ms) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  const bool set = controller->controller.SetTimeouts(std::chrono::milliseconds(connect_ms),
+                                                      std::chrono::milliseconds(answer_ms));
+  return set ? VC_OK : VC_ERROR_BAD_TIMEOUT;
 }
 
 vc_status VC_CALL vc_create(vc_controller* controller, const char* a, const char* b,

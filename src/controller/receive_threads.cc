@@ -19,9 +19,10 @@ namespace {
 constexpr size_t kKeptWaiting = 2;
 
 // A waiting thread looks up at least this often; one beyond the kept ones
-// that found no job for a whole period ends. Shorter than the receive
-// time-out, so that a job handed over always comes before its thread's
-// wait would end by itself and needs no wake-up of its own.
+// that found no job for a whole period ends. Shorter than the default
+// answer time-out, so that a job handed over usually comes before its
+// thread's wait would end by itself and needs no wake-up of its own; a
+// host that chose a shorter one pays a wake-up per request.
 constexpr int64_t kWaitPeriodMs = 2000;
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <functional>
 #include <memory>
 
+#include "controller/timeouts.h"
+
 namespace voicecontrol {
 namespace platform {
 class TcpSocket;
@@ -45,6 +47,13 @@ class ReceiveThreads {
   // every thread has ended. On one of these threads itself, that thread is
   // not waited for: it ends once its job returns.
   void Shutdown();
+
+  // The connect time-out of the owning controller's requests. It is the
+  // controller's setting, kept in the one private object the controller
+  // owns because the controller's public class has no room for it. Read
+  // and written on the threads that issue commands, never beside each
+  // other (SetTimeouts has the rules of serverAddress).
+  int64_t connectTimeoutMs = kDefaultTimeoutMs;
 
  private:
   struct State;

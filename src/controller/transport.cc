@@ -15,6 +15,7 @@
 #include "controller/logs.h"
 #include "controller/receive_threads.h"
 #include "controller/request_issuer.h"
+#include "controller/timeouts.h"
 #include "http/decimal.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
@@ -40,19 +41,17 @@ constexpr int kResponseCapacity = 81920;
 // At most this much is read at once.
 constexpr int kReadChunk = 8192;
 
-// The connection must be made within this time, as the answer must come
-// within the receive time-out: a command never blocks its caller longer.
-constexpr int64_t kConnectTimeoutMs = 5000;
-
 // Why a socket call failed, in the words of the system.
 std::string SystemReason(const platform::TcpSocket& socket) {
   return platform::SocketErrorText(socket.lastError().code);
 }
 
-std::string ConnectFailure(const platform::TcpSocket& socket, const std::string& address) {
+// `timeoutMs`: the connect time-out the attempt had.
+std::string ConnectFailure(const platform::TcpSocket& socket, const std::string& address,
+                           int64_t timeoutMs) {
   switch (socket.lastError().kind) {
     case platform::SocketError::Kind::kTimedOut:
-      return "connect: no answer within " + internal::DescribeWait(kConnectTimeoutMs);
+      return "connect: no answer within " + internal::DescribeWait(timeoutMs);
     case platform::SocketError::Kind::kBadAddress:
       return "connect: \"" + address + "\" is not a dotted IPv4 address";
     default:
@@ -151,6 +150,15 @@ VoiceController::VoiceController(VoiceEventSink* sink)
 // Waits for the answers still in flight (at most their time-out).
 VoiceController::~VoiceController() = default;
 
+bool VoiceController::SetTimeoutsMs(long long connectMs, long long answerMs) {
+  if (!internal::IsTimeoutInRange(connectMs) || !internal::IsTimeoutInRange(answerMs)) {
+    return false;
+  }
+  receiveThreads->connectTimeoutMs = connectMs;
+  receiveTimeoutMs = answerMs;
+  return true;
+}
+
 int VoiceController::SendRequest(const char* request) {
   return SendRequestTo(internal::RequestIssuer::HostSink(*this), request);
 }
@@ -164,8 +172,12 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
     internal::ReportError(to.get(), "socket error.", "socket: " + SystemReason(socket));
     return -1;
   }
-  if (!socket.Connect(serverAddress.c_str(), serverPort, kConnectTimeoutMs)) {
-    const std::string reason = ConnectFailure(socket, serverAddress);
+  // The connection must be made within the connect time-out, as the
+  // answer must come within the answer time-out: a command never blocks
+  // its caller longer.
+  const int64_t connectTimeoutMs = receiveThreads->connectTimeoutMs;
+  if (!socket.Connect(serverAddress.c_str(), serverPort, connectTimeoutMs)) {
+    const std::string reason = ConnectFailure(socket, serverAddress, connectTimeoutMs);
     socket.Close();
     internal::ReportError(to.get(), "connect error.", reason);
     return -1;

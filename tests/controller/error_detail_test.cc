@@ -27,6 +27,7 @@ namespace {
 
 using testing::Answer;
 using testing::ClosedPort;
+using testing::FullListener;
 using testing::HttpAnswer;
 using testing::RecordingSink;
 using testing::TestServer;
@@ -66,31 +67,6 @@ class DetailSink : public RecordingSink {
  private:
   std::mutex mutex_;
   std::vector<Report> reports_;
-};
-
-// A listener whose accept queue is full: further connection requests are
-// dropped without an answer, as by a host that filters them.
-class FullListener {
- public:
-  FullListener() {
-    if (!listener_.Listen(0, 0)) return;
-    while (queued_.size() < 64) {
-      auto filler = std::make_unique<platform::TcpSocket>();
-      if (!filler->Create()) return;
-      if (!filler->Connect("127.0.0.1", listener_.Port(), 300)) {
-        full_ = filler->lastError().kind == platform::SocketError::Kind::kTimedOut;
-        return;
-      }
-      queued_.push_back(std::move(filler));
-    }
-  }
-  bool full() const { return full_; }
-  uint16_t port() const { return listener_.Port(); }
-
- private:
-  platform::TcpListener listener_;
-  std::vector<std::unique_ptr<platform::TcpSocket>> queued_;
-  bool full_ = false;
 };
 
 struct Row {

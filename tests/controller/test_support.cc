@@ -58,6 +58,19 @@ TestServer::Handler TestServer::Silent() {
   };
 }
 
+FullListener::FullListener() {
+  if (!listener_.Listen(0, 0)) return;
+  while (queued_.size() < 64) {
+    auto filler = std::make_unique<platform::TcpSocket>();
+    if (!filler->Create()) return;
+    if (!filler->Connect("127.0.0.1", listener_.Port(), 300)) {
+      full_ = filler->lastError().kind == platform::SocketError::Kind::kTimedOut;
+      return;
+    }
+    queued_.push_back(std::move(filler));
+  }
+}
+
 std::string ReadMessage(platform::TcpSocket& connection, int64_t timeoutMs) {
   std::string message;
   const int64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,21 @@ class TestServer {
   platform::Mutex mutex_;
   std::vector<std::string> requests_;  // guarded by mutex_
   platform::Thread thread_;
+};
+
+// A listener whose accept queue is full: further connection requests are
+// dropped without an answer, as by a host that filters them, and a connect
+// stalls until its time-out.
+class FullListener {
+ public:
+  FullListener();
+  bool full() const { return full_; }
+  uint16_t port() const { return listener_.Port(); }
+
+ private:
+  platform::TcpListener listener_;
+  std::vector<std::unique_ptr<platform::TcpSocket>> queued_;
+  bool full_ = false;
 };
 
 // Reads one HTTP message from `connection` (at most `timeoutMs`).

@@ -311,6 +311,17 @@ INSTANTIATE_TEST_SUITE_P(
                            return name;
                          });
 
+TEST(VoicectlTest, ChosenTimeOutEndsTheWaitAndIsNamed) {
+  Server server({"--no-answer"});
+  const auto start = std::chrono::steady_clock::now();
+  // Global options after the command, as after --server.
+  Outcome outcome = Client(server, {"qall", "--connect-timeout", "1000", "--timeout", "200"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_EQ(outcome.err, "error: timeout. (no answer within 200 ms)\n");
+  EXPECT_LT(took, std::chrono::seconds(3));  // far below the default 5 s
+}
+
 TEST(VoicectlTest, DelayAndKnownStatusStillDeliverTheResult) {
   Server server({"--delay", "200", "--status", "500"});
   Outcome outcome = Client(server, {"qall"});
@@ -463,6 +474,8 @@ TEST(VoicectlTest, BadNumbersSayWhichArgumentAndWhatIsExpected) {
       {{"serve", "--listen", "127.0.0.1:x"}, "PORT in HOST:PORT must be a number from 0 to 65535"},
       {{"serve", "--delay", "1s"}, "--delay must be a whole number from 0 to 600000, got \"1s\""},
       {{"serve", "--flowid", "abc"}, "--flowid must be a whole number"},
+      {{"--timeout", "0", "qall"}, "voicectl: --timeout must be a whole number from 1 to 600000, got \"0\""},
+      {{"qall", "--connect-timeout", "600001"}, "--connect-timeout must be a whole number from 1 to 600000"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> argv = {VOICECTL_PATH};

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 
@@ -45,6 +46,12 @@ int RunCommand(const Command& command, const ClientOptions& options, std::ostrea
     voicecontrol::VoiceController controller(&sink);
     controller.serverAddress = options.address;
     controller.serverPort = options.port;
+    // The options were checked against the range the library takes.
+    if (!controller.SetTimeouts(std::chrono::milliseconds(options.connectTimeoutMs),
+                                std::chrono::milliseconds(options.answerTimeoutMs))) {
+      err << "voicectl: the library refused the time-outs\n";
+      return kExitUsage;
+    }
     Issue(controller, command);
   }
   if (sink.errors() > 0 || sink.callbacks() == 0) return kExitError;

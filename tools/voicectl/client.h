@@ -29,10 +29,14 @@ struct ClientOptions {
   std::string address = "127.0.0.1";  // dotted IPv4
   uint16_t port = 8080;
   bool json = false;
+  // The library's deadlines for the command, as --connect-timeout and
+  // --timeout chose them.
+  int64_t connectTimeoutMs = 5000;
+  int64_t answerTimeoutMs = 5000;
 };
 
-// Issues the command and waits for its outcome (at most the library's
-// receive deadline). Returns one of ExitStatus.
+// Issues the command and waits for its outcome (at most the answer
+// deadline). Returns one of ExitStatus.
 int RunCommand(const Command& command, const ClientOptions& options, std::ostream& out,
                std::ostream& err);
 

@@ -1,7 +1,7 @@
 // voicectl: drive a voice server from the command line, or simulate one.
 //
 //   voicectl [--server HOST:PORT] [--codepage NAME] [--json] [--log-dir DIR] [--show-logs]
-//            COMMAND ARGS...
+//            [--connect-timeout MS] [--timeout MS] COMMAND ARGS...
 //   voicectl --version
 //   voicectl serve [--listen HOST:PORT] [--encoding utf-8|gb2312] [fault flags]
 //   voicectl demo
@@ -47,6 +47,9 @@ struct Arguments {
   std::string codePage;
   Command command;
   NumberArgument number;  // change's VALUE, dscall's SECONDS
+  // The library's deadlines: the range it takes.
+  NumberArgument connectTimeout{"", "--connect-timeout", 1, 600000};
+  NumberArgument answerTimeout{"", "--timeout", 1, 600000};
 
   std::string listen = "127.0.0.1:8080";
   std::string encoding = "utf-8";
@@ -228,10 +231,18 @@ int Client(Arguments& args) {
     std::cerr << "voicectl: --server: " << error << "\n";
     return kExitUsage;
   }
+  int64_t value = 0;
   if (args.number.given) {
-    int64_t value = 0;
     if (!ReadNumber(args.number, " " + args.command.name, &value)) return kExitUsage;
     args.command.number = static_cast<uint32_t>(value);
+  }
+  if (args.connectTimeout.given) {
+    if (!ReadNumber(args.connectTimeout, "", &value)) return kExitUsage;
+    options.connectTimeoutMs = value;
+  }
+  if (args.answerTimeout.given) {
+    if (!ReadNumber(args.answerTimeout, "", &value)) return kExitUsage;
+    options.answerTimeoutMs = value;
   }
   if (!args.codePage.empty() && !voicecontrol::SetCodePage(args.codePage.c_str())) {
     std::cerr << "voicectl: --codepage: unknown code page \"" << args.codePage
@@ -279,6 +290,11 @@ int main(int argc, char** argv) {
                  "code page the server's answers are read in, e.g. GB18030 for a server that "
                  "answers in GB2312 (default UTF-8); requests are always UTF-8")
       ->type_name("NAME");
+  AddNumberOption(&app, args.connectTimeout, "MS",
+                  "wait at most MS milliseconds (1 to 600000) for the connection (default 5000)");
+  AddNumberOption(&app, args.answerTimeout, "MS",
+                  "wait at most MS milliseconds (1 to 600000) for the answer once the request "
+                  "went out (default 5000)");
 
   AddCommand(app, args, "create", "create a session",
              {{"SESSION", "id of the new session"},

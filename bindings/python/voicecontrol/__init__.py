@@ -33,13 +33,15 @@ Every command sends one request and returns its outcome:
 
 A failure raises VoiceControlError: `text` is the library's error text,
 "socket error.", "connect error.", "send error.", "param error." (a text
-over 255 UTF-8 bytes), "timeout." (no answer within 5 seconds), "init http
+over 255 UTF-8 bytes), "timeout." (no answer within the controller's
+`timeout`, 5 seconds unless chosen otherwise), "init http
 parse.", "decode." or "bad message."; `detail` says why, e.g. "HTTP status
 501" or "connect: Connection refused".
 
 Blocking form (Controller): the call waits for the outcome. The library
-ends every request within its 5-second deadline, so the default
-`timeout=None` never waits much longer than that; with a `timeout` in
+ends every request within the controller's deadlines (Controller's
+`connect_timeout` and `timeout`, 5 seconds each by default), so the call's
+default `timeout=None` never waits much longer than that; with a `timeout` in
 seconds the call raises TimeoutError when it runs out first (the request
 still ends by itself).
 

@@ -25,7 +25,8 @@ def _settle(future: "asyncio.Future[Any]", result: Any,
 class AsyncController:
     """The asyncio form of Controller: `await controller.qall()`.
 
-    `host`, `port` and `library` as for Controller. Each command is a
+    `host`, `port`, `library`, `connect_timeout` and `timeout` as for
+    Controller. Each command is a
     coroutine that sends one request and returns its outcome or raises
     VoiceControlError; the outcome is handed to the awaiting event loop
     from the library's thread through loop.call_soon_threadsafe. Any
@@ -34,7 +35,7 @@ class AsyncController:
 
     Cancelling the awaiting task (or asyncio.wait_for running out) stops
     the wait, not the request: it still ends by itself within the
-    library's 5-second deadline and its outcome is dropped. An outcome
+    controller's deadlines and its outcome is dropped. An outcome
     that arrives after its loop has closed is dropped too.
 
     close() waits for the requests in flight (blocking, at most their
@@ -42,8 +43,10 @@ class AsyncController:
     blocking the loop.
     """
 
-    def __init__(self, host: str, port: int, library: LibraryPath = None) -> None:
-        self._controller = Controller(host, port, library)
+    def __init__(self, host: str, port: int, library: LibraryPath = None,
+                 connect_timeout: Optional[float] = None,
+                 timeout: Optional[float] = None) -> None:
+        self._controller = Controller(host, port, library, connect_timeout, timeout)
 
     @property
     def address(self) -> str:

@@ -6,6 +6,7 @@ from __future__ import annotations
 import atexit
 import ctypes
 import errno
+import math
 import os
 import socket
 import threading
@@ -70,6 +71,27 @@ def _in_range(number: int, bits: int, name: str) -> int:
     return number
 
 
+# The library's default for each time-out, and the range it takes.
+_DEFAULT_TIMEOUT_MS = 5000
+_MAX_TIMEOUT_MS = 600000
+
+
+def _timeout_ms(seconds: Optional[float], name: str) -> int:
+    """A time-out in seconds as the library takes it: whole milliseconds,
+    from 1 to 600000; None is the library's default."""
+    if seconds is None:
+        return _DEFAULT_TIMEOUT_MS
+    if isinstance(seconds, bool) or not isinstance(seconds, (int, float)):
+        raise TypeError("%s must be a number of seconds, got %s"
+                        % (name, type(seconds).__name__))
+    # Rounded, so that 0.2 is 200 ms although 0.2 * 1000 is 200.00000000000003.
+    milliseconds = round(seconds * 1000) if math.isfinite(seconds) else -1
+    if not 1 <= milliseconds <= _MAX_TIMEOUT_MS:
+        raise ValueError("%s must lie from 0.001 to %d seconds, got %r"
+                         % (name, _MAX_TIMEOUT_MS // 1000, seconds))
+    return milliseconds
+
+
 def _ipv4_address(host: Union[str, bytes]) -> str:
     """The dotted IPv4 address of `host`: a dotted address as it is, a
     host name through the system's resolver."""
@@ -127,10 +149,16 @@ class Controller:
     has none. `library`: a path to the voicecontrol library, or None for
     the usual loader paths.
 
+    `connect_timeout` and `timeout` (seconds, from 0.001 to 600, kept to
+    the millisecond; None: 5) are the library's deadlines for every request
+    of this controller: how long a command waits for its connection
+    ("connect error." after it), and for the complete answer once the
+    request went out ("timeout."). ValueError for one outside that range.
+
     Every command sends one request and returns its outcome, or raises
     VoiceControlError. With `timeout` (seconds) the call raises
     TimeoutError when it runs out first; the request still ends by itself
-    within the library's 5-second deadline. With `callback=`, the call
+    within the controller's deadlines. With `callback=`, the call
     returns None at once and `callback(result, error)` is called later,
     exactly once, on a thread of the library (or on the calling thread for
     a failure to connect or send).
@@ -141,7 +169,9 @@ class Controller:
     the interpreter exits are closed then.
     """
 
-    def __init__(self, host: str, port: int, library: LibraryPath = None) -> None:
+    def __init__(self, host: str, port: int, library: LibraryPath = None,
+                 connect_timeout: Optional[float] = None,
+                 timeout: Optional[float] = None) -> None:
         self._state = threading.Condition()
         self._calls = 0  # command calls running now, on any thread
         self._closing = False
@@ -150,6 +180,12 @@ class Controller:
         self._library = _native.load_library(library)
         self._address = _ipv4_address(host)
         self._port = _in_range(port, 16, "port")
+        connect_ms = _timeout_ms(connect_timeout, "connect_timeout")
+        answer_ms = _timeout_ms(timeout, "timeout")
+        # Older libraries lack the call, and need it only for a choice.
+        set_timeouts = None
+        if connect_timeout is not None or timeout is not None:
+            set_timeouts = _native.later_function(self._library, "vc_set_timeouts")
         with _open_controllers_lock:
             _refuse_at_exit()
             handle = self._library.vc_controller_create(ctypes.byref(_native.CALLBACKS), None)
@@ -161,6 +197,11 @@ class Controller:
         if status != _native.VC_OK:
             self.close()
             raise _native.status_error(status, "vc_set_server")
+        if set_timeouts is not None:
+            status = set_timeouts(handle, connect_ms, answer_ms)
+            if status != _native.VC_OK:
+                self.close()
+                raise _native.status_error(status, "vc_set_timeouts")
 
     @property
     def address(self) -> str:
@@ -173,7 +214,7 @@ class Controller:
         return self._port
 
     def close(self) -> None:
-        """Waits for the requests in flight (at most their 5-second
+        """Waits for the requests in flight (at most their answer
         deadline), delivers their outcomes, and frees the controller.
         Calling it again, or from a callback, returns at once."""
         state = getattr(self, "_state", None)

@@ -22,6 +22,7 @@ VC_ERROR_OUT_OF_MEMORY = -2
 VC_ERROR_UNKNOWN_CODE_PAGE = -4
 VC_ERROR_BAD_ADDRESS = -5
 VC_ERROR_BAD_DIRECTORY = -6
+VC_ERROR_BAD_TIMEOUT = -7
 
 _STATUS_TEXTS = {
     -1: "null argument",
@@ -30,6 +31,7 @@ _STATUS_TEXTS = {
     -4: "unknown code page",
     -5: "not a dotted IPv4 address",
     -6: "not an existing directory",
+    -7: "a time-out outside 1 ms to 10 minutes",
 }
 
 
@@ -225,6 +227,7 @@ _LATER_SIGNATURES = {
     "vc_error_detail": (_TEXT, []),
     "vc_set_log_directory": (_STATUS, [_TEXT]),
     "vc_disable_logs": (None, []),
+    "vc_set_timeouts": (_STATUS, [_HANDLE, _c.c_uint32, _c.c_uint32]),
 }
 
 

@@ -12,7 +12,8 @@
  * the answer is awaited on a receive thread of that request. Sink calls
  * therefore arrive on two kinds of threads. On the calling thread, during
  * the command, come the failures of the call itself: "socket error.",
- * "connect error." (the connection is awaited for at most 5 seconds),
+ * "connect error." (the connection is awaited for at most the connect
+ * time-out, 5 seconds unless SetTimeouts chose another),
  * "send error.", "param error." for a text argument that cannot be sent,
  * and "timeout." when the request went out but no receive thread could be
  * started for it. Everything else comes on a receive thread. Requests are
@@ -31,7 +32,8 @@
  * @par Lifetime
  * Issue the commands of one controller from one thread at a time (or from
  * its sink callbacks). The destructor waits for the receive threads still
- * running, at most the receive time-out (5 seconds). A controller may even
+ * running, at most the answer time-out (5 seconds unless SetTimeouts chose
+ * another). A controller may even
  * be destroyed from inside one of its own callbacks; the rest of that
  * answer (further QAll entries) then still reaches the sink after the
  * destructor has returned, so the sink must outlive those calls.
@@ -40,6 +42,7 @@
 #define VOICECONTROL_CONTROLLER_VOICECONTROLLER_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -245,6 +248,33 @@ class VC_API VoiceController {
   void DsCall(std::wstring a, std::wstring b, uint32_t durationSeconds);
 
   /**
+   * @brief Chooses how long the commands sent from now on wait: for the
+   * connection, and for the answer.
+   *
+   * Each lies from 1 millisecond to 10 minutes; until the first call both
+   * are 5 seconds. A command that runs out of its connect time-out reports
+   * "connect error." on the calling thread, which it blocks that long at
+   * most; one whose answer is not complete within the answer time-out,
+   * counted from the moment the request went out, reports "timeout.".
+   * ErrorDetail() names the time-out that ran out ("connect: no answer
+   * within 250 ms", "no answer within 2 s"). A command already in flight
+   * keeps the time-outs it started with.
+   *
+   * Call it as you set serverAddress: never while another call on this
+   * controller runs, on another thread or in a callback of a command still
+   * in flight.
+   *
+   * @param connect How long a command waits for the connection.
+   * @param answer How long a command waits for the complete answer.
+   * @return true when set; false, changing nothing, when either lies
+   *   outside 1 ms to 10 minutes.
+   */
+  bool SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds answer) {
+    return SetTimeoutsMs(static_cast<long long>(connect.count()),
+                         static_cast<long long>(answer.count()));
+  }
+
+  /**
    * @brief Takes the next sequence number; every command takes one.
    * @return 1, 2, ... 65534, then 1 again.
    */
@@ -252,8 +282,8 @@ class VC_API VoiceController {
 
   /**
    * @brief Sends a request the host built itself, like a command does:
-   * connects (for at most 5 seconds), sends it once, logs it and awaits
-   * its answer on a receive thread.
+   * connects (for at most the connect time-out), sends it once, logs it and
+   * awaits its answer on a receive thread.
    * @param request The whole HTTP request, NUL-terminated.
    * @return 0 when it went out; -1 after its failure has been reported to
    *   the sink.
@@ -303,6 +333,10 @@ class VC_API VoiceController {
   void SendCommand(const std::shared_ptr<VoiceEventSink>& to, int method, int32_t flowId,
                    const std::wstring* const* texts, int textCount, const char* lastValue);
   int SendRequestTo(const std::shared_ptr<VoiceEventSink>& to, const char* request);
+  // SetTimeouts as the library exports it: under one name on every
+  // platform, which the std::chrono form, whose count is long or long long
+  // by platform, would not have.
+  bool SetTimeoutsMs(long long connectMs, long long answerMs);
   // The receive thread's work; touches only the request, never the
   // controller, which may be gone once the sink has been called.
   static void ReceiveResponse(Request* request);
@@ -311,6 +345,9 @@ class VC_API VoiceController {
 
   VoiceEventSink* sink;
   std::atomic<int32_t> seqNo{0};
+  // The answer time-out of the requests sent from now on. The connect
+  // time-out is kept by receiveThreads: this class's size and layout are
+  // part of the library's ABI and have no room left.
   int64_t receiveTimeoutMs = 5000;
   bool failThreadStarts = false;
 
@@ -322,8 +359,9 @@ class VC_API VoiceController {
  *
  * Readable while VoiceEventSink::OnError runs, on the thread of that call:
  * a short English text, UTF-8, made to be read and searched for, e.g.
- * "connect: Connection refused", "connect: no answer within 5 s",
- * "no answer within 5 s", "peer closed before a complete answer",
+ * "connect: Connection refused", "connect: no answer within 5 s" (the
+ * connect time-out), "no answer within 5 s" (the answer time-out),
+ * "peer closed before a complete answer",
  * "answer longer than 81919 bytes", "HTTP status 501",
  * "FlowID 2000 is not a command", "FieldNum 0 below 1 for FlowID 1001",
  * "argument 2 holds U+0001, which XML cannot carry". The wording may grow

@@ -209,6 +209,26 @@ internal static class VoiceControlTest
         }
     }
 
+    // A short answer time-out ends a command against a silent server long
+    // before the default would; the error names it. Refused values change
+    // nothing.
+    private static void ChosenTimeOutsEndCommandsSooner()
+    {
+        using (var silent = new Serve("--no-answer"))
+        using (Controller c = silent.Connect())
+        {
+            Throws<ArgumentOutOfRangeException>(() => c.SetTimeouts(TimeSpan.FromSeconds(5), TimeSpan.Zero), "0");
+            Throws<ArgumentOutOfRangeException>(
+                () => c.SetTimeouts(TimeSpan.FromMinutes(10) + TimeSpan.FromMilliseconds(1), TimeSpan.FromSeconds(1)),
+                "beyond 10 minutes");
+            c.SetTimeouts(TimeSpan.FromSeconds(5), TimeSpan.FromSeconds(0.2));
+            Throws<ArgumentOutOfRangeException>(() => c.SetTimeouts(TimeSpan.FromDays(-1), TimeSpan.FromMinutes(5)), "negative");
+            var watch = Stopwatch.StartNew();
+            ExpectEqual("timeout. (no answer within 200 ms)", Error(c.QAllAsync(), true), "detail");
+            Expect(watch.ElapsedMilliseconds < 3000, "took " + watch.ElapsedMilliseconds + " ms");
+        }
+    }
+
     // The library delivers an answer by its FlowID; one that names another
     // kind of command cannot be the task's value.
     private static void AnAnswerOfAnotherKindIsABadMessage()
@@ -443,6 +463,7 @@ internal static class VoiceControlTest
             { "CancellationEndsTheWaitNotTheRequest", CancellationEndsTheWaitNotTheRequest },
             { "GarbageCollectionWhileCommandsAreInFlight", GarbageCollectionWhileCommandsAreInFlight },
             { "AControllerLeftOpenDoesNotHoldUpTheExit", AControllerLeftOpenDoesNotHoldUpTheExit },
+            { "ChosenTimeOutsEndCommandsSooner", ChosenTimeOutsEndCommandsSooner },
         };
         IEnumerable<string> chosen = args.Length > 2 ? args.Skip(2) : tests.Keys;
         int failed = 0;

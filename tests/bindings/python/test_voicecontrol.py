@@ -203,6 +203,27 @@ class ErrorDetailTest(unittest.TestCase):
                 self.assertEqual((caught.exception.text, caught.exception.detail),
                                  ("param error.", detail))
 
+    def test_chosen_deadlines(self):
+        # A listener that never accepts: the kernel completes the connection,
+        # the request goes out, and no answer ever comes.
+        silent = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(silent.close)
+        port = silent.getsockname()[1]
+        for value in (0, 0.0004, 600.001, float("nan")):
+            with self.subTest(value=value), self.assertRaises(ValueError):
+                voicecontrol.Controller("127.0.0.1", port, LIBRARY, timeout=value)
+        with self.assertRaises(ValueError):
+            voicecontrol.Controller("127.0.0.1", port, LIBRARY, connect_timeout=-1)
+        with voicecontrol.Controller("127.0.0.1", port, LIBRARY, connect_timeout=600,
+                                     timeout=0.2) as controller:
+            start = time.monotonic()
+            with self.assertRaises(voicecontrol.VoiceControlError) as caught:
+                controller.qall()
+            took = time.monotonic() - start
+        self.assertEqual((caught.exception.text, caught.exception.detail),
+                         ("timeout.", "no answer within 200 ms"))
+        self.assertLess(took, 3)  # far below the default 5 s
+
     def test_callback_form_and_a_bare_error(self):
         outcomes = []
         done = threading.Event()
