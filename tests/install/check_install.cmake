@@ -89,7 +89,13 @@ foreach(request_and_answer "${VERSION}:TRUE" "${major}.0:TRUE" "${major}:TRUE"
   endif()
 endforeach()
 
-run(${CMAKE_COMMAND} -S ${PROJECT_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
+# A host of the build's own target: a cross build's toolchain file too
+# (a 32-bit build installs its CMake package under lib/i386-linux-gnu).
+set(toolchain "")
+if(TOOLCHAIN)
+  set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+endif()
+run(${CMAKE_COMMAND} -S ${PROJECT_DIR} -B ${WORK_DIR}/build -G ${GENERATOR} ${toolchain}
     -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
     -DCMAKE_PREFIX_PATH=${prefix} -DVC_INSTALL_PREFIX=${prefix} -DVC_VERSION=${VERSION})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
