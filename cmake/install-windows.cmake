@@ -6,6 +6,7 @@
 #   include/              voicecontrol/... (the simulator's testing/ is Linux only)
 #   examples/host-c/      a C host, built from the zip alone
 #   bindings/dotnet/      VoiceControl.cs, the C# binding over the C interface
+#   docs/html/            the reference (install-reference.cmake, VC_BUILD_REFERENCE=ON)
 #   LICENSE.txt, THIRD-PARTY-NOTICES.txt, README-windows.txt, host-guide.md
 #
 # The zip's name says the process bitness it serves: a 32-bit host process

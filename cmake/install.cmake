@@ -7,8 +7,11 @@
 #   lib*/cmake/voicecontrol/           include/voicecontrol/...
 #   lib*/pkgconfig/voicecontrol.pc     README-windows.txt
 #   bin/voicectl (RUNPATH $ORIGIN/../lib*), share/man/man1/voicectl.1
-#   share/doc/voicecontrol/
+#   share/doc/voicecontrol/            docs/html/ (the reference)
 #   lib/python3/dist-packages/voicecontrol/ (the Python package)
+#
+# The reference (share/doc/voicecontrol/html/ on Linux) only with
+# -DVC_BUILD_REFERENCE=ON (install-reference.cmake).
 #
 # A further library joins the CMake package with one line,
 #   install(TARGETS name EXPORT voicecontrolTargets)
@@ -44,6 +47,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/voicecontrol
 # version.h, generated into the build tree (version.cmake).
 install(FILES ${VC_GENERATED_INCLUDE_DIR}/voicecontrol/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voicecontrol)
+
+# The HTML reference, when it is built (VC_BUILD_REFERENCE).
+include(${CMAKE_CURRENT_LIST_DIR}/install-reference.cmake)
 
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/install-windows.cmake)

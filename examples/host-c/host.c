@@ -200,9 +200,8 @@ static int run(const char* address, uint16_t port) {
   vc_callbacks callbacks;
   vc_controller* controller;
   vc_status status;
+  int attempt;
 
-  /* A session of this run's own: the server may hold others. */
-  sprintf(session, "host-c-%lu", process_id() % 1000000UL);
   lock_init(&h.lock);
   h.session = session;
 
@@ -225,10 +224,20 @@ static int run(const char* address, uint16_t port) {
     vc_controller_destroy(controller);
     return 2;
   }
+  /* A session of this run's own: the server may hold others, also from
+   * earlier runs of this program (Wine reuses process ids, and two runs can
+   * fall in one second). So the name carries the time and the process id,
+   * and a name the server already knows (result code 1, "session exists")
+   * is passed over for the next. */
+  for (attempt = 0; attempt < 100; ++attempt) {
+    sprintf(session, "host-c-%lu-%lu-%d", (unsigned long)time(NULL), process_id(), attempt);
+    memset(&create, 0, sizeof create); /* the previous attempt is over (on_done) */
+    status = vc_create(controller, session, "alice", "weekly sync", "alice,bob", &create);
+    if (status != VC_OK) break;
+    wait_for(&h, &create);
+    if (!(create.done && create.kind == RESULT && create.code == 1)) break;
+  }
   printf("host-c: voicecontrol %s, session %s\n", vc_version(), session);
-
-  status = vc_create(controller, session, "alice", "weekly sync", "alice,bob", &create);
-  if (status == VC_OK) wait_for(&h, &create);
   check("create", is_result(&create, 1001, "created"), status, &create);
 
   status = vc_kick(controller, session, "bob", &kick);
