@@ -17,6 +17,7 @@
 #include "controller/request_issuer.h"
 #include "controller/timeouts.h"
 #include "http/decimal.h"
+#include "http/text_scan.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -57,20 +58,6 @@ std::string ConnectFailure(const platform::TcpSocket& socket, const std::string&
     default:
       return "connect: " + SystemReason(socket);
   }
-}
-
-bool StartsWithContentLength(const char* text, const char* end) {
-  static constexpr char kName[] = "content-length:";
-  constexpr size_t kNameLength = sizeof kName - 1;
-  if (end - text < static_cast<std::ptrdiff_t>(kNameLength)) return false;
-  for (size_t i = 0; i < kNameLength; ++i) {
-    // ASCII case folding: the header name is ASCII, and the C locale's
-    // tolower costs a call per byte.
-    const char c = text[i];
-    const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-    if (folded != kName[i]) return false;
-  }
-  return true;
 }
 
 // Where an answer is read into. Nearly every answer arrives whole within
@@ -133,12 +120,15 @@ int IsResponseComplete(const char* data, int length) {
   if (headerEnd == std::string_view::npos) return 0;
   const long long bodyAtHand = static_cast<long long>(length) - (headerEnd + 4);
   const char* end = data + length;
+  constexpr std::string_view kContentLength = "content-length:";
   // A Content-Length header begins right after a line end; the status line
   // is never taken for one.
   for (size_t cr = text.find('\r'); cr < headerEnd; cr = text.find('\r', cr + 1)) {
     const char* name = data + cr + 2;
-    if (name > end || !StartsWithContentLength(name, end)) continue;
-    const long long declared = ReadDecimalPrefix(name + 15, end);
+    if (name > end || !StartsWithNoCase(name, static_cast<size_t>(end - name), kContentLength)) {
+      continue;
+    }
+    const long long declared = ReadDecimalPrefix(name + kContentLength.size(), end);
     return declared <= bodyAtHand ? 1 : 0;
   }
   return 1;
