@@ -8,6 +8,7 @@
 #include "controller/answer.h"
 #include "controller/end_time.h"
 #include "controller/error_detail.h"
+#include "controller/error_texts.h"
 #include "controller/request_issuer.h"
 #include "controller/text_argument.h"
 #include "interface/body_encoding.h"
@@ -56,7 +57,7 @@ void VoiceController::SendCommand(const std::shared_ptr<VoiceEventSink>& to, int
   for (int i = 0; i < textCount; ++i, ++fieldCount) {
     std::string refusal;
     if (!internal::MakeFieldValue(*texts[i], i + 1, fields[i], &refusal)) {
-      internal::ReportError(to.get(), "param error.", refusal);
+      internal::ReportError(to.get(), internal::kParamError, refusal);
       return;
     }
   }
@@ -128,7 +129,7 @@ void RequestIssuer::DsCall(VoiceController& controller, const Sink& to, const st
   char endTime[40];
   if (!FormatLocalEndTime(std::time(nullptr), durationSeconds, endTime, sizeof endTime)) {
     controller.NextSeqNo();  // every command takes its number, also one that fails
-    internal::ReportError(to.get(), "param error.", "the end time cannot be represented");
+    internal::ReportError(to.get(), internal::kParamError, "the end time cannot be represented");
     return;
   }
   controller.SendCommand(to, kHttpXmlDscall, kDsCallFlow, texts, 2, endTime);

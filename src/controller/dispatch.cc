@@ -6,6 +6,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
 #include "controller/error_detail.h"
+#include "controller/error_texts.h"
 #include "interface/failure_detail.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/interface_message.h>
@@ -105,10 +106,10 @@ void DeliverAnswer(VoiceEventSink* sink, const Answer& answer) {
   const std::wstring* v = answer.values;
   switch (answer.kind) {
     case Answer::Kind::kBadMessage:
-      ReportError(sink, "bad message.", answer.detail);
+      ReportError(sink, kBadMessage, answer.detail);
       break;
     case Answer::Kind::kParamError:
-      ReportError(sink, "param error.", answer.detail);
+      ReportError(sink, kParamError, answer.detail);
       break;
     case Answer::Kind::kCommandResult:
       sink->OnCommandResult(answer.flowId, answer.number, v[0]);
@@ -132,16 +133,16 @@ bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink, Ans
   try {
     HttpXmlRsp parsed;
     if (parsed.CreateBody() != 0) {
-      failure = "init http parse.";
+      failure = kInitHttpParse;
       detail = NotedOr("no document could be made for the answer");
     } else if (parsed.Parse(response, length) != 0) {
-      failure = "decode.";
+      failure = kDecode;
       detail = NotedOr("HTTP response not parsable");
     } else {
       *answer = ReadAnswer(parsed);
     }
   } catch (...) {  // no host callback runs inside
-    failure = "decode.";
+    failure = kDecode;
     detail = NotedOr("answer could not be read");
   }
   if (failure != nullptr) {

@@ -11,12 +11,14 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
 #include "controller/error_detail.h"
+#include "controller/error_texts.h"
 #include "controller/forced_unwind.h"
 #include "controller/logs.h"
 #include "controller/receive_threads.h"
 #include "controller/request_issuer.h"
 #include "controller/timeouts.h"
 #include "http/decimal.h"
+#include "http/text_scan.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -57,20 +59,6 @@ std::string ConnectFailure(const platform::TcpSocket& socket, const std::string&
     default:
       return "connect: " + SystemReason(socket);
   }
-}
-
-bool StartsWithContentLength(const char* text, const char* end) {
-  static constexpr char kName[] = "content-length:";
-  constexpr size_t kNameLength = sizeof kName - 1;
-  if (end - text < static_cast<std::ptrdiff_t>(kNameLength)) return false;
-  for (size_t i = 0; i < kNameLength; ++i) {
-    // ASCII case folding: the header name is ASCII, and the C locale's
-    // tolower costs a call per byte.
-    const char c = text[i];
-    const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-    if (folded != kName[i]) return false;
-  }
-  return true;
 }
 
 // Where an answer is read into. Nearly every answer arrives whole within
@@ -133,12 +121,15 @@ int IsResponseComplete(const char* data, int length) {
   if (headerEnd == std::string_view::npos) return 0;
   const long long bodyAtHand = static_cast<long long>(length) - (headerEnd + 4);
   const char* end = data + length;
+  constexpr std::string_view kContentLength = "content-length:";
   // A Content-Length header begins right after a line end; the status line
   // is never taken for one.
   for (size_t cr = text.find('\r'); cr < headerEnd; cr = text.find('\r', cr + 1)) {
     const char* name = data + cr + 2;
-    if (name > end || !StartsWithContentLength(name, end)) continue;
-    const long long declared = ReadDecimalPrefix(name + 15, end);
+    if (name > end || !StartsWithNoCase(name, static_cast<size_t>(end - name), kContentLength)) {
+      continue;
+    }
+    const long long declared = ReadDecimalPrefix(name + kContentLength.size(), end);
     return declared <= bodyAtHand ? 1 : 0;
   }
   return 1;
@@ -169,7 +160,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
   pending->sink = to;
   platform::TcpSocket& socket = pending->socket;
   if (!socket.Create()) {
-    internal::ReportError(to.get(), "socket error.", "socket: " + SystemReason(socket));
+    internal::ReportError(to.get(), internal::kSocketError, "socket: " + SystemReason(socket));
     return -1;
   }
   // The connection must be made within the connect time-out, as the
@@ -179,7 +170,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
   if (!socket.Connect(serverAddress.c_str(), serverPort, connectTimeoutMs)) {
     const std::string reason = ConnectFailure(socket, serverAddress, connectTimeoutMs);
     socket.Close();
-    internal::ReportError(to.get(), "connect error.", reason);
+    internal::ReportError(to.get(), internal::kConnectError, reason);
     return -1;
   }
   const size_t length = request == nullptr ? 0 : std::strlen(request);
@@ -189,7 +180,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
                                : length == 0 ? "send: the request is empty"
                                              : "send: nothing was sent";
     socket.Close();
-    internal::ReportError(to.get(), "send error.", reason);
+    internal::ReportError(to.get(), internal::kSendError, reason);
     return -1;
   }
   pending->timeoutMs = receiveTimeoutMs;
@@ -205,7 +196,7 @@ int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
   if (!started) {
     // The request went out, but nobody can wait for its answer.
     socket.Close();
-    internal::ReportError(to.get(), "timeout.", "no receive thread could be started");
+    internal::ReportError(to.get(), internal::kTimeout, "no receive thread could be started");
     return -1;
   }
   return 0;
@@ -239,13 +230,13 @@ void VoiceController::ReceiveResponse(Request* request) {
   for (;;) {
     if (!response.MakeRoom()) {
       // Not complete within the buffer: it never will be.
-      return fail("decode.", response.Full() ? "answer longer than " +
-                                                   std::to_string(kResponseCapacity - 1) +
-                                                   " bytes"
-                                             : "no memory for the answer");
+      return fail(internal::kDecode,
+                  response.Full()
+                      ? "answer longer than " + std::to_string(kResponseCapacity - 1) + " bytes"
+                      : "no memory for the answer");
     }
     const int64_t left = deadline - platform::MonotonicMilliseconds();
-    if (left <= 0) return fail("timeout.", noAnswer());
+    if (left <= 0) return fail(internal::kTimeout, noAnswer());
     // A thread handed this request while waiting wakes when the answer has
     // arrived: read first, and wait only when nothing is there yet.
     char* const into = response.room();
@@ -256,16 +247,16 @@ void VoiceController::ReceiveResponse(Request* request) {
         case platform::WaitResult::kReady:
           break;
         case platform::WaitResult::kTimedOut:
-          return fail("timeout.", noAnswer());
+          return fail(internal::kTimeout, noAnswer());
         case platform::WaitResult::kFailed:
-          return fail("timeout.", "receive: the wait for the answer failed");
+          return fail(internal::kTimeout, "receive: the wait for the answer failed");
       }
       got = socket.Receive(into, static_cast<size_t>(room));
     }
     // The server closed (or broke) the connection before the answer was
     // complete; waiting longer cannot complete it.
-    if (got == 0) return fail("timeout.", "peer closed before a complete answer");
-    if (got < 0) return fail("timeout.", "receive: " + SystemReason(socket));
+    if (got == 0) return fail(internal::kTimeout, "peer closed before a complete answer");
+    if (got < 0) return fail(internal::kTimeout, "receive: " + SystemReason(socket));
     response.Received(static_cast<int>(got));
     if (IsResponseComplete(response.data(), response.size())) break;
   }

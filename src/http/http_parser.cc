@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "http/decimal.h"
+#include "http/text_scan.h"
 #include <voicecontrol/http/http.h>
 
 namespace voicecontrol {
@@ -17,42 +18,6 @@ namespace voicecontrol {
 namespace {
 
 constexpr size_t kNotFound = static_cast<size_t>(-1);
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-// The white space that separates the words of a start line.
-bool IsWordSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Whether the `length` bytes at `text` begin with `name`, letter case aside.
-bool StartsWithNoCase(const char* text, size_t length, const char* name, size_t nameLength) {
-  if (length < nameLength) return false;
-  for (size_t i = 0; i < nameLength; ++i) {
-    if (LowerAscii(text[i]) != LowerAscii(name[i])) return false;
-  }
-  return true;
-}
-
-// One word of a start line, as "%s" reads it: white space before it is
-// skipped (line ends included), then it runs to the next white space.
-struct Word {
-  const char* begin = "";
-  size_t length = 0;
-
-  bool Equals(const char* text) const {
-    return std::strlen(text) == length && std::memcmp(begin, text, length) == 0;
-  }
-};
-
-const char* ReadWord(const char* p, const char* limit, Word* word) {
-  while (p < limit && IsWordSpace(*p)) ++p;
-  const char* begin = p;
-  while (p < limit && !IsWordSpace(*p)) ++p;
-  word->begin = begin;
-  word->length = static_cast<size_t>(p - begin);
-  return p;
-}
 
 // Offset of the first CR LF CR LF in the `length` bytes at `text`.
 size_t FindBlankLine(const char* text, size_t length) {
@@ -94,7 +59,7 @@ const KnownHeader* MatchHeader(const char* line, size_t length) {
   const char first = LowerAscii(line[0]);
   for (const KnownHeader& header : kKnownHeaders) {
     if (LowerAscii(header.name[0]) != first) continue;
-    if (StartsWithNoCase(line, length, header.name, header.nameLength)) return &header;
+    if (StartsWithNoCase(line, length, {header.name, header.nameLength})) return &header;
   }
   return nullptr;
 }
@@ -183,7 +148,7 @@ int HttpMessage::ClassifyAuid(const char* uri) {
   ++rest;  // The byte behind "services", normally the slash.
   const size_t restLength = std::strlen(rest);
   for (const char* usage : kApplicationUsages) {
-    if (StartsWithNoCase(rest, restLength, usage, std::strlen(usage))) {
+    if (StartsWithNoCase(rest, restLength, usage)) {
       SetAuid(usage);
       return 0;
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http/decimal.h"
+#include "http/text_scan.h"
 #include "interface/failure_detail.h"
 #include "platform/codepage.h"
 
@@ -16,29 +17,6 @@ namespace voicecontrol {
 namespace {
 
 constexpr char kHttpVersion[] = "HTTP/1.1";
-
-bool IsWordSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// One word of a start line as "%s" reads it: white space before it is
-// skipped, then it runs to the next white space or the end of the text.
-struct Word {
-  const char* begin = "";
-  size_t length = 0;
-
-  bool Equals(const char* text) const {
-    return std::strlen(text) == length && std::memcmp(begin, text, length) == 0;
-  }
-};
-
-const char* ReadWord(const char* p, const char* end, Word* word) {
-  while (p < end && IsWordSpace(*p)) ++p;
-  word->begin = p;
-  while (p < end && !IsWordSpace(*p)) ++p;
-  word->length = static_cast<size_t>(p - word->begin);
-  return p;
-}
 
 int MethodIndex(const Word& name) {
   for (int i = 0; i < kHttpXmlMethodCount; ++i) {
@@ -65,17 +43,6 @@ std::string Quoted(const char* begin, size_t length) {
 }
 
 std::string Quoted(const Word& word) { return Quoted(word.begin, word.length); }
-
-bool StartsWithNoCase(const char* text, size_t length, const char* prefix) {
-  const size_t prefix_length = std::strlen(prefix);
-  if (length < prefix_length) return false;
-  for (size_t i = 0; i < prefix_length; ++i) {
-    char c = text[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
 
 // Why the first word is not "HTTP/1.1": "HTTP/1.0 answer".
 std::string VersionDetail(const Word& version) {

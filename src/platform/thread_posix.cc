@@ -1,54 +1,36 @@
-// Threads and mutexes on POSIX systems.
+// Threads and mutexes on POSIX systems (what Thread does the same way on
+// every system is in thread.cc).
 #include <pthread.h>
 #include <time.h>
 
 #include <cerrno>
-#include <utility>
 
 #include "platform/thread.h"
+#include "platform/thread_system.h"
 
 namespace voicecontrol {
 namespace platform {
 
-struct Thread::Handle {
-  pthread_t id;
-};
-
 namespace {
 
-void* RunBody(void* argument) {
-  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
-  (*body)();
+void* ThreadEntry(void* boxedBody) {
+  RunThreadBody(boxedBody);
   return nullptr;
 }
 
 }  // namespace
 
-Thread::Thread() = default;
-
-Thread::~Thread() { Join(); }
-
-bool Thread::Start(std::function<void()> body) {
-  if (handle_) return false;
-  auto boxed = std::make_unique<std::function<void()>>(std::move(body));
-  auto handle = std::make_unique<Handle>();
-  if (::pthread_create(&handle->id, nullptr, RunBody, boxed.get()) != 0) return false;
-  boxed.release();  // the thread owns it now
-  handle_ = std::move(handle);
-  return true;
+bool StartSystemThread(void* boxedBody, SystemThread* thread) {
+  return ::pthread_create(&thread->id, nullptr, ThreadEntry, boxedBody) == 0;
 }
 
-void Thread::Join() {
-  if (!handle_) return;
-  if (::pthread_equal(handle_->id, ::pthread_self())) {
-    ::pthread_detach(handle_->id);
+void EndSystemThread(SystemThread* thread) {
+  if (::pthread_equal(thread->id, ::pthread_self())) {
+    ::pthread_detach(thread->id);
   } else {
-    ::pthread_join(handle_->id, nullptr);
+    ::pthread_join(thread->id, nullptr);
   }
-  handle_.reset();
 }
-
-bool Thread::IsStarted() const { return handle_ != nullptr; }
 
 struct Mutex::Impl {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;

@@ -1,57 +1,38 @@
 // Threads and mutexes on Windows. Threads start through the C runtime
 // (_beginthreadex) so that its per-thread state is set up, and keep their
-// handle so they can be waited for.
+// handle so they can be waited for. What Thread does the same way on every
+// system is in thread.cc.
 #include <process.h>
 #include <windows.h>
 
-#include <utility>
-
 #include "platform/thread.h"
+#include "platform/thread_system.h"
 
 namespace voicecontrol {
 namespace platform {
 
-struct Thread::Handle {
-  HANDLE thread = nullptr;
-  unsigned id = 0;
-};
-
 namespace {
 
-unsigned __stdcall RunBody(void* argument) {
-  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
-  (*body)();
+unsigned __stdcall ThreadEntry(void* boxedBody) {
+  RunThreadBody(boxedBody);
   return 0;
 }
 
 }  // namespace
 
-Thread::Thread() = default;
-
-Thread::~Thread() { Join(); }
-
-bool Thread::Start(std::function<void()> body) {
-  if (handle_) return false;
-  auto boxed = std::make_unique<std::function<void()>>(std::move(body));
-  auto handle = std::make_unique<Handle>();
-  const uintptr_t started = ::_beginthreadex(nullptr, 0, RunBody, boxed.get(), 0, &handle->id);
+bool StartSystemThread(void* boxedBody, SystemThread* thread) {
+  const uintptr_t started = ::_beginthreadex(nullptr, 0, ThreadEntry, boxedBody, 0, &thread->id);
   if (started == 0) return false;
-  boxed.release();  // the thread owns it now
-  handle->thread = reinterpret_cast<HANDLE>(started);
-  handle_ = std::move(handle);
+  thread->handle = reinterpret_cast<HANDLE>(started);
   return true;
 }
 
-void Thread::Join() {
-  if (!handle_) return;
-  if (handle_->id != ::GetCurrentThreadId()) {
-    ::WaitForSingleObject(handle_->thread, INFINITE);
+void EndSystemThread(SystemThread* thread) {
+  if (thread->id != ::GetCurrentThreadId()) {
+    ::WaitForSingleObject(thread->handle, INFINITE);
   }
-  ::CloseHandle(handle_->thread);  // on the thread itself this detaches
-  handle_.reset();
+  ::CloseHandle(thread->handle);  // on the thread itself this detaches
 }
-
-bool Thread::IsStarted() const { return handle_ != nullptr; }
 
 struct Mutex::Impl {
   CRITICAL_SECTION section;

@@ -10,17 +10,16 @@
 #include <vector>
 
 #include <voicecontrol/xml/xml.h>
+#include "http/text_scan.h"
 #include "xml/xml_arena.h"
 
 namespace voicecontrol {
 
 namespace {
 
-char ToLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (ToLowerAscii(*a) != ToLowerAscii(*b)) return false;
+    if (LowerAscii(*a) != LowerAscii(*b)) return false;
   }
   return *a == *b;
 }
