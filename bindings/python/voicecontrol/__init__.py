@@ -78,7 +78,7 @@ from ._controller import (Controller, disable_logs, set_code_page, set_log_direc
 from ._native import (CommandResult, QAllEntry, QSingleResult, VoiceControlError,
                       load_library)
 
-__version__ = "1.0.0"
+__version__ = "1.1.0"
 
 __all__ = [
     "AsyncController",
