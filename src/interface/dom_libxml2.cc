@@ -27,7 +27,7 @@
 #include "interface/dom_libxml2_paths.h"
 #include "interface/dom_libxml2_xpath.h"
 #include "interface/dom_text.h"
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 #include "interface/plain_document.h"
 #include "platform/codepage.h"
 
@@ -238,7 +238,7 @@ bool DomDocument::Prepare() { return true; }
 namespace {
 
 DomNode RefuseNul() {
-  internal::NoteFailureDetail("document is not well-formed XML: it holds a NUL character");
+  internal::NoteErrorDetail("document is not well-formed XML: it holds a NUL character");
   return DomNode();
 }
 

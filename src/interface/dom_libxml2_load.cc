@@ -7,7 +7,7 @@
 // parses. Here every parse has a parser context of its own, configured
 // through that context alone, so no global setting changes and documents
 // load on many threads at once; external resources are never opened; and
-// the reason a text is refused becomes the failure detail. Kept apart from
+// the reason a text is refused becomes the error detail. Kept apart from
 // the DOM calls because this is where the library's safety against hostile
 // answers lives.
 #include "interface/dom_libxml2_load.h"
@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "interface/dom_text.h"
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 
 namespace voicecontrol {
 
@@ -206,7 +206,7 @@ void ConfineToTheText(xmlParserCtxtPtr context) {
 
 DocumentPtr ParseUtf8(std::string_view utf8, bool note_reason) {
   if (utf8.size() > static_cast<size_t>(INT_MAX)) {
-    if (note_reason) internal::NoteFailureDetail("document too long for the XML parser");
+    if (note_reason) internal::NoteErrorDetail("document too long for the XML parser");
     return nullptr;
   }
   InitializeLibxml2Once();
@@ -219,7 +219,7 @@ DocumentPtr ParseUtf8(std::string_view utf8, bool note_reason) {
     xmlParserCtxtPtr context =
         xmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
     if (context == nullptr) {
-      if (note_reason) internal::NoteFailureDetail("XML parser out of memory");
+      if (note_reason) internal::NoteErrorDetail("XML parser out of memory");
       return nullptr;
     }
     context->_private = &report;
@@ -238,7 +238,7 @@ DocumentPtr ParseUtf8(std::string_view utf8, bool note_reason) {
   if (!well_formed || xmlDocGetRootElement(document.get()) == nullptr) {
     if (note_reason) {
       const ParseReport::Error& reason = report.Reason();
-      internal::NoteFailureDetail(NotWellFormedDetail(reason.line, reason.column, reason.message));
+      internal::NoteErrorDetail(NotWellFormedDetail(reason.line, reason.column, reason.message));
     }
     return nullptr;
   }

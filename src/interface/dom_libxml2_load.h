@@ -25,7 +25,7 @@ void InitializeLibxml2Once();
 
 // Errors end the parse (or the query) and are not printed anywhere: the
 // caller learns of them from the result, a parse's caller also from the
-// failure detail.
+// error detail.
 void IgnoreError(void*, xmlErrorPtr);
 
 // While it lives, the calling thread's libxml2 error handlers are
@@ -51,7 +51,7 @@ struct DocumentDeleter {
 using DocumentPtr = std::unique_ptr<xmlDoc, DocumentDeleter>;
 
 // The document `utf8` holds, or null when it is not a well-formed document;
-// then, with `note_reason`, the reason is noted as the failure detail.
+// then, with `note_reason`, the reason is noted as the error detail.
 DocumentPtr ParseUtf8(std::string_view utf8, bool note_reason);
 
 }  // namespace voicecontrol
