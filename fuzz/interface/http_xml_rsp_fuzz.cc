@@ -1,6 +1,6 @@
 // An answer as the controller reads it, on any bytes: HttpXmlRsp::Parse and
 // then every getter must give a result code or a value, never crash, raise
-// or read out of bounds. A refused answer always leaves a failure detail,
+// or read out of bounds. A refused answer always leaves an error detail,
 // and every detail is one short line of printable text, whatever the bytes.
 #include <cstdint>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include <voicecontrol/interface/HttpXmlReq.h>
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(reply.CreateBody() == 0);
   const int result = reply.Parse(text.get(), static_cast<int>(size));
   Check(result == 0 || result == -2 || result == -3 || result == -5 || result == -6);
-  const std::string detail = internal::TakeFailureDetail();
+  const std::string detail = internal::TakeErrorDetail();
   Check(result == 0 || !detail.empty());
   Check(detail.size() <= 300);
   for (char c : detail) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);

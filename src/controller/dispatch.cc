@@ -7,7 +7,7 @@
 #include "controller/answer.h"
 #include "controller/error_detail.h"
 #include "controller/error_texts.h"
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/interface_message.h>
 
@@ -26,7 +26,7 @@ void ReadValues(HttpXmlRsp& response, int count, Answer* answer) {
 
 // What the parse noted, or `fallback` when it noted nothing.
 std::string NotedOr(const char* fallback) {
-  std::string noted = TakeFailureDetail();
+  std::string noted = TakeErrorDetail();
   return noted.empty() ? std::string(fallback) : noted;
 }
 
@@ -60,13 +60,13 @@ std::string TooFewFields(int32_t fieldNum, int32_t least, int32_t flowId, const 
 Answer ReadAnswer(HttpXmlRsp& response) {
   Answer answer;
   // What the parse noted, and what reading each number notes, kept apart.
-  const std::string parsed = TakeFailureDetail();
+  const std::string parsed = TakeErrorDetail();
   answer.flowId = response.GetFlowID();
-  const std::string flowIdRead = TakeFailureDetail();
+  const std::string flowIdRead = TakeErrorDetail();
   response.GetSeqNo();  // answers are matched by FlowID alone,
-  TakeFailureDetail();  // so whatever its reading found does not matter
+  TakeErrorDetail();  // so whatever its reading found does not matter
   const int32_t fieldNum = response.GetFieldNum();
-  const std::string fieldNumRead = TakeFailureDetail();
+  const std::string fieldNumRead = TakeErrorDetail();
   int32_t least = 0;
   switch (answer.flowId) {
     case kCreateFlow:
@@ -129,7 +129,7 @@ bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink, Ans
   // a failing read, while nothing must follow a delivery.
   const char* failure = nullptr;
   std::string detail;
-  TakeFailureDetail();  // nothing left over from an earlier answer
+  TakeErrorDetail();  // nothing left over from an earlier answer
   try {
     HttpXmlRsp parsed;
     if (parsed.CreateBody() != 0) {

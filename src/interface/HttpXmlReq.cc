@@ -9,7 +9,7 @@
 
 #include "http/decimal.h"
 #include "http/text_scan.h"
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -25,7 +25,7 @@ int MethodIndex(const Word& name) {
   return -1;
 }
 
-// --- Failure details of an answer ------------------------------------------
+// --- Error details of an answer --------------------------------------------
 //
 // Short texts that name the fact, quoting the answer's own words where they
 // help: printable ASCII only (anything else shows as '?') and cut short, so
@@ -143,7 +143,7 @@ namespace {
 // What the number getters give without a document. A document may hold -1
 // too: the note tells the two apart.
 std::int32_t NoDocument() {
-  internal::NoteFailureDetail("no interface document");
+  internal::NoteErrorDetail("no interface document");
   return -1;
 }
 
@@ -259,7 +259,7 @@ int HttpXmlRsp::CreateBody() {
     if (!document->PrepareLoad()) return -1;
     return AttachDocument(std::move(document));
   } catch (const std::bad_alloc&) {
-    internal::NoteFailureDetail("out of memory");
+    internal::NoteErrorDetail("out of memory");
     return -1;
   }
 }
@@ -284,9 +284,9 @@ int HttpXmlRsp::Serialize(std::string* out) {
 
 int HttpXmlRsp::Parse(const char* text, int length) {
   // A detail noted before belongs to something else.
-  internal::TakeFailureDetail();
+  internal::TakeErrorDetail();
   if (text == nullptr) {
-    internal::NoteFailureDetail("no answer text");
+    internal::NoteErrorDetail("no answer text");
     return -1;
   }
   // The text ends at its NUL, as the header parser reads it; `length`
@@ -299,27 +299,27 @@ int HttpXmlRsp::Parse(const char* text, int length) {
   const int code = ReadDecimalPrefix(p, end);  // the reason phrase is not compared
 
   if (!version.Equals(kHttpVersion)) {
-    internal::NoteFailureDetail(VersionDetail(version));
+    internal::NoteErrorDetail(VersionDetail(version));
     return -2;
   }
   if (GetStatusText(code) == nullptr) {
-    internal::NoteFailureDetail(StatusDetail(status));
+    internal::NoteErrorDetail(StatusDetail(status));
     return -3;
   }
   const int rest = ParseRest(text, measured);
   if (rest == -1) {
-    internal::NoteFailureDetail("answer has no blank line after its header block");
+    internal::NoteErrorDetail("answer has no blank line after its header block");
     return -5;
   }
   if (rest != 0) {
-    internal::NoteFailureDetail(HeaderDetail(text, measured, length));
+    internal::NoteErrorDetail(HeaderDetail(text, measured, length));
     return -6;
   }
   SetStatus(code);
   LoadDocumentFromBody();
   const bool has_body = GetBody() != nullptr && GetBodyLength() > 0;
-  const std::string detail = AnswerDetail(code, has_body, internal::TakeFailureDetail());
-  if (!detail.empty()) internal::NoteFailureDetail(detail);
+  const std::string detail = AnswerDetail(code, has_body, internal::TakeErrorDetail());
+  if (!detail.empty()) internal::NoteErrorDetail(detail);
   return 0;
 }
 

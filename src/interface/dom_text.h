@@ -43,7 +43,7 @@ VC_INTERNAL_API void BlankEncodingDeclaration(std::string* utf8);
 VC_INTERNAL_API bool HasDocumentTypeDeclaration(std::wstring_view text);
 VC_INTERNAL_API bool HasDocumentTypeDeclaration(std::string_view text);
 
-// The failure detail of a text that is no XML document: "document is not
+// The error detail of a text that is no XML document: "document is not
 // well-formed XML (line 3, column 7): <message>", the message of the parser
 // made one short printable line without the parser's advice to its caller
 // ("use XML_PARSE_HUGE option"); without position when `line` is not

@@ -7,7 +7,7 @@
 // Failing DOM calls report the call's HRESULT, which the inline calls of
 // dom.h raise as `_com_error` in the host's module: no exception leaves this
 // DLL, whose C++ runtime is its own (see dom.h). Loading reports nothing: it
-// yields an empty root and notes the reason for the thread's failure detail.
+// yields an empty root and notes the reason for the thread's error detail.
 // winsock2.h (which dom.h needs) has to come before windows.h.
 // clang-format off
 #include <winsock2.h>
@@ -28,7 +28,7 @@
 #include <voicecontrol/interface/dom.h>
 #include <voicecontrol/xml/xml.h>
 #include "interface/dom_text.h"
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -133,13 +133,13 @@ void ReleaseNode(void* node) { static_cast<IXMLDOMNode*>(node)->Release(); }
 // initialised on this thread, else the service's own result.
 void NoteServiceFailure(HRESULT result) {
   if (result == CO_E_NOTINITIALIZED) {
-    internal::NoteFailureDetail("COM is not initialised on this thread");
+    internal::NoteErrorDetail("COM is not initialised on this thread");
     return;
   }
   char detail[64];
   std::snprintf(detail, sizeof detail, "XML DOM service unavailable (HRESULT 0x%08lX)",
                 static_cast<unsigned long>(result));
-  internal::NoteFailureDetail(detail);
+  internal::NoteErrorDetail(detail);
 }
 
 // A fresh DOM document, configured for loading; null, with the reason
@@ -211,7 +211,7 @@ void NoteParseFailure(IXMLDOMDocument* dom, const std::wstring& text) {
     SysFreeString(said);
   }
   if (line <= 0) LocateWithOwnParser(text, &line, &column, &reason);
-  internal::NoteFailureDetail(
+  internal::NoteErrorDetail(
       NotWellFormedDetail(static_cast<int>(line), static_cast<int>(column), reason));
 }
 
@@ -265,7 +265,7 @@ bool DomDocument::Prepare() {
     state_ = std::make_shared<State>(document);
   } catch (const std::bad_alloc&) {
     document->Release();
-    internal::NoteFailureDetail("out of memory");
+    internal::NoteErrorDetail("out of memory");
     return false;
   }
   state_->prepared = true;
@@ -288,7 +288,7 @@ DomNode DomDocument::LoadXml(const std::wstring& text) {
   state_->prepared = false;
   IXMLDOMDocument* dom = state_->document.get();
   if (!IsAcceptableXmlText(text)) {
-    internal::NoteFailureDetail("document is not well-formed XML: it holds a NUL character");
+    internal::NoteErrorDetail("document is not well-formed XML: it holds a NUL character");
     return DomNode();
   }
   try {

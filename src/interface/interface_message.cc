@@ -5,7 +5,7 @@
 
 #include "http/decimal.h"
 #include "interface/dom_text.h"
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -132,7 +132,7 @@ int InterfaceMessage::LoadAnsi(std::string_view source) {
 }
 
 int InterfaceMessage::Refuse(const char* reason) {
-  internal::NoteFailureDetail(reason);
+  internal::NoteErrorDetail(reason);
   dom_ = DomDocument();
   return TakeRoot(DomNode());
 }
@@ -177,11 +177,11 @@ std::int32_t ReadNumber(const DomNode& root, const wchar_t* path, const char* na
   if (root.IsEmpty()) return 0;
   const DomNode node = root.SelectSingleNode(path);
   if (node.IsEmpty()) {
-    if (name != nullptr) internal::NoteFailureDetail(std::string("document has no ") + name);
+    if (name != nullptr) internal::NoteErrorDetail(std::string("document has no ") + name);
     return 0;
   }
   const std::wstring text = node.GetText();
-  if (name != nullptr && !HoldsDecimal(text)) internal::NoteFailureDetail(NotANumber(name, text));
+  if (name != nullptr && !HoldsDecimal(text)) internal::NoteErrorDetail(NotANumber(name, text));
   return ParseDecimalInteger(text);
 }
 

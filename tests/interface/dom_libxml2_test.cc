@@ -14,7 +14,7 @@
 
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/dom.h>
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 
 namespace voicecontrol {
 namespace {
@@ -114,9 +114,9 @@ TEST(DomLibxml2Test, TheParsersReasonIsTheDetail) {
   };
   for (const auto& c : cases) {
     DomDocument dom;
-    internal::TakeFailureDetail();
+    internal::TakeErrorDetail();
     EXPECT_TRUE(dom.LoadXml(c.text).IsEmpty());
-    EXPECT_EQ(internal::TakeFailureDetail(), c.detail);
+    EXPECT_EQ(internal::TakeErrorDetail(), c.detail);
   }
 }
 
@@ -149,7 +149,7 @@ TEST(DomLibxml2Test, ExternalEntitiesAreNeverRead) {
     const std::string text = c.text;
     for (const bool ansi : {false, true}) {
       DomDocument dom;
-      internal::TakeFailureDetail();
+      internal::TakeErrorDetail();
       const DomNode root =
           ansi ? dom.LoadAnsiXml(text) : dom.LoadXml(std::wstring(text.begin(), text.end()));
       if (c.refusedAt == nullptr) {
@@ -157,7 +157,7 @@ TEST(DomLibxml2Test, ExternalEntitiesAreNeverRead) {
         continue;
       }
       EXPECT_TRUE(root.IsEmpty());
-      EXPECT_EQ(internal::TakeFailureDetail(),
+      EXPECT_EQ(internal::TakeErrorDetail(),
                 std::string("document is not well-formed XML (line ") + c.refusedAt +
                     "): attribute value refers to external entity 'e'");
     }

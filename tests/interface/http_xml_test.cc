@@ -8,7 +8,7 @@
 
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "answer_documents.h"
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -335,11 +335,11 @@ TEST(HttpXmlRspTest, ParseNotesWhyAnAnswerFails) {
        0, "HTTP status 500; answer has a document type declaration", false},
   };
   for (const auto& c : cases) {
-    internal::NoteFailureDetail("left over from before");
+    internal::NoteErrorDetail("left over from before");
     HttpXmlRsp response;
     ASSERT_EQ(response.CreateBody(), 0);
     EXPECT_EQ(response.Parse(c.text.c_str(), static_cast<int>(c.text.size())), c.result) << c.name;
-    const std::string detail = internal::TakeFailureDetail();
+    const std::string detail = internal::TakeErrorDetail();
     if (c.prefix) {
       EXPECT_EQ(detail.substr(0, c.detail.size()), c.detail) << c.name << ": " << detail;
     } else {
@@ -348,7 +348,7 @@ TEST(HttpXmlRspTest, ParseNotesWhyAnAnswerFails) {
   }
   HttpXmlRsp response;
   EXPECT_EQ(response.Parse(nullptr, 0), -1);
-  EXPECT_EQ(internal::TakeFailureDetail(), "no answer text");
+  EXPECT_EQ(internal::TakeErrorDetail(), "no answer text");
 }
 
 // Where a document stops being XML, counted in the text as received (the
@@ -376,7 +376,7 @@ TEST(HttpXmlRspTest, NotWellFormedBodyNamesLineAndColumn) {
     ASSERT_EQ(response.CreateBody(), 0);
     const std::string text = Answer("HTTP/1.1 200 OK", c.body);
     ASSERT_EQ(response.Parse(text.c_str(), static_cast<int>(text.size())), 0) << c.name;
-    const std::string detail = internal::TakeFailureDetail();
+    const std::string detail = internal::TakeErrorDetail();
     EXPECT_EQ(detail.rfind("answer is not well-formed XML", 0), 0u) << c.name << ": " << detail;
     if (c.lenient_parser_misses && testing::RunningUnderWine()) continue;
     EXPECT_NE(detail.find(c.position), std::string::npos) << c.name << ": " << detail;

@@ -22,7 +22,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/dom.h>
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 
 namespace voicecontrol {
 namespace {
@@ -30,18 +30,18 @@ namespace {
 constexpr char kNoCom[] = "COM is not initialised on this thread";
 
 TEST(NoComTest, AnAnswerCannotBeCreated) {
-  internal::TakeFailureDetail();
+  internal::TakeErrorDetail();
   HttpXmlRsp answer;
   EXPECT_EQ(answer.CreateBody(), -1);
-  EXPECT_EQ(internal::TakeFailureDetail(), kNoCom);
+  EXPECT_EQ(internal::TakeErrorDetail(), kNoCom);
 }
 
 TEST(NoComTest, ADocumentCannotBeLoaded) {
   DomDocument dom;
   EXPECT_FALSE(dom.Prepare());
-  EXPECT_EQ(internal::TakeFailureDetail(), kNoCom);
+  EXPECT_EQ(internal::TakeErrorDetail(), kNoCom);
   EXPECT_TRUE(dom.LoadXml(L"<a/>").IsEmpty());
-  EXPECT_EQ(internal::TakeFailureDetail(), kNoCom);
+  EXPECT_EQ(internal::TakeErrorDetail(), kNoCom);
 }
 
 // Requests need no DOM: a command is still built and sent.

@@ -183,7 +183,7 @@ class VC_API HttpXmlReq : public HttpXmlMessage {
 
 /// An answer to a command.
 ///
-/// What is wrong with an answer is noted for the thread's failure detail,
+/// What is wrong with an answer is noted for the thread's error detail,
 /// which the controller shows beside its fixed error text: by CreateBody
 /// when it fails ("COM is not initialised on this thread"), and by Parse for
 /// every refusal ("HTTP/1.0 answer", "HTTP status 299") and for an answer

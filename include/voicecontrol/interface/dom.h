@@ -9,7 +9,7 @@
 /// XML declaration, since the text handed to LoadXml is already Unicode.
 ///
 /// Errors: LoadXml never raises; a text that cannot be loaded gives an empty
-/// root, and the reason is noted for the thread's failure detail (for
+/// root, and the reason is noted for the thread's error detail (for
 /// example "document is not well-formed XML (line 3, column 7): ..." or "COM
 /// is not initialised on this thread"); nothing is ever written to the
 /// process's output streams. Every other call raises the platform's DOM

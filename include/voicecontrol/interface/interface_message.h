@@ -104,7 +104,7 @@ class VC_API InterfaceMessage {
  private:
   void WriteElement(const wchar_t* name, std::int32_t value);
   int TakeRoot(DomNode root);
-  // Gives no document, noting `reason` as the failure detail.
+  // Gives no document, noting `reason` as the error detail.
   int Refuse(const char* reason);
   std::int32_t ReadInteger(const wchar_t* path);
 

@@ -1,4 +1,4 @@
-#include "interface/failure_detail.h"
+#include "interface/error_detail.h"
 
 #include <utility>
 
@@ -9,9 +9,9 @@ namespace {
 thread_local std::string noted;
 }  // namespace
 
-void NoteFailureDetail(std::string detail) { noted = std::move(detail); }
+void NoteErrorDetail(std::string detail) { noted = std::move(detail); }
 
-std::string TakeFailureDetail() {
+std::string TakeErrorDetail() {
   std::string taken = std::move(noted);
   noted.clear();
   return taken;
