@@ -15,7 +15,7 @@
 /// @endcode
 ///
 /// The server answers every command from an in-memory session model (the
-/// table in docs/development.md), one connection per request, one thread per
+/// table in docs/host-guide.md), one connection per request, one thread per
 /// connection (at most 512 at once). What an answer looks like is decided per
 /// request, in this order: the front of the queue (QueueFault, QueueAnswer),
 /// else the standing fault (SetStandingFault; by default a correct answer).
