@@ -4,7 +4,7 @@
 // caller's tag and a copy of the callback table, so that an outcome reaches
 // the callbacks with the tag of its command, even after the controller has
 // been destroyed from inside a callback. The request holds that sink until
-// its last call; the sink's destructor then reports on_done.
+// its last call; letting it go then reports on_done (RequestSink::OnEnded).
 //
 // No exception leaves a function of this file: each body runs inside
 // Guarded(), which turns them into vc_status codes. The one thing let
@@ -16,7 +16,9 @@
 // TaggedSink calls on_error inside that call, on the same thread.
 #include <voicecontrol/voicecontrol.h>
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -26,6 +28,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/forced_unwind.h"
 #include "controller/request_issuer.h"
+#include "controller/request_sink.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
 
@@ -43,41 +46,26 @@ struct vc_controller {
 namespace voicecontrol {
 namespace {
 
-constexpr int kQAllFields = 8;
-constexpr int kQSingleValues = 18;
-
 std::string Utf8(const std::wstring& text) { return platform::WideToUtf8String(text); }
 
 std::wstring Wide(const char* text) { return platform::Utf8ToWideString(text, std::strlen(text)); }
 
-// Hands `count` wide texts to a callback as an array of UTF-8 strings.
-template <typename Call>
-void WithUtf8Array(const std::wstring* const* texts, int count, Call call) {
-  std::string utf8[kQSingleValues];
-  const char* pointers[kQSingleValues];
-  for (int i = 0; i < count; ++i) {
-    utf8[i] = Utf8(*texts[i]);
+// Hands wide texts to a callback as an array of UTF-8 strings.
+template <size_t Count, typename Call>
+void WithUtf8Array(const std::array<std::wstring, Count>& texts, Call call) {
+  std::array<std::string, Count> utf8;
+  const char* pointers[Count];
+  for (size_t i = 0; i < Count; ++i) {
+    utf8[i] = Utf8(texts[i]);
     pointers[i] = utf8[i].c_str();
   }
   call(pointers);
 }
 
-class TaggedSink final : public VoiceEventSink {
+class TaggedSink final : public internal::RequestSink {
  public:
   TaggedSink(const vc_callbacks& callbacks, void* user, void* tag)
       : callbacks_(callbacks), user_(user), tag_(tag) {}
-
-  // The request has let its sink go: nothing more will be delivered.
-  ~TaggedSink() {
-    if (finished_ && callbacks_.on_done != nullptr) callbacks_.on_done(user_, tag_);
-  }
-  TaggedSink(const TaggedSink&) = delete;
-  TaggedSink& operator=(const TaggedSink&) = delete;
-
-  // Called once the command has been issued: from then on the request
-  // ends in on_done. A command that failed with an exception ends in its
-  // vc_status instead.
-  void Issued() { finished_ = true; }
 
   void OnError(std::wstring text) override {
     if (callbacks_.on_error != nullptr) callbacks_.on_error(user_, tag_, Utf8(text).c_str());
@@ -92,33 +80,28 @@ class TaggedSink final : public VoiceEventSink {
     if (callbacks_.on_qall_empty != nullptr) callbacks_.on_qall_empty(user_, tag_);
   }
 
-  void OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
-                   std::wstring f5, std::wstring f6, std::wstring f7, std::wstring f8) override {
+ private:
+  void OnEntry(QAllEntry entry) override {
     if (callbacks_.on_qall_entry == nullptr) return;
-    const std::wstring* fields[kQAllFields] = {&f1, &f2, &f3, &f4, &f5, &f6, &f7, &f8};
-    WithUtf8Array(fields, kQAllFields,
+    WithUtf8Array(entry,
                   [&](const char* const* utf8) { callbacks_.on_qall_entry(user_, tag_, utf8); });
   }
 
-  void OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
-                       std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8,
-                       std::wstring v9, std::wstring v10, std::wstring v11, std::wstring v12,
-                       std::wstring v13, std::wstring v14, std::wstring v15, std::wstring v16,
-                       std::wstring v17, std::wstring v18) override {
+  void OnValues(QSingleValues values) override {
     if (callbacks_.on_qsingle_result == nullptr) return;
-    const std::wstring* values[kQSingleValues] = {&v1,  &v2,  &v3,  &v4,  &v5,  &v6,
-                                                  &v7,  &v8,  &v9,  &v10, &v11, &v12,
-                                                  &v13, &v14, &v15, &v16, &v17, &v18};
-    WithUtf8Array(values, kQSingleValues, [&](const char* const* utf8) {
+    WithUtf8Array(values, [&](const char* const* utf8) {
       callbacks_.on_qsingle_result(user_, tag_, utf8);
     });
   }
 
- private:
+  // The request has let its sink go: nothing more will be delivered.
+  void OnEnded() override {
+    if (callbacks_.on_done != nullptr) callbacks_.on_done(user_, tag_);
+  }
+
   const vc_callbacks callbacks_;
   void* const user_;
   void* const tag_;
-  bool finished_ = false;
 };
 
 template <typename Body>
@@ -145,7 +128,8 @@ bool AnyNull(std::initializer_list<const void*> pointers) {
 template <typename Issue>
 vc_status IssueCommand(vc_controller* controller, void* tag, Issue issue) {
   return Guarded([&] {
-    auto sink = std::make_shared<TaggedSink>(controller->callbacks, controller->user, tag);
+    auto sink = internal::RequestSink::ForOneRequest<TaggedSink>(controller->callbacks,
+                                                                  controller->user, tag);
     issue(controller->controller, std::shared_ptr<VoiceEventSink>(sink));
     sink->Issued();
     return VC_OK;

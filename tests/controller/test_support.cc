@@ -1,6 +1,8 @@
 #include "test_support.h"
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <random>
 #include <thread>
@@ -105,32 +107,19 @@ void RecordingSink::OnQAllEmpty() { Record("empty"); }
 
 namespace {
 
-std::string Join(std::initializer_list<const std::wstring*> texts) {
+// The texts in order, each but the first after a "|".
+template <size_t Count>
+std::string Join(const std::array<std::wstring, Count>& texts) {
   std::string joined;
-  for (const std::wstring* text : texts) {
-    if (!joined.empty() || text != *texts.begin()) joined += "|";
-    joined += Utf8(*text);
-  }
+  for (size_t i = 0; i < Count; ++i) joined += (i == 0 ? "" : "|") + Utf8(texts[i]);
   return joined;
 }
 
 }  // namespace
 
-void RecordingSink::OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
-                                std::wstring f5, std::wstring f6, std::wstring f7,
-                                std::wstring f8) {
-  Record("entry " + Join({&f1, &f2, &f3, &f4, &f5, &f6, &f7, &f8}));
-}
+void RecordingSink::OnEntry(QAllEntry entry) { Record("entry " + Join(entry)); }
 
-void RecordingSink::OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3,
-                                    std::wstring v4, std::wstring v5, std::wstring v6,
-                                    std::wstring v7, std::wstring v8, std::wstring v9,
-                                    std::wstring v10, std::wstring v11, std::wstring v12,
-                                    std::wstring v13, std::wstring v14, std::wstring v15,
-                                    std::wstring v16, std::wstring v17, std::wstring v18) {
-  Record("single " + Join({&v1, &v2, &v3, &v4, &v5, &v6, &v7, &v8, &v9, &v10, &v11, &v12, &v13,
-                           &v14, &v15, &v16, &v17, &v18}));
-}
+void RecordingSink::OnValues(QSingleValues values) { Record("single " + Join(values)); }
 
 std::vector<std::string> RecordingSink::WaitFor(size_t count, int64_t timeoutMs) {
   const int64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/request_sink.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 
@@ -71,18 +72,13 @@ std::string ReadMessage(platform::TcpSocket& connection, int64_t timeoutMs);
 // Records every sink call as one line of UTF-8 text:
 //   "error <text>", "result <flowId> <code> <text>", "empty",
 //   "entry a|b|c|d|e|f|g|h", "single v1|...|v18".
-class RecordingSink : public VoiceEventSink {
+class RecordingSink : public internal::RequestSink {
  public:
+  RecordingSink() = default;
+
   void OnError(std::wstring text) override;
   void OnCommandResult(int32_t flowId, int32_t code, std::wstring text) override;
   void OnQAllEmpty() override;
-  void OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
-                   std::wstring f5, std::wstring f6, std::wstring f7, std::wstring f8) override;
-  void OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
-                       std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8,
-                       std::wstring v9, std::wstring v10, std::wstring v11, std::wstring v12,
-                       std::wstring v13, std::wstring v14, std::wstring v15, std::wstring v16,
-                       std::wstring v17, std::wstring v18) override;
 
   // Waits until at least `count` events arrived (at most `timeoutMs`) and
   // returns all events so far.
@@ -91,6 +87,10 @@ class RecordingSink : public VoiceEventSink {
 
   // Called after each event is recorded (on the calling thread).
   std::function<void(const std::string&)> after;
+
+ protected:
+  void OnEntry(QAllEntry entry) override;
+  void OnValues(QSingleValues values) override;
 
  private:
   void Record(std::string event);

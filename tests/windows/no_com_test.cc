@@ -22,6 +22,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/dom.h>
+#include "controller/request_sink.h"
 #include "interface/error_detail.h"
 
 namespace voicecontrol {
@@ -56,21 +57,13 @@ TEST(NoComTest, ARequestIsStillMade) {
   EXPECT_EQ(request.Serialize(&text), 0);
 }
 
-class RecordingSink : public VoiceEventSink {
+class RecordingSink : public internal::RequestSink {
  public:
+  RecordingSink() = default;
+
   void OnError(std::wstring text) override { Record(L"error: " + text); }
   void OnCommandResult(int32_t, int32_t, std::wstring) override { Record(L"result"); }
   void OnQAllEmpty() override { Record(L"qall empty"); }
-  void OnQAllEntry(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                   std::wstring, std::wstring, std::wstring) override {
-    Record(L"qall entry");
-  }
-  void OnQSingleResult(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring) override {
-    Record(L"qsingle");
-  }
 
   // The first outcome, waiting up to 10 seconds for it.
   std::wstring WaitForOutcome() {
@@ -80,6 +73,9 @@ class RecordingSink : public VoiceEventSink {
   }
 
  private:
+  void OnEntry(QAllEntry) override { Record(L"qall entry"); }
+  void OnValues(QSingleValues) override { Record(L"qsingle"); }
+
   void Record(std::wstring outcome) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (outcome_.empty()) outcome_ = std::move(outcome);

@@ -64,40 +64,31 @@ void PrintingSink::OnQAllEmpty() {
   out_ << (json_ ? "{\"callback\":\"OnQAllEmpty\"}\n" : "OnQAllEmpty\n") << std::flush;
 }
 
-void PrintingSink::OnQAllEntry(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
-                               std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8) {
+void PrintingSink::OnEntry(voicecontrol::QAllEntry entry) {
   // Items are comma-terminated on the wire. The library splits the lists
   // of several entries at the commas but hands over a single entry as it
   // came, commas included (no item holds one of its own), so printing
   // drops a trailing comma and both cases read alike.
-  std::wstring values[] = {v1, v2, v3, v4, v5, v6, v7, v8};
-  for (std::wstring& value : values) {
+  for (std::wstring& value : entry) {
     if (!value.empty() && value.back() == L',') value.pop_back();
   }
-  PrintValues("OnQAllEntry", values, 8);
+  PrintValues("OnQAllEntry", entry.data(), entry.size());
 }
 
-void PrintingSink::OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3,
-                                   std::wstring v4, std::wstring v5, std::wstring v6,
-                                   std::wstring v7, std::wstring v8, std::wstring v9,
-                                   std::wstring v10, std::wstring v11, std::wstring v12,
-                                   std::wstring v13, std::wstring v14, std::wstring v15,
-                                   std::wstring v16, std::wstring v17, std::wstring v18) {
-  const std::wstring values[] = {v1,  v2,  v3,  v4,  v5,  v6,  v7,  v8,  v9,
-                                 v10, v11, v12, v13, v14, v15, v16, v17, v18};
-  PrintValues("OnQSingleResult", values, 18);
+void PrintingSink::OnValues(voicecontrol::QSingleValues values) {
+  PrintValues("OnQSingleResult", values.data(), values.size());
 }
 
-void PrintingSink::PrintValues(const char* callback, const std::wstring* values, int count) {
+void PrintingSink::PrintValues(const char* callback, const std::wstring* values, size_t count) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++callbacks_;
   if (json_) {
     out_ << "{\"callback\":\"" << callback << "\",\"values\":[";
-    for (int i = 0; i < count; ++i) out_ << (i ? "," : "") << Quoted(values[i]);
+    for (size_t i = 0; i < count; ++i) out_ << (i ? "," : "") << Quoted(values[i]);
     out_ << "]}\n";
   } else {
     out_ << callback;
-    for (int i = 0; i < count; ++i) out_ << " " << Quoted(values[i]);
+    for (size_t i = 0; i < count; ++i) out_ << " " << Quoted(values[i]);
     out_ << "\n";
   }
   out_ << std::flush;

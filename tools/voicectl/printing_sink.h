@@ -4,15 +4,17 @@
 #ifndef VOICECTL_PRINTING_SINK_H_
 #define VOICECTL_PRINTING_SINK_H_
 
+#include <cstddef>
 #include <mutex>
 #include <ostream>
 #include <string>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/request_sink.h"
 
 namespace voicectl {
 
-class PrintingSink : public voicecontrol::VoiceEventSink {
+class PrintingSink : public voicecontrol::internal::RequestSink {
  public:
   PrintingSink(std::ostream& out, std::ostream& err, bool json)
       : out_(out), err_(err), json_(json) {}
@@ -20,13 +22,6 @@ class PrintingSink : public voicecontrol::VoiceEventSink {
   void OnError(std::wstring text) override;
   void OnCommandResult(int flowId, int code, std::wstring text) override;
   void OnQAllEmpty() override;
-  void OnQAllEntry(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
-                   std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8) override;
-  void OnQSingleResult(std::wstring v1, std::wstring v2, std::wstring v3, std::wstring v4,
-                       std::wstring v5, std::wstring v6, std::wstring v7, std::wstring v8,
-                       std::wstring v9, std::wstring v10, std::wstring v11, std::wstring v12,
-                       std::wstring v13, std::wstring v14, std::wstring v15, std::wstring v16,
-                       std::wstring v17, std::wstring v18) override;
 
   int errors() const;
   int callbacks() const;
@@ -34,7 +29,9 @@ class PrintingSink : public voicecontrol::VoiceEventSink {
   int failedResults() const;
 
  private:
-  void PrintValues(const char* callback, const std::wstring* values, int count);
+  void OnEntry(voicecontrol::QAllEntry entry) override;
+  void OnValues(voicecontrol::QSingleValues values) override;
+  void PrintValues(const char* callback, const std::wstring* values, size_t count);
 
   mutable std::mutex mutex_;
   std::ostream& out_;
