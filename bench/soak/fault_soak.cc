@@ -79,8 +79,7 @@ int Run(const std::string& host, uint16_t plain, const std::array<uint16_t, kFau
   const bool outcomes = JudgeOutcomes(totals);
   const bool faultsOk = JudgeFaults(totals, faults, 0);
   const bool ok = outcomes && faultsOk && totals.issued > 0;
-  std::printf("%s\n", ok ? "PASS" : "FAIL");
-  return ok ? 0 : 1;
+  return ExitStatus(ok);
 }
 
 }  // namespace

@@ -10,6 +10,11 @@ unsigned long long Count(uint64_t value) { return static_cast<unsigned long long
 
 const char* Mark(bool ok) { return ok ? "ok" : "FAILED"; }
 
+int ExitStatus(bool ok) {
+  std::printf("%s\n", ok ? "PASS" : "FAIL");
+  return ok ? 0 : 1;
+}
+
 bool JudgeOutcomes(const Tally& t) {
   const bool ok =
       t.Breaches() == 0 && t.refused == 0 && t.done == t.issued && t.Outcomes() == t.issued;

@@ -17,6 +17,8 @@ unsigned long long Count(uint64_t value);
 // "ok" or "FAILED", at the end of a verdict line.
 const char* Mark(bool ok);
 
+// Prints the last line, PASS or FAIL; returns the exit status, 0 or 1.
+int ExitStatus(bool ok);
 // The commands by kind, their rate, and the faults arranged.
 void PrintTotals(const Tally& t, const std::array<uint64_t, kFaultKinds>& queued, double seconds);
 // Every command issued got exactly one outcome, of its own kind.

@@ -343,8 +343,7 @@ int Run(const Options& options) {
       "them    %s\n",
       fdsAtStart, fdsAtEnd, Mark(clean));
   ok = ok && clean;
-  std::printf("%s\n", ok ? "PASS" : "FAIL");
-  return ok ? 0 : 1;
+  return ExitStatus(ok);
 }
 
 }  // namespace
