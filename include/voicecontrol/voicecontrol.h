@@ -98,7 +98,10 @@ typedef enum vc_status {
   VC_ERROR_BAD_DIRECTORY = -6,
   /** vc_set_timeouts: a time-out below 1 ms or above 10 minutes
    * (600000 ms); the time-outs were left as they were. */
-  VC_ERROR_BAD_TIMEOUT = -7
+  VC_ERROR_BAD_TIMEOUT = -7,
+  /** vc_cancel: no command with that tag is in flight any more (it has
+   * ended, or its outcome is being delivered); nothing was done. */
+  VC_ERROR_NOT_IN_FLIGHT = -8
 } vc_status;
 
 /** @brief The callbacks of a controller.
@@ -251,6 +254,147 @@ VC_API vc_status VC_CALL vc_set_server(vc_controller* controller, const char* ip
  */
 VC_API vc_status VC_CALL vc_set_timeouts(vc_controller* controller, uint32_t connect_ms,
                                          uint32_t answer_ms);
+
+/**
+ * @brief Cancels the commands in flight that were issued with `tag`.
+ *
+ * Each of them stops at once: its connection is shut down (its connect
+ * attempt, or its wait for the answer, ends), no callback of its result
+ * follows, and its outcome is on_error with the text "cancelled." (detail
+ * "cancelled by the host"), then on_done as for every command. That text
+ * is reserved to cancelling: a host that never cancels never sees it. The
+ * outcome comes on the thread that carried the command (the calling
+ * thread of a command still connecting, a library thread otherwise), not
+ * on the thread that cancels.
+ *
+ * May be called from any thread, also from inside a callback of the same
+ * controller. A command whose outcome is already being delivered (the
+ * caller may be inside one of its callbacks) is left as it is.
+ *
+ * @param controller The controller.
+ * @param tag The tag the commands were issued with.
+ * @return VC_OK when at least one command was cancelled;
+ *   VC_ERROR_NOT_IN_FLIGHT when none with that tag was in flight;
+ *   VC_ERROR_NULL_ARGUMENT.
+ */
+VC_API vc_status VC_CALL vc_cancel(vc_controller* controller, void* tag);
+
+/**
+ * @brief Chooses whether a command call may block the calling thread.
+ *
+ * 0 (the default): a command connects and sends on the calling thread,
+ * blocking it for at most the connect time-out, and reports the failures
+ * found before the request went out ("socket error.", "connect error.",
+ * "send error.", "param error.") there, before it returns. 1: a command
+ * only queues its request and returns at once; the connect, the send and
+ * every outcome, those failures included, then come on a thread of the
+ * library. Only when no such thread can be started does the outcome
+ * ("timeout.") come on the calling thread. Commands already issued keep
+ * the mode they were issued in. Like vc_set_server, it may not run beside
+ * any other call on the same controller.
+ *
+ * @param controller The controller.
+ * @param on 1: command calls never block; 0: as by default.
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT.
+ */
+VC_API vc_status VC_CALL vc_set_nonblocking_calls(vc_controller* controller, int on);
+
+/** @brief One log record, as vc_log_hook gets it. */
+typedef struct vc_log_record {
+  /** 1: a request as sent (what SendVoiceMsg.log records); 0: a complete
+   * answer as received (RecvVoiceMsg.log). */
+  int sent;
+  /** The whole HTTP message, `length` bytes, not terminated; valid during
+   * the call only. */
+  const char* bytes;
+  /** The count of bytes. */
+  uint32_t length;
+  /** The tag of the command. */
+  void* tag;
+  /** The request's number: 1, 2, ... per controller, in the order the
+   * commands were issued while a hook was set; the same in its
+   * vc_request_events. */
+  uint64_t request_id;
+} vc_log_record;
+
+/** @brief Receives each log record; `user` is the pointer given to
+ * vc_set_log_hook. */
+typedef void(VC_CALL* vc_log_hook)(void* user, const vc_log_record* record);
+
+/**
+ * @brief Sends every log record of the commands issued from now on to the
+ * host's `hook` instead of the two log files (or as well as, with
+ * `keep_files` 1).
+ *
+ * The hook is called on the thread that sends the request (the calling
+ * thread, or a library thread when calls never block) and on the thread
+ * that receives its answer, so possibly on several at once. It must
+ * return, and should be quick: the command waits for it. Like
+ * vc_set_server, it may not run beside any other call on the same
+ * controller.
+ *
+ * @param controller The controller.
+ * @param hook The hook; NULL: none (the files are written again).
+ * @param user Passed to every call of the hook.
+ * @param keep_files 1: write the log files too; 0: the hook alone.
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT.
+ */
+VC_API vc_status VC_CALL vc_set_log_hook(vc_controller* controller, vc_log_hook hook, void* user,
+                                         int keep_files);
+
+/** @brief The timeline of one command, as vc_event_hook gets it once the
+ * command's outcome has been delivered (before its on_done).
+ *
+ * Every time is a monotonic clock's, in microseconds, comparable within
+ * the process only; 0 when the command never reached that point. */
+typedef struct vc_request_events {
+  /** As vc_log_record's. */
+  uint64_t request_id;
+  /** The tag of the command. */
+  void* tag;
+  /** The command's FlowID: 1001 (vc_create) to 1006 (vc_dscall). */
+  int32_t flow_id;
+  /** The answer's HTTP status code; 0 without a status line. An answer
+   * with status 4xx or 5xx that carries a well-formed message is still
+   * delivered as a result: here is where its status shows. */
+  int32_t http_status;
+  int64_t queued_us;             /**< The command was called. */
+  int64_t connect_started_us;    /**< The connection attempt began. */
+  int64_t connected_us;          /**< The connection was made. */
+  int64_t request_written_us;    /**< The request was handed to the system. */
+  int64_t first_answer_byte_us;  /**< The answer's first byte was read. */
+  int64_t answer_complete_us;    /**< The answer was complete. */
+  int64_t outcome_delivered_us;  /**< The outcome's last callback returned. */
+  uint64_t bytes_out;            /**< Bytes of the request sent. */
+  uint64_t bytes_in;             /**< Bytes of the answer received. */
+  /** The error text the command ended with; NULL when it ended in a
+   * result. */
+  const char* error_text;
+  /** The error's detail, as vc_error_detail() gave it; "" when none. */
+  const char* error_detail;
+} vc_request_events;
+
+/** @brief Receives each command's timeline; `user` is the pointer given to
+ * vc_set_event_hook. */
+typedef void(VC_CALL* vc_event_hook)(void* user, const vc_request_events* events);
+
+/**
+ * @brief Sends the timeline of every command issued from now on to the
+ * host's `hook`, once its outcome has been delivered, on that outcome's
+ * thread, before on_done.
+ *
+ * Without a hook (the default) the library reads no clock and allocates
+ * nothing for timelines. The hook must return, and should be quick. Like
+ * vc_set_server, it may not run beside any other call on the same
+ * controller.
+ *
+ * @param controller The controller.
+ * @param hook The hook; NULL: none.
+ * @param user Passed to every call of the hook.
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT.
+ */
+VC_API vc_status VC_CALL vc_set_event_hook(vc_controller* controller, vc_event_hook hook,
+                                           void* user);
 
 /**
  * @brief Sends CREATE (FlowID 1001); the answer comes to on_command_result.

@@ -11,6 +11,11 @@
 // through is a thread's end: a callback on the calling thread that calls
 // pthread_exit unwinds through here, and that must go on.
 //
+// A command can be cancelled by its tag: its sink holds the request's
+// cancel point and links it into the controller's registry (shared with
+// the sinks, which may outlive the controller) while the request is in
+// flight.
+//
 // on_error reads the detail of its error with vc_error_detail(): the
 // controller makes it readable for the length of the sink's OnError, and
 // TaggedSink calls on_error inside that call, on the same thread.
@@ -24,8 +29,11 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
+#include <voicecontrol/controller/RequestObserver.h>
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/cancel.h"
 #include "controller/forced_unwind.h"
 #include "controller/request_issuer.h"
 #include "controller/request_sink.h"
@@ -36,11 +44,76 @@
 #error "VC_VERSION_TEXT (the project version) must be defined by the build"
 #endif
 
+namespace voicecontrol {
+namespace {
+
+// The host's log and event hooks, as the controller's observer.
+class HookObserver final : public RequestObserver {
+ public:
+  vc_log_hook logHook = nullptr;
+  void* logUser = nullptr;
+  vc_event_hook eventHook = nullptr;
+  void* eventUser = nullptr;
+
+  void OnLogRecord(const LogRecord& record) override {
+    const vc_log_record out{record.sent ? 1 : 0, record.bytes,
+                            static_cast<uint32_t>(record.length), record.tag, record.requestId};
+    logHook(logUser, &out);
+  }
+
+  void OnRequestEvents(const RequestEvents& events) override {
+    vc_request_events out;
+    out.request_id = events.requestId;
+    out.tag = events.tag;
+    out.flow_id = events.flowId;
+    out.http_status = events.httpStatus;
+    out.queued_us = events.queuedUs;
+    out.connect_started_us = events.connectStartedUs;
+    out.connected_us = events.connectedUs;
+    out.request_written_us = events.requestWrittenUs;
+    out.first_answer_byte_us = events.firstAnswerByteUs;
+    out.answer_complete_us = events.answerCompleteUs;
+    out.outcome_delivered_us = events.outcomeDeliveredUs;
+    out.bytes_out = events.bytesOut;
+    out.bytes_in = events.bytesIn;
+    out.error_text = events.errorText;
+    out.error_detail = events.errorDetail;
+    eventHook(eventUser, &out);
+  }
+};
+
+}  // namespace
+}  // namespace voicecontrol
+
 struct vc_controller {
-  vc_callbacks callbacks;
-  void* user;
+  vc_controller(const vc_callbacks* given, void* user)
+      : callbacks(given != nullptr ? *given : vc_callbacks{}), user(user) {}
+
+  const vc_callbacks callbacks;
+  void* const user;
+  std::shared_ptr<voicecontrol::internal::CancelRegistry> cancels =
+      std::make_shared<voicecontrol::internal::CancelRegistry>();
+  // The hooks as the host set them last, and every set handed to the
+  // controller so far: requests in flight keep calling the set they were
+  // issued with, so none is changed or freed before the controller goes.
+  voicecontrol::HookObserver hooks;
+  bool keepLogFiles = false;
+  std::vector<std::unique_ptr<voicecontrol::HookObserver>> hookSets;
   // Its own sink is never called: every command names a sink of its own.
+  // Declared last, so that it is destroyed, waiting for the requests in
+  // flight, before the hook sets they use.
   voicecontrol::VoiceController controller{nullptr};
+
+  // Hands the hooks set now to the controller.
+  void ObserveHooks() {
+    using Controller = voicecontrol::VoiceController;
+    unsigned what = 0;
+    if (hooks.logHook != nullptr) what |= Controller::kObserveLogRecords;
+    if (hooks.eventHook != nullptr) what |= Controller::kObserveRequestEvents;
+    if (keepLogFiles) what |= Controller::kObserveKeepLogFiles;
+    hookSets.push_back(std::make_unique<voicecontrol::HookObserver>(hooks));
+    controller.SetObserver(hookSets.back().get(), what);
+  }
 };
 
 namespace voicecontrol {
@@ -130,7 +203,8 @@ vc_status IssueCommand(vc_controller* controller, void* tag, Issue issue) {
   return Guarded([&] {
     auto sink = internal::RequestSink::ForOneRequest<TaggedSink>(controller->callbacks,
                                                                   controller->user, tag);
-    issue(controller->controller, std::shared_ptr<VoiceEventSink>(sink));
+    sink->CancelThrough(controller->cancels, tag);
+    issue(controller->controller, sink->Route(sink, tag));
     sink->Issued();
     return VC_OK;
   });
@@ -164,9 +238,7 @@ vc_status VC_CALL vc_set_code_page(const char* name) {
 
 vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void* user) {
   try {
-    auto* controller = new vc_controller{vc_callbacks{}, user};
-    if (callbacks != nullptr) controller->callbacks = *callbacks;
-    return controller;
+    return new vc_controller(callbacks, user);
   } catch (...) {  // no host callback runs inside
     return nullptr;
   }
@@ -195,6 +267,41 @@ vc_status VC_CALL vc_set_timeouts(vc_controller* controller, uint32_t connect_ms
   const bool set = controller->controller.SetTimeouts(std::chrono::milliseconds(connect_ms),
                                                       std::chrono::milliseconds(answer_ms));
   return set ? VC_OK : VC_ERROR_BAD_TIMEOUT;
+}
+
+vc_status VC_CALL vc_cancel(vc_controller* controller, void* tag) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    return controller->cancels->Cancel(tag) > 0 ? VC_OK : VC_ERROR_NOT_IN_FLIGHT;
+  });
+}
+
+vc_status VC_CALL vc_set_nonblocking_calls(vc_controller* controller, int on) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  controller->controller.SetNonblockingCalls(on != 0);
+  return VC_OK;
+}
+
+vc_status VC_CALL vc_set_log_hook(vc_controller* controller, vc_log_hook hook, void* user,
+                                  int keep_files) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    controller->hooks.logHook = hook;
+    controller->hooks.logUser = user;
+    controller->keepLogFiles = keep_files != 0;
+    controller->ObserveHooks();
+    return VC_OK;
+  });
+}
+
+vc_status VC_CALL vc_set_event_hook(vc_controller* controller, vc_event_hook hook, void* user) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    controller->hooks.eventHook = hook;
+    controller->hooks.eventUser = user;
+    controller->ObserveHooks();
+    return VC_OK;
+  });
 }
 
 vc_status VC_CALL vc_create(vc_controller* controller, const char* a, const char* b,

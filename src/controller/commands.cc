@@ -11,6 +11,7 @@
 #include "controller/error_texts.h"
 #include "controller/request_issuer.h"
 #include "controller/text_argument.h"
+#include "controller/transport.h"
 #include "interface/body_encoding.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
@@ -51,14 +52,23 @@ int32_t VoiceController::NextSeqNo() {
 void VoiceController::SendCommand(const std::shared_ptr<VoiceEventSink>& to, int method,
                                   int32_t flowId, const std::wstring* const* texts, int textCount,
                                   const char* lastValue) {
-  const int32_t sequence = NextSeqNo();
+  internal::RequestRoute route;
+  route.sink = to;
+  internal::RequestIssuer::Send(*this, route, method, flowId, texts, textCount, lastValue);
+}
+
+namespace internal {
+
+void RequestIssuer::Send(VoiceController& controller, const Sink& to, int method, int32_t flowId,
+                         const std::wstring* const* texts, int textCount, const char* lastValue) {
+  const auto request = Transport::NewRequest(controller, to, flowId);
+  const int32_t sequence = controller.NextSeqNo();
   char fields[kMaxFields][kFieldCapacity] = {};
   int fieldCount = 0;
   for (int i = 0; i < textCount; ++i, ++fieldCount) {
     std::string refusal;
-    if (!internal::MakeFieldValue(*texts[i], i + 1, fields[i], &refusal)) {
-      internal::ReportError(to.get(), internal::kParamError, refusal);
-      return;
+    if (!MakeFieldValue(*texts[i], i + 1, fields[i], &refusal)) {
+      return Transport::Refuse(controller, request, kParamError, refusal);
     }
   }
   if (lastValue != nullptr) {
@@ -69,41 +79,45 @@ void VoiceController::SendCommand(const std::shared_ptr<VoiceEventSink>& to, int
   char buffer[kRequestCapacity];
   buffer[0] = '\0';
   {
-    HttpXmlReq request;
-    request.CreateBody();
-    internal::BodyEncoding::UseUtf8(request);
-    request.SetMethod(method);
-    request.SetSeqNo(sequence);
-    request.SetFlowID(flowId);
-    request.SetFieldNum(fieldCount);
+    HttpXmlReq message;
+    message.CreateBody();
+    BodyEncoding::UseUtf8(message);
+    message.SetMethod(method);
+    message.SetSeqNo(sequence);
+    message.SetFlowID(flowId);
+    message.SetFieldNum(fieldCount);
     // The body goes out as UTF-8, so each field reaches the wire as exactly
     // the UTF-8 bytes of its argument, whatever the ANSI code page.
     for (int i = 0; i < fieldCount; ++i) {
-      request.AddFieldValue(platform::Utf8ToWideString(fields[i], std::strlen(fields[i])));
+      message.AddFieldValue(platform::Utf8ToWideString(fields[i], std::strlen(fields[i])));
     }
     int length = 0;
-    request.Serialize(buffer, kRequestCapacity, &length);
+    message.Serialize(buffer, kRequestCapacity, &length);
   }
-  SendRequestTo(to, buffer);
+  Transport::Send(controller, request, buffer);
 }
+
+}  // namespace internal
 
 namespace internal {
 
 RequestIssuer::Sink RequestIssuer::HostSink(VoiceController& controller) {
+  Sink route;
   // Shares no ownership: the host owns its sink.
-  return Sink(Sink(), controller.sink);
+  route.sink = std::shared_ptr<VoiceEventSink>(std::shared_ptr<VoiceEventSink>(), controller.sink);
+  return route;
 }
 
 void RequestIssuer::Create(VoiceController& controller, const Sink& to, const std::wstring& a,
                            const std::wstring& b, const std::wstring& c, const std::wstring& d) {
   const std::wstring* texts[] = {&a, &b, &c, &d};
-  controller.SendCommand(to, kHttpXmlCreate, kCreateFlow, texts, 4, nullptr);
+  Send(controller, to, kHttpXmlCreate, kCreateFlow, texts, 4, nullptr);
 }
 
 void RequestIssuer::Kick(VoiceController& controller, const Sink& to, const std::wstring& a,
                          const std::wstring& b) {
   const std::wstring* texts[] = {&a, &b};
-  controller.SendCommand(to, kHttpXmlKick, kKickFlow, texts, 2, nullptr);
+  Send(controller, to, kHttpXmlKick, kKickFlow, texts, 2, nullptr);
 }
 
 void RequestIssuer::Change(VoiceController& controller, const Sink& to, const std::wstring& a,
@@ -111,16 +125,16 @@ void RequestIssuer::Change(VoiceController& controller, const Sink& to, const st
   const std::wstring* texts[] = {&a, &b};
   char digits[8];
   std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(n));
-  controller.SendCommand(to, kHttpXmlChange, kChangeFlow, texts, 2, digits);
+  Send(controller, to, kHttpXmlChange, kChangeFlow, texts, 2, digits);
 }
 
 void RequestIssuer::QAll(VoiceController& controller, const Sink& to) {
-  controller.SendCommand(to, kHttpXmlQall, kQAllFlow, nullptr, 0, nullptr);
+  Send(controller, to, kHttpXmlQall, kQAllFlow, nullptr, 0, nullptr);
 }
 
 void RequestIssuer::QSingle(VoiceController& controller, const Sink& to, const std::wstring& a) {
   const std::wstring* texts[] = {&a};
-  controller.SendCommand(to, kHttpXmlQsingle, kQSingleFlow, texts, 1, nullptr);
+  Send(controller, to, kHttpXmlQsingle, kQSingleFlow, texts, 1, nullptr);
 }
 
 void RequestIssuer::DsCall(VoiceController& controller, const Sink& to, const std::wstring& a,
@@ -128,11 +142,29 @@ void RequestIssuer::DsCall(VoiceController& controller, const Sink& to, const st
   const std::wstring* texts[] = {&a, &b};
   char endTime[40];
   if (!FormatLocalEndTime(std::time(nullptr), durationSeconds, endTime, sizeof endTime)) {
+    const auto request = Transport::NewRequest(controller, to, kDsCallFlow);
     controller.NextSeqNo();  // every command takes its number, also one that fails
-    internal::ReportError(to.get(), internal::kParamError, "the end time cannot be represented");
-    return;
+    return Transport::Refuse(controller, request, kParamError, "the end time cannot be represented");
   }
-  controller.SendCommand(to, kHttpXmlDscall, kDsCallFlow, texts, 2, endTime);
+  Send(controller, to, kHttpXmlDscall, kDsCallFlow, texts, 2, endTime);
+}
+
+void RequestIssuer::ByFlowId(VoiceController& controller, const Sink& to, int32_t flowId,
+                             const std::wstring* const* args, uint32_t number) {
+  switch (flowId) {
+    case kCreateFlow:
+      return Create(controller, to, *args[0], *args[1], *args[2], *args[3]);
+    case kKickFlow:
+      return Kick(controller, to, *args[0], *args[1]);
+    case kChangeFlow:
+      return Change(controller, to, *args[0], *args[1], static_cast<uint16_t>(number));
+    case kQAllFlow:
+      return QAll(controller, to);
+    case kQSingleFlow:
+      return QSingle(controller, to, *args[0]);
+    default:
+      return DsCall(controller, to, *args[0], *args[1], number);
+  }
 }
 
 }  // namespace internal

@@ -29,6 +29,26 @@ VC_INTERNAL_API void ReportError(VoiceEventSink* sink, const char* text, const s
 // is not a whole number of seconds.
 VC_INTERNAL_API std::string DescribeWait(int64_t milliseconds);
 
+// An error reported while a WitnessErrors watched.
+struct WitnessedError {
+  const char* text = nullptr;  // one of error_texts.h's
+  std::string detail;
+};
+
+// While it lives, every error ReportError reports on this thread is noted
+// in `into` as well (the last one wins): an observed request learns how it
+// ended without its delivery code knowing it is observed.
+class VC_INTERNAL_API WitnessErrors {
+ public:
+  explicit WitnessErrors(WitnessedError* into);
+  ~WitnessErrors();
+  WitnessErrors(const WitnessErrors&) = delete;
+  WitnessErrors& operator=(const WitnessErrors&) = delete;
+
+ private:
+  WitnessedError* const previous_;
+};
+
 }  // namespace internal
 }  // namespace voicecontrol
 

@@ -1,4 +1,4 @@
-// The eight error texts a sink's OnError receives (and the C interface's
+// The error texts a sink's OnError receives (and the C interface's
 // on_error). Hosts compare them as they are, byte for byte, so they are
 // written here once and never anywhere else in the library; the reason
 // behind each report travels beside them as the error's detail
@@ -26,6 +26,9 @@ inline constexpr char kDecode[] = "decode.";
 inline constexpr char kParamError[] = "param error.";
 // An answer that reads well but is not an answer to a command.
 inline constexpr char kBadMessage[] = "bad message.";
+// Reserved to a command the host cancelled: a host that never cancels
+// never sees it.
+inline constexpr char kCancelled[] = "cancelled.";
 
 }  // namespace internal
 }  // namespace voicecontrol

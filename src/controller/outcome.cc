@@ -11,6 +11,7 @@
 #include <memory>
 #include <utility>
 
+#include "controller/cancel.h"
 #include "controller/request_issuer.h"
 #include "controller/request_sink.h"
 
@@ -80,27 +81,57 @@ struct ToCallback {
 
 // Issues one command with a sink of its own. `send` gets the controller
 // and the sink.
+// `cancels`: the registry of the token the command is issued with; null
+// for none.
 template <typename Deliver, typename Send>
-void Issue(VoiceController& controller, Deliver deliver, const Send& send) {
+void Issue(VoiceController& controller, Deliver deliver, const Send& send,
+           const std::shared_ptr<internal::CancelRegistry>& cancels = nullptr) {
   auto sink = internal::RequestSink::ForOneRequest<OutcomeSink<Deliver>>(std::move(deliver));
-  send(controller, Sink(sink));
+  if (cancels != nullptr) sink->CancelThrough(cancels, nullptr);
+  send(controller, sink->Route(sink));
   sink->Issued();
 }
 
 template <typename Send>
-std::future<Outcome> IssueForFuture(VoiceController& controller, const Send& send) {
+std::future<Outcome> IssueForFuture(
+    VoiceController& controller, const Send& send,
+    const std::shared_ptr<internal::CancelRegistry>& cancels = nullptr) {
   ToPromise delivery;
   std::future<Outcome> future = delivery.promise.get_future();
-  Issue(controller, std::move(delivery), send);
+  Issue(controller, std::move(delivery), send, cancels);
   return future;
 }
 
 template <typename Send>
-void IssueWithCallback(VoiceController& controller, OutcomeCallback done, const Send& send) {
-  Issue(controller, ToCallback{std::move(done)}, send);
+void IssueWithCallback(VoiceController& controller, OutcomeCallback done, const Send& send,
+                       const std::shared_ptr<internal::CancelRegistry>& cancels = nullptr) {
+  Issue(controller, ToCallback{std::move(done)}, send, cancels);
 }
 
+// Sends `command` as its own method would.
+struct SendCommand {
+  const Command& command;
+  void operator()(VoiceController& target, const Sink& to) const {
+    const auto& texts = command.texts();
+    const std::wstring* args[] = {&texts[0], &texts[1], &texts[2], &texts[3]};
+    Issuer::ByFlowId(target, to, command.flowId(), args, command.number());
+  }
+};
+
 }  // namespace
+
+CancelToken::CancelToken() : registry_(std::make_shared<internal::CancelRegistry>()) {}
+
+int CancelToken::Cancel() const { return registry_->Cancel(nullptr); }
+
+std::future<Outcome> OutcomeCommands::Issue(const Command& command, const CancelToken& token) {
+  return IssueForFuture(*controller_, SendCommand{command}, token.registry_);
+}
+
+void OutcomeCommands::Issue(const Command& command, const CancelToken& token,
+                            OutcomeCallback done) {
+  IssueWithCallback(*controller_, std::move(done), SendCommand{command}, token.registry_);
+}
 
 std::future<Outcome> OutcomeCommands::Create(const std::wstring& a, const std::wstring& b,
                                              const std::wstring& c, const std::wstring& d) {

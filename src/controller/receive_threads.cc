@@ -54,7 +54,7 @@ ReceiveThreads::ReceiveThreads() : state_(std::make_shared<State>()) {}
 
 ReceiveThreads::~ReceiveThreads() { Shutdown(); }
 
-bool ReceiveThreads::Run(Job job, const platform::TcpSocket& awaited, int64_t deadlineMs) {
+bool ReceiveThreads::Run(Job job, const platform::TcpSocket* awaited, int64_t deadlineMs) {
   // Joining comes first: once the job is handed over, its callbacks may
   // destroy the controller, and this object with it, before Run returns.
   JoinEndedThreads();
@@ -68,7 +68,7 @@ bool ReceiveThreads::Run(Job job, const platform::TcpSocket& awaited, int64_t de
   }
 }
 
-bool ReceiveThreads::HandOver(Job& job, const platform::TcpSocket& awaited, int64_t deadlineMs) {
+bool ReceiveThreads::HandOver(Job& job, const platform::TcpSocket* awaited, int64_t deadlineMs) {
   platform::MutexLock lock(&state_->mutex);
   if (!state_->stopping && !state_->waiting.empty()) {
     Worker* worker = state_->waiting.back();
@@ -77,9 +77,11 @@ bool ReceiveThreads::HandOver(Job& job, const platform::TcpSocket& awaited, int6
     worker->hasJob = true;
     // The thread sleeps on the socket and wakes when the answer comes, or
     // when its wait ends by itself, before the deadline. Only a deadline
-    // earlier than that, or a socket that cannot be watched, needs it
-    // woken now.
-    if (deadlineMs < worker->wakeAt || !worker->watch.Watch(awaited)) worker->watch.Wake();
+    // earlier than that, a socket that cannot be watched, or none at all
+    // needs it woken now.
+    if (awaited == nullptr || deadlineMs < worker->wakeAt || !worker->watch.Watch(*awaited)) {
+      worker->watch.Wake();
+    }
     return true;
   }
   auto worker = std::make_shared<Worker>();

@@ -17,7 +17,7 @@
 #include <functional>
 #include <memory>
 
-#include "controller/timeouts.h"
+#include "controller/controller_options.h"
 
 namespace voicecontrol {
 namespace platform {
@@ -37,30 +37,27 @@ class ReceiveThreads {
 
   // Runs `job` on a thread of its own: at once on a new thread, or on a
   // waiting thread once `awaited` can be read or the monotonic time
-  // `deadlineMs` has come, whichever is first. The job waits for its
-  // socket itself as well; `awaited` must stay open until the job closes
-  // it. False when no thread could be started; the job is then dropped
-  // without running.
-  bool Run(Job job, const platform::TcpSocket& awaited, int64_t deadlineMs);
+  // `deadlineMs` has come, whichever is first (null `awaited`: at once).
+  // The job waits for its socket itself as well; `awaited` must stay open
+  // until the job closes it. False when no thread could be started; the
+  // job is then dropped without running.
+  bool Run(Job job, const platform::TcpSocket* awaited, int64_t deadlineMs);
 
   // Waits until every job has run (jobs may start more jobs meanwhile) and
   // every thread has ended. On one of these threads itself, that thread is
   // not waited for: it ends once its job returns.
   void Shutdown();
 
-  // The connect time-out of the owning controller's requests. It is the
-  // controller's setting, kept in the one private object the controller
-  // owns because the controller's public class has no room for it. Read
-  // and written on the threads that issue commands, never beside each
-  // other (SetTimeouts has the rules of serverAddress).
-  int64_t connectTimeoutMs = kDefaultTimeoutMs;
+  // The owning controller's settings (see controller_options.h for why
+  // they are kept here).
+  ControllerOptions options;
 
  private:
   struct State;
   struct Worker;
   // Gives the job to a waiting thread or starts one; may throw
   // std::bad_alloc, and then has started nothing.
-  bool HandOver(Job& job, const platform::TcpSocket& awaited, int64_t deadlineMs);
+  bool HandOver(Job& job, const platform::TcpSocket* awaited, int64_t deadlineMs);
   static void WorkLoop(const std::shared_ptr<State>& state, Worker* self, Job job);
   // Waits for the next job; false when the thread is to end instead.
   static bool AwaitJob(State& state, Worker* self, Job* job);

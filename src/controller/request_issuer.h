@@ -8,8 +8,10 @@
 // it go, so that the sink's destructor marks the end of the request.
 //
 // Every rule of the public commands holds unchanged: one outcome per
-// command, errors of the call itself on the calling thread, the rest on a
-// receive thread, the same texts and time-out.
+// command, errors of the call itself on the calling thread (unless the
+// controller's calls never block), the rest on a receive thread, the same
+// texts and time-out. A request issued with a cancel point may also end in
+// "cancelled.".
 #ifndef VOICECONTROL_CONTROLLER_REQUEST_ISSUER_H_
 #define VOICECONTROL_CONTROLLER_REQUEST_ISSUER_H_
 
@@ -22,9 +24,22 @@
 namespace voicecontrol {
 namespace internal {
 
+class CancelPoint;
+
+// Where a request's outcome goes, and what the request carries for its
+// issuer beside its bytes.
+struct RequestRoute {
+  std::shared_ptr<VoiceEventSink> sink;
+  // The host's tag, handed to the observer with the request's records.
+  void* tag = nullptr;
+  // Set when the issuer may cancel the request. It lives in the sink, so
+  // it is valid as long as the request holds that.
+  CancelPoint* cancel = nullptr;
+};
+
 class RequestIssuer {
  public:
-  using Sink = std::shared_ptr<VoiceEventSink>;
+  using Sink = RequestRoute;
 
   static void Create(VoiceController& controller, const Sink& to, const std::wstring& a,
                      const std::wstring& b, const std::wstring& c, const std::wstring& d);
@@ -39,6 +54,18 @@ class RequestIssuer {
 
   // The controller's own sink, not owned: what the public commands use.
   static Sink HostSink(VoiceController& controller);
+
+  // Builds one command's request and sends it. `texts` are the wide
+  // arguments in field order; `lastValue`, when given, is a narrow ASCII
+  // field after them.
+  static void Send(VoiceController& controller, const Sink& to, int method, int32_t flowId,
+                   const std::wstring* const* texts, int textCount, const char* lastValue);
+
+  // Issues the command `flowId` names with the texts of `args` (Create:
+  // four, Kick, Change, DsCall: two, QSingle: one) and `number` (Change's
+  // value, DsCall's duration).
+  static void ByFlowId(VoiceController& controller, const Sink& to, int32_t flowId,
+                       const std::wstring* const* args, uint32_t number);
 };
 
 }  // namespace internal

@@ -27,6 +27,8 @@
 
 #include <voicecontrol/controller/Outcome.h>
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/cancel.h"
+#include "controller/request_issuer.h"
 
 namespace voicecontrol {
 namespace internal {
@@ -47,6 +49,22 @@ class RequestSink : public VoiceEventSink {
   // Called once the command has been issued: from then on the request ends
   // in OnEnded.
   void Issued() { issued_ = true; }
+
+  // Lets `registry` cancel the request under `key` until it ends.
+  void CancelThrough(std::shared_ptr<CancelRegistry> registry, void* key) {
+    cancels_ = std::move(registry);
+    cancels_->Add(&cancel_, key);
+  }
+
+  // The route of a request that delivers to `self` (this sink, as the
+  // pointer ForOneRequest made), with the host's `tag`.
+  RequestRoute Route(std::shared_ptr<VoiceEventSink> self, void* tag = nullptr) {
+    RequestRoute route;
+    route.sink = std::move(self);
+    route.tag = tag;
+    if (cancels_ != nullptr) route.cancel = &cancel_;
+    return route;
+  }
 
   void OnQAllEntry(std::wstring f1, std::wstring f2, std::wstring f3, std::wstring f4,
                    std::wstring f5, std::wstring f6, std::wstring f7,
@@ -84,12 +102,16 @@ class RequestSink : public VoiceEventSink {
     template <typename Derived>
     void operator()(Derived* sink) const noexcept {
       RequestSink* const base = sink;
+      // No cancel may find the request once its end is being told.
+      if (base->cancels_ != nullptr) base->cancels_->Remove(&base->cancel_);
       if (base->issued_) base->OnEnded();
       delete sink;  // as its own type: the base's destructor is not virtual
     }
   };
 
   bool issued_ = false;
+  std::shared_ptr<CancelRegistry> cancels_;
+  CancelPoint cancel_;
 };
 
 }  // namespace internal

@@ -1,6 +1,6 @@
 // Carrying one request to the server and its answer back: a connection of
-// its own per request, a receive thread that owns that connection, and the
-// two log files.
+// its own per request, a thread of the library that owns that connection,
+// the two log files, and the request's observer.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -10,13 +10,14 @@
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
+#include "controller/cancel.h"
 #include "controller/error_detail.h"
 #include "controller/error_texts.h"
 #include "controller/forced_unwind.h"
 #include "controller/logs.h"
 #include "controller/receive_threads.h"
 #include "controller/request_issuer.h"
-#include "controller/timeouts.h"
+#include "controller/transport.h"
 #include "http/decimal.h"
 #include "http/text_scan.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
@@ -24,17 +25,6 @@
 #include "platform/socket.h"
 
 namespace voicecontrol {
-
-// One request in flight, owned by its receive thread once sent.
-struct VoiceController::Request {
-  platform::TcpSocket socket;
-  // Held until the request's last call to it has returned.
-  std::shared_ptr<VoiceEventSink> sink;
-  // The monotonic time by which the answer must be complete: the time-out
-  // (timeoutMs) counts from the moment the request has been sent.
-  int64_t deadlineMs = 0;
-  int64_t timeoutMs = 0;
-};
 
 namespace {
 
@@ -135,6 +125,7 @@ int IsResponseComplete(const char* data, int length) {
   return 1;
 }
 
+
 VoiceController::VoiceController(VoiceEventSink* sink)
     : sink(sink), receiveThreads(std::make_unique<internal::ReceiveThreads>()) {}
 
@@ -145,98 +136,209 @@ bool VoiceController::SetTimeoutsMs(long long connectMs, long long answerMs) {
   if (!internal::IsTimeoutInRange(connectMs) || !internal::IsTimeoutInRange(answerMs)) {
     return false;
   }
-  receiveThreads->connectTimeoutMs = connectMs;
+  receiveThreads->options.connectTimeoutMs = connectMs;
   receiveTimeoutMs = answerMs;
   return true;
 }
 
+void VoiceController::SetNonblockingCalls(bool on) { receiveThreads->options.nonblockingCalls = on; }
+
+void VoiceController::SetObserver(RequestObserver* observer, unsigned what) {
+  internal::ControllerOptions& options = receiveThreads->options;
+  options.observer = what == 0 ? nullptr : observer;
+  options.observe = options.observer == nullptr ? 0 : what;
+}
+
 int VoiceController::SendRequest(const char* request) {
-  return SendRequestTo(internal::RequestIssuer::HostSink(*this), request);
+  return SendRequestTo(internal::RequestIssuer::HostSink(*this).sink, request);
 }
 
 int VoiceController::SendRequestTo(const std::shared_ptr<VoiceEventSink>& to,
                                    const char* request) {
-  auto pending = std::make_shared<Request>();
-  pending->sink = to;
-  platform::TcpSocket& socket = pending->socket;
-  if (!socket.Create()) {
-    internal::ReportError(to.get(), internal::kSocketError, "socket: " + SystemReason(socket));
-    return -1;
-  }
-  // The connection must be made within the connect time-out, as the
-  // answer must come within the answer time-out: a command never blocks
-  // its caller longer.
-  const int64_t connectTimeoutMs = receiveThreads->connectTimeoutMs;
-  if (!socket.Connect(serverAddress.c_str(), serverPort, connectTimeoutMs)) {
-    const std::string reason = ConnectFailure(socket, serverAddress, connectTimeoutMs);
-    socket.Close();
-    internal::ReportError(to.get(), internal::kConnectError, reason);
-    return -1;
-  }
-  const size_t length = request == nullptr ? 0 : std::strlen(request);
-  const long sent = socket.Send(request, length);
-  if (sent < 1) {
-    const std::string reason = sent < 0       ? "send: " + SystemReason(socket)
-                               : length == 0 ? "send: the request is empty"
-                                             : "send: nothing was sent";
-    socket.Close();
-    internal::ReportError(to.get(), internal::kSendError, reason);
-    return -1;
-  }
-  pending->timeoutMs = receiveTimeoutMs;
-  pending->deadlineMs = platform::MonotonicMilliseconds() + receiveTimeoutMs;
-
-  // Sent, logged, then the receive thread: every outcome of the request,
-  // an early "timeout." too, comes after its record.
-  internal::LogRequest(request, length);
-  const bool started =
-      !failThreadStarts &&
-      receiveThreads->Run([pending] { ReceiveOnThisThread(pending.get()); }, socket,
-                          pending->deadlineMs);
-  if (!started) {
-    // The request went out, but nobody can wait for its answer.
-    socket.Close();
-    internal::ReportError(to.get(), internal::kTimeout, "no receive thread could be started");
-    return -1;
-  }
-  return 0;
+  internal::RequestRoute route;
+  route.sink = to;
+  using internal::Transport;
+  return Transport::Send(*this, Transport::NewRequest(*this, route, 0), request);
 }
 
 // The receive thread's job.
 VC_CATCHES_FORCED_UNWIND void VoiceController::ReceiveOnThisThread(Request* request) {
   try {
-    ReceiveResponse(request);
+    internal::Transport::Receive(*request);
   } VC_RETHROW_FORCED_UNWIND catch (...) {
     // Only a host callback throws here. Its exception has nowhere to go on
     // this thread, and the outcome has been delivered already.
   }
 }
 
-// Runs on the receive thread.
-void VoiceController::ReceiveResponse(Request* request) {
-  VoiceEventSink* const sink = request->sink.get();
-  platform::TcpSocket& socket = request->socket;
+void VoiceController::ReceiveResponse(Request* request) { internal::Transport::Receive(*request); }
+
+namespace internal {
+
+namespace {
+
+constexpr char kCancelledDetail[] = "cancelled by the host";
+
+// The status code of an HTTP response's status line; 0 without one.
+int32_t StatusOf(const char* data, int size) {
+  const char* const end = data + size;
+  const char* space = static_cast<const char*>(std::memchr(data, ' ', static_cast<size_t>(size)));
+  if (space == nullptr || std::memchr(data, '\n', static_cast<size_t>(space - data)) != nullptr) {
+    return 0;
+  }
+  return ReadDecimalPrefix(space + 1, end);
+}
+
+// Runs a call of the host's observer: it must return, and an exception
+// leaving it has nowhere to go (the request's outcome is not its concern).
+template <typename Call>
+VC_CATCHES_FORCED_UNWIND void CallObserver(Call call) {
+  try {
+    call();
+  } VC_RETHROW_FORCED_UNWIND catch (...) {
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<Transport::Request> Transport::NewRequest(VoiceController& controller,
+                                                          const RequestRoute& route,
+                                                          int32_t flowId) {
+  auto request = std::make_shared<Request>();
+  request->sink = route.sink;
+  request->cancel = route.cancel;
+  ControllerOptions& options = controller.receiveThreads->options;
+  request->connectTimeoutMs = options.connectTimeoutMs;
+  request->timeoutMs = controller.receiveTimeoutMs;
+  request->logFiles = options.WritesLogFiles();
+  if (options.observer != nullptr) {
+    request->observer = options.observer;
+    request->logRecords = options.ObservesLogs();
+    request->timed = options.ObservesEvents();
+    RequestEvents& timeline = request->timeline;
+    timeline.requestId = ++options.lastRequestId;
+    timeline.tag = route.tag;
+    timeline.flowId = flowId;
+    Stamp(*request, &RequestEvents::queuedUs);
+  }
+  return request;
+}
+
+int Transport::Send(VoiceController& controller, const std::shared_ptr<Request>& request,
+                    const char* bytes) {
+  const size_t length = bytes == nullptr ? 0 : std::strlen(bytes);
+  if (controller.receiveThreads->options.nonblockingCalls) {
+    // Everything from the connect on happens on a library thread, which
+    // must not read the controller: keep what it needs.
+    if (length > 0) request->bytes.assign(bytes, length);
+    request->address = controller.serverAddress;
+    request->port = controller.serverPort;
+    return Start(controller, request, [request] {
+      Request& queued = *request;
+      if (ConnectAndSend(queued, queued.address.c_str(), queued.port, queued.bytes.c_str(),
+                         queued.bytes.size())) {
+        Receive(queued);
+      }
+    });
+  }
+  if (!ConnectAndSend(*request, controller.serverAddress.c_str(), controller.serverPort, bytes,
+                      length)) {
+    return -1;
+  }
+  return Start(controller, request, [request] { Receive(*request); });
+}
+
+void Transport::Refuse(VoiceController& controller, const std::shared_ptr<Request>& request,
+                       const char* text, const std::string& detail) {
+  if (!controller.receiveThreads->options.nonblockingCalls) return Fail(*request, text, detail);
+  Start(controller, request, [request, text, detail] { Fail(*request, text, detail); });
+}
+
+template <typename Work>
+int Transport::Start(VoiceController& controller, const std::shared_ptr<Request>& request,
+                     Work work) {
+  // A request that has been sent is awaited on its socket; any other job
+  // starts at once.
+  const bool sent = request->socket.IsOpen();
+  auto job = [work = std::move(work)]() mutable { Guarded(work); };
+  const bool started = !controller.failThreadStarts &&
+                       controller.receiveThreads->Run(std::move(job),
+                                                      sent ? &request->socket : nullptr,
+                                                      request->deadlineMs);
+  if (started) return 0;
+  // The request went out, or was queued, but nobody can carry it on.
+  Fail(*request, kTimeout,
+       sent ? "no receive thread could be started" : "no library thread could be started");
+  return -1;
+}
+
+template <typename Work>
+VC_CATCHES_FORCED_UNWIND void Transport::Guarded(Work& work) {
+  try {
+    work();
+  } VC_RETHROW_FORCED_UNWIND catch (...) {
+    // Only a host callback throws here. Its exception has nowhere to go on
+    // this thread, and the outcome has been delivered already.
+  }
+}
+
+bool Transport::ConnectAndSend(Request& request, const char* address, uint16_t port,
+                               const char* bytes, size_t length) {
+  platform::TcpSocket& socket = request.socket;
+  if (!socket.Create()) {
+    Fail(request, kSocketError, "socket: " + SystemReason(socket));
+    return false;
+  }
+  // A cancel from now on shuts the socket down, which ends the connect and
+  // any wait for the answer at once.
+  if (request.cancel != nullptr && !request.cancel->Attach(&socket)) {
+    Fail(request, kCancelled, kCancelledDetail);
+    return false;
+  }
+  // The connection must be made within the connect time-out, as the
+  // answer must come within the answer time-out: a command never blocks
+  // its caller longer.
+  Stamp(request, &RequestEvents::connectStartedUs);
+  if (!socket.Connect(address, port, request.connectTimeoutMs)) {
+    Fail(request, kConnectError, ConnectFailure(socket, address, request.connectTimeoutMs));
+    return false;
+  }
+  Stamp(request, &RequestEvents::connectedUs);
+  const long sent = socket.Send(bytes, length);
+  if (sent < 1) {
+    const std::string reason = sent < 0       ? "send: " + SystemReason(socket)
+                               : length == 0 ? "send: the request is empty"
+                                             : "send: nothing was sent";
+    Fail(request, kSendError, reason);
+    return false;
+  }
+  Stamp(request, &RequestEvents::requestWrittenUs);
+  request.timeline.bytesOut = static_cast<uint64_t>(sent);
+  request.deadlineMs = platform::MonotonicMilliseconds() + request.timeoutMs;
+  // Sent, logged, then the receive thread: every outcome of the request,
+  // an early "timeout." too, comes after its record.
+  Log(request, true, bytes, length);
+  return true;
+}
+
+void Transport::Receive(Request& request) {
+  platform::TcpSocket& socket = request.socket;
   AnswerBuffer response;
-  const int64_t deadline = request->deadlineMs;
-  // Every way to fail closes the socket before the report.
-  auto fail = [&](const char* text, const std::string& detail) {
-    socket.Close();
-    internal::ReportError(sink, text, detail);
-  };
+  const int64_t deadline = request.deadlineMs;
   // Made only when needed: the common path allocates nothing for it.
-  auto noAnswer = [request] {
-    return "no answer within " + internal::DescribeWait(request->timeoutMs);
+  auto noAnswer = [&request] {
+    return "no answer within " + DescribeWait(request.timeoutMs);
   };
   for (;;) {
     if (!response.MakeRoom()) {
       // Not complete within the buffer: it never will be.
-      return fail(internal::kDecode,
+      return Fail(request, kDecode,
                   response.Full()
                       ? "answer longer than " + std::to_string(kResponseCapacity - 1) + " bytes"
                       : "no memory for the answer");
     }
     const int64_t left = deadline - platform::MonotonicMilliseconds();
-    if (left <= 0) return fail(internal::kTimeout, noAnswer());
+    if (left <= 0) return Fail(request, kTimeout, noAnswer());
     // A thread handed this request while waiting wakes when the answer has
     // arrived: read first, and wait only when nothing is there yet.
     char* const into = response.room();
@@ -247,24 +349,91 @@ void VoiceController::ReceiveResponse(Request* request) {
         case platform::WaitResult::kReady:
           break;
         case platform::WaitResult::kTimedOut:
-          return fail(internal::kTimeout, noAnswer());
+          return Fail(request, kTimeout, noAnswer());
         case platform::WaitResult::kFailed:
-          return fail(internal::kTimeout, "receive: the wait for the answer failed");
+          return Fail(request, kTimeout, "receive: the wait for the answer failed");
       }
       got = socket.Receive(into, static_cast<size_t>(room));
     }
     // The server closed (or broke) the connection before the answer was
     // complete; waiting longer cannot complete it.
-    if (got == 0) return fail(internal::kTimeout, "peer closed before a complete answer");
-    if (got < 0) return fail(internal::kTimeout, "receive: " + SystemReason(socket));
+    if (got == 0) return Fail(request, kTimeout, "peer closed before a complete answer");
+    if (got < 0) return Fail(request, kTimeout, "receive: " + SystemReason(socket));
+    if (response.size() == 0) Stamp(request, &RequestEvents::firstAnswerByteUs);
     response.Received(static_cast<int>(got));
     if (IsResponseComplete(response.data(), response.size())) break;
   }
-  socket.Close();
-  internal::LogAnswer(response.data(), static_cast<size_t>(response.size()));
-
-  internal::Answer answer;
-  internal::ParseAndDeliver(response.data(), response.size(), sink, &answer);
+  Stamp(request, &RequestEvents::answerCompleteUs);
+  Deliver(request, response.data(), response.size());
 }
 
+void Transport::Fail(Request& request, const char* text, const std::string& detail) {
+  CloseSocket(request);
+  const bool cancelled = !Claim(request);
+  const char* const said = cancelled ? kCancelled : text;
+  const std::string& why = cancelled ? std::string(kCancelledDetail) : detail;
+  ReportError(request.sink.get(), said, why);
+  if (request.timed) Ended(request, WitnessedError{said, why});
+}
+
+void Transport::Deliver(Request& request, const char* data, int size) {
+  CloseSocket(request);
+  if (!Claim(request)) return Fail(request, kCancelled, kCancelledDetail);
+  Log(request, false, data, static_cast<size_t>(size));
+  internal::Answer answer;
+  if (!request.timed) {
+    ParseAndDeliver(data, size, request.sink.get(), &answer);
+    return;
+  }
+  request.timeline.bytesIn = static_cast<uint64_t>(size);
+  request.timeline.httpStatus = StatusOf(data, size);
+  WitnessedError error;
+  {
+    WitnessErrors witness(&error);
+    ParseAndDeliver(data, size, request.sink.get(), &answer);
+  }
+  Ended(request, error);
+}
+
+void Transport::CloseSocket(Request& request) {
+  if (request.cancel != nullptr) request.cancel->Detach();
+  request.socket.Close();
+}
+
+bool Transport::Claim(Request& request) {
+  return request.cancel == nullptr || request.cancel->Settle();
+}
+
+void Transport::Log(Request& request, bool sent, const char* bytes, size_t length) {
+  if (request.logFiles) {
+    if (sent) {
+      LogRequest(bytes, length);
+    } else {
+      LogAnswer(bytes, length);
+    }
+  }
+  if (!request.logRecords) return;
+  LogRecord record;
+  record.sent = sent;
+  record.bytes = bytes;
+  // As the files have it: up to the first zero byte.
+  const void* zero = bytes == nullptr ? nullptr : std::memchr(bytes, '\0', length);
+  record.length = zero == nullptr ? length : static_cast<size_t>(static_cast<const char*>(zero) - bytes);
+  record.tag = request.timeline.tag;
+  record.requestId = request.timeline.requestId;
+  CallObserver([&] { request.observer->OnLogRecord(record); });
+}
+
+void Transport::Stamp(Request& request, int64_t RequestEvents::*at) {
+  if (request.timed) request.timeline.*at = platform::MonotonicMicroseconds();
+}
+
+void Transport::Ended(Request& request, const WitnessedError& error) {
+  Stamp(request, &RequestEvents::outcomeDeliveredUs);
+  request.timeline.errorText = error.text;
+  request.timeline.errorDetail = error.detail.c_str();
+  CallObserver([&] { request.observer->OnRequestEvents(request.timeline); });
+}
+
+}  // namespace internal
 }  // namespace voicecontrol

@@ -15,6 +15,9 @@ namespace platform {
 // affected by changes of the wall clock.
 VC_INTERNAL_API int64_t MonotonicMilliseconds();
 
+// The same clock in microseconds, for timelines finer than a millisecond.
+VC_INTERNAL_API int64_t MonotonicMicroseconds();
+
 struct LocalDateTime {
   int year = 0;    // e.g. 2024
   int month = 0;   // 1-12

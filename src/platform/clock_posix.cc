@@ -12,6 +12,12 @@ int64_t MonotonicMilliseconds() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+int64_t MonotonicMicroseconds() {
+  timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 bool ToLocalDateTime(std::time_t when, LocalDateTime* out) {
   tm local;
   if (::localtime_r(&when, &local) == nullptr) return false;

@@ -81,6 +81,13 @@ class VC_INTERNAL_API TcpSocket {
   static constexpr long kNothingYet = -2;
   long ReceiveNow(char* buffer, size_t capacity);
 
+  // Ends the connection in both directions at once, from any thread, while
+  // its owner may be blocked in Connect or waiting to read: the attempt
+  // fails, a wait returns and reads see the end of the stream. The socket
+  // stays open until its owner closes it. Failures are ignored (there is
+  // then nothing to end).
+  void Shutdown();
+
   // Closes the socket; harmless when it is not open.
   void Close();
 

@@ -182,6 +182,10 @@ long TcpSocket::ReceiveNow(char* buffer, size_t capacity) {
   }
 }
 
+void TcpSocket::Shutdown() {
+  if (IsOpen()) ::shutdown(static_cast<int>(handle_), SHUT_RDWR);
+}
+
 void TcpSocket::Close() {
   if (!IsOpen()) return;
   ::close(static_cast<int>(handle_));

@@ -187,6 +187,10 @@ long TcpSocket::ReceiveNow(char* buffer, size_t capacity) {
   return Receive(buffer, capacity);
 }
 
+void TcpSocket::Shutdown() {
+  if (IsOpen()) ::shutdown(AsSocket(handle_), SD_BOTH);
+}
+
 void TcpSocket::Close() {
   if (!IsOpen()) return;
   ::closesocket(AsSocket(handle_));

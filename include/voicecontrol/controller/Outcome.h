@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -159,6 +160,99 @@ class Outcome {
 /// Receives the outcome of one command.
 using OutcomeCallback = std::function<void(const Outcome&)>;
 
+/// @cond INTERNAL
+namespace internal {
+class CancelRegistry;
+}  // namespace internal
+/// @endcond
+
+/// One of the six commands with its arguments, as a value: what
+/// OutcomeCommands::Issue sends.
+class Command {
+ public:
+  /// CREATE with four texts.
+  /// @param a first text, e.g. the session's id
+  /// @param b second text
+  /// @param c third text
+  /// @param d fourth text
+  /// @return the command
+  static Command Create(std::wstring a, std::wstring b, std::wstring c, std::wstring d) {
+    return Command(1001, {std::move(a), std::move(b), std::move(c), std::move(d)}, 0);
+  }
+  /// KICK with two texts.
+  /// @param a first text
+  /// @param b second text
+  /// @return the command
+  static Command Kick(std::wstring a, std::wstring b) {
+    return Command(1002, {std::move(a), std::move(b)}, 0);
+  }
+  /// CHANGE with two texts and a number.
+  /// @param a first text
+  /// @param b second text
+  /// @param n the number, sent in decimal
+  /// @return the command
+  static Command Change(std::wstring a, std::wstring b, uint16_t n) {
+    return Command(1003, {std::move(a), std::move(b)}, n);
+  }
+  /// QALL.
+  /// @return the command
+  static Command QAll() { return Command(1004, {}, 0); }
+  /// QSINGLE with one text.
+  /// @param a the text, e.g. a session's id
+  /// @return the command
+  static Command QSingle(std::wstring a) { return Command(1005, {std::move(a)}, 0); }
+  /// DSCALL with two texts and the local date and time `durationSeconds`
+  /// from when it is sent.
+  /// @param a first text
+  /// @param b second text
+  /// @param durationSeconds how far from then the sent time lies
+  /// @return the command
+  static Command DsCall(std::wstring a, std::wstring b, uint32_t durationSeconds) {
+    return Command(1006, {std::move(a), std::move(b)}, durationSeconds);
+  }
+
+  /// @return the command's FlowID, 1001 (CREATE) to 1006 (DSCALL)
+  int32_t flowId() const { return flowId_; }
+  /// @return its texts, in order (unused ones are empty)
+  const std::array<std::wstring, 4>& texts() const { return texts_; }
+  /// @return CHANGE's number or DSCALL's duration; 0 for the others
+  uint32_t number() const { return number_; }
+
+ private:
+  Command(int32_t flowId, std::array<std::wstring, 4> texts, uint32_t number)
+      : flowId_(flowId), texts_(std::move(texts)), number_(number) {}
+
+  int32_t flowId_;
+  std::array<std::wstring, 4> texts_;
+  uint32_t number_;
+};
+
+/// Cancels the commands issued with it through OutcomeCommands::Issue.
+///
+/// A cancelled command stops at once: its connection is shut down (its
+/// connect attempt or its wait for the answer ends) and its outcome is an
+/// error with the text "cancelled.", a text reserved to cancelling. The
+/// outcome comes, as every outcome does, on the thread that carried the
+/// command, not on the one that cancels. A command whose outcome is
+/// already being delivered is left as it is.
+///
+/// Copies share one token: cancelling any copy cancels the commands issued
+/// with all of them. It may be cancelled from any thread, also from inside
+/// an outcome's callback, and outlive the controller.
+class VC_API CancelToken {
+ public:
+  /// A token with no command yet.
+  CancelToken();
+
+  /// Cancels every command issued with this token that is still in flight.
+  /// @return how many were cancelled (0: none was in flight any more)
+  int Cancel() const;
+
+ private:
+  friend class OutcomeCommands;
+  std::shared_ptr<internal::CancelRegistry> registry_;
+};
+
 /// The six commands of a VoiceController, each returning its own outcome:
 /// as a std::future, or through a callback of its own.
 ///
@@ -262,6 +356,17 @@ class VC_API OutcomeCommands {
   /// @param done called once with the outcome
   void DsCall(const std::wstring& a, const std::wstring& b, uint32_t durationSeconds,
               OutcomeCallback done);
+
+  /// Any command, cancellable through `token`.
+  /// @param command the command
+  /// @param token cancels it (CancelToken::Cancel) while it is in flight
+  /// @return the future outcome
+  std::future<Outcome> Issue(const Command& command, const CancelToken& token);
+  /// Any command with a callback, cancellable through `token`.
+  /// @param command the command
+  /// @param token cancels it while it is in flight
+  /// @param done called once with the outcome
+  void Issue(const Command& command, const CancelToken& token, OutcomeCallback done);
 
  private:
   VoiceController* controller_;

@@ -48,6 +48,7 @@
 #include <string>
 #include <vector>
 
+#include <voicecontrol/controller/RequestObserver.h>
 #include <voicecontrol/export.h>
 
 /// The voicecontrol library: everything it offers a C++ host.
@@ -60,6 +61,7 @@ namespace internal {
 class ControllerTesting;
 class ReceiveThreads;
 class RequestIssuer;
+class Transport;
 }  // namespace internal
 /// @endcond
 
@@ -275,6 +277,50 @@ class VC_API VoiceController {
   }
 
   /**
+   * @brief Chooses whether a command call may block its caller.
+   *
+   * Off (the default): a command connects and sends on the calling thread,
+   * which it blocks for at most the connect time-out, and reports there
+   * the failures found before the request went out. On: a command only
+   * queues its request and returns at once; the connect, the send and
+   * every outcome, "param error." and "connect error." included, come on
+   * a thread of the library (or, when none can be started, on the calling
+   * thread, as "timeout."). For a GUI or event-loop thread that must never
+   * wait. Commands already issued keep the mode they were issued in. Call
+   * it as you set serverAddress.
+   *
+   * @param on true: command calls never block.
+   */
+  void SetNonblockingCalls(bool on);
+
+  /// @brief What SetObserver asks for, or-ed together.
+  enum Observe : unsigned {
+    /// @brief Every log record goes to RequestObserver::OnLogRecord, and
+    /// the log files are no longer written (unless kObserveKeepLogFiles).
+    kObserveLogRecords = 1,
+    /// @brief Every request's timeline goes to
+    /// RequestObserver::OnRequestEvents once it has ended.
+    kObserveRequestEvents = 2,
+    /// @brief With kObserveLogRecords: the log files are written as well.
+    kObserveKeepLogFiles = 4,
+  };
+
+  /**
+   * @brief Lets `observer` watch the requests sent from now on: their log
+   * records and their timelines (RequestObserver.h).
+   *
+   * Without an observer (the default, or null) nothing of this costs a
+   * request anything. Call it as you set serverAddress; the observer must
+   * outlive the requests it watches (those in flight when the controller
+   * is destroyed end before the destructor returns).
+   *
+   * @param observer The observer, not owned; null: none.
+   * @param what Observe bits; 0 acts as a null observer.
+   */
+  void SetObserver(RequestObserver* observer,
+                   unsigned what = kObserveLogRecords | kObserveRequestEvents);
+
+  /**
    * @brief Takes the next sequence number; every command takes one.
    * @return 1, 2, ... 65534, then 1 again.
    */
@@ -327,6 +373,7 @@ class VC_API VoiceController {
  private:
   friend class internal::RequestIssuer;
   friend class internal::ControllerTesting;
+  friend class internal::Transport;
   struct Request;
 
   // `to` receives the outcome; the request keeps it until its last call.

@@ -1,0 +1,42 @@
+// What a host chooses per controller beyond its server: the connect
+// time-out, whether a command call may block, and who observes its
+// requests.
+//
+// The controller's public class has no room for them (its size and layout
+// are part of the library's ABI), so they live in the one private object it
+// owns, its ReceiveThreads. They are read by the threads that issue commands
+// and written, under the rules of serverAddress, never beside them.
+#ifndef VOICECONTROL_CONTROLLER_CONTROLLER_OPTIONS_H_
+#define VOICECONTROL_CONTROLLER_CONTROLLER_OPTIONS_H_
+
+#include <atomic>
+#include <cstdint>
+
+#include <voicecontrol/controller/VoiceController.h>
+#include "controller/timeouts.h"
+
+namespace voicecontrol {
+namespace internal {
+
+struct ControllerOptions {
+  int64_t connectTimeoutMs = kDefaultTimeoutMs;
+  // Commands only queue their request; a library thread does the rest.
+  bool nonblockingCalls = false;
+  RequestObserver* observer = nullptr;
+  unsigned observe = 0;  // VoiceController::Observe bits
+  // Numbers the requests for the observer; counted only while observed.
+  std::atomic<uint64_t> lastRequestId{0};
+
+  bool ObservesLogs() const { return observer != nullptr && (observe & kObserveLogs) != 0; }
+  bool ObservesEvents() const { return observer != nullptr && (observe & kObserveEvents) != 0; }
+  bool WritesLogFiles() const { return !ObservesLogs() || (observe & kLogFilesToo) != 0; }
+
+  static constexpr unsigned kObserveLogs = VoiceController::kObserveLogRecords;
+  static constexpr unsigned kObserveEvents = VoiceController::kObserveRequestEvents;
+  static constexpr unsigned kLogFilesToo = VoiceController::kObserveKeepLogFiles;
+};
+
+}  // namespace internal
+}  // namespace voicecontrol
+
+#endif  // VOICECONTROL_CONTROLLER_CONTROLLER_OPTIONS_H_
