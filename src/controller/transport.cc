@@ -369,11 +369,13 @@ void Transport::Receive(Request& request) {
 
 void Transport::Fail(Request& request, const char* text, const std::string& detail) {
   CloseSocket(request);
-  const bool cancelled = !Claim(request);
-  const char* const said = cancelled ? kCancelled : text;
-  const std::string& why = cancelled ? std::string(kCancelledDetail) : detail;
-  ReportError(request.sink.get(), said, why);
-  if (request.timed) Ended(request, WitnessedError{said, why});
+  if (!Claim(request)) return Report(request, kCancelled, kCancelledDetail);
+  Report(request, text, detail);
+}
+
+void Transport::Report(Request& request, const char* text, const std::string& detail) {
+  ReportError(request.sink.get(), text, detail);
+  if (request.timed) Ended(request, text, detail);
 }
 
 void Transport::Deliver(Request& request, const char* data, int size) {
@@ -392,7 +394,7 @@ void Transport::Deliver(Request& request, const char* data, int size) {
     WitnessErrors witness(&error);
     ParseAndDeliver(data, size, request.sink.get(), &answer);
   }
-  Ended(request, error);
+  Ended(request, error.text, error.detail);
 }
 
 void Transport::CloseSocket(Request& request) {
@@ -428,10 +430,10 @@ void Transport::Stamp(Request& request, int64_t RequestEvents::*at) {
   if (request.timed) request.timeline.*at = platform::MonotonicMicroseconds();
 }
 
-void Transport::Ended(Request& request, const WitnessedError& error) {
+void Transport::Ended(Request& request, const char* errorText, const std::string& detail) {
   Stamp(request, &RequestEvents::outcomeDeliveredUs);
-  request.timeline.errorText = error.text;
-  request.timeline.errorDetail = error.detail.c_str();
+  request.timeline.errorText = errorText;
+  request.timeline.errorDetail = detail.c_str();
   CallObserver([&] { request.observer->OnRequestEvents(request.timeline); });
 }
 

@@ -85,6 +85,7 @@ class Transport {
   static bool ConnectAndSend(Request& request, const char* address, uint16_t port,
                              const char* bytes, size_t length);
   static void Fail(Request& request, const char* text, const std::string& detail);
+  static void Report(Request& request, const char* text, const std::string& detail);
   static void Deliver(Request& request, const char* data, int size);
   // The socket is of no more use: it stops being cancellable and closes.
   static void CloseSocket(Request& request);
@@ -92,7 +93,8 @@ class Transport {
   static bool Claim(Request& request);
   static void Log(Request& request, bool sent, const char* bytes, size_t length);
   static void Stamp(Request& request, int64_t RequestEvents::*at);
-  static void Ended(Request& request, const WitnessedError& error);
+  // Tells the observer the timeline; `errorText` null: a result.
+  static void Ended(Request& request, const char* errorText, const std::string& detail);
 };
 
 }  // namespace internal
