@@ -14,7 +14,9 @@
  * chose other time-outs; the error texts are the
  * library's own ("socket error.", "connect error.", "send error.",
  * "timeout.", "init http parse.", "decode.", "param error.", "bad
- * message."), and vc_error_detail() tells why inside on_error.
+ * message."; and "cancelled." for a command the host cancelled with
+ * vc_cancel, which a host that never cancels never sees), and
+ * vc_error_detail() tells why inside on_error.
  *
  * @par Texts
  * Every string crosses as NUL-terminated UTF-8, in both directions and on
@@ -25,7 +27,8 @@
  * @par Threads
  * Failures to create a socket, to connect or to send (and "param error."
  * for an argument that cannot be sent) are reported on the calling thread,
- * before the command returns, and so is that command's on_done: a host
+ * before the command returns, and so is that command's on_done (unless
+ * vc_set_nonblocking_calls made every outcome come on a library thread): a host
  * must not hold, around a command call, a lock that its on_error or
  * on_done takes. Everything else arrives on a receive thread of the
  * library. Several commands may be in flight at once, so callbacks may run

@@ -64,7 +64,8 @@ using QSingleValues = std::array<std::wstring, 18>;
 struct CommandError {
   /// One of the library's error texts: "socket error.", "connect error.",
   /// "send error.", "timeout.", "init http parse.", "decode.",
-  /// "param error." or "bad message.".
+  /// "param error." or "bad message."; "cancelled." for a command
+  /// cancelled through its CancelToken.
   std::wstring text;
   /// The reason behind the text in UTF-8 (what ErrorDetail() said while the
   /// error was reported); empty when the library has none.

@@ -84,7 +84,9 @@ class VC_API VoiceEventSink {
    * @param text One of the eight fixed texts, which stay as they are so
    *   that hosts can compare them: "socket error.", "connect error.",
    *   "send error.", "timeout.", "init http parse.", "decode.",
-   *   "param error." or "bad message.".
+   *   "param error." or "bad message."; or "cancelled." for a command the
+   *   host cancelled (CancelToken), which a host that never cancels never
+   *   sees.
    */
   virtual void OnError(std::wstring text) = 0;
 
