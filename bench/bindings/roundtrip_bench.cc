@@ -24,6 +24,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include <voicecontrol/testing/simulator.h>
 #include <voicecontrol/voicecontrol.h>
+#include "controller/request_sink.h"
 
 namespace voicecontrol {
 namespace {
@@ -91,18 +92,14 @@ class Latencies {
   std::vector<double> micros_;
 };
 
-class SignallingSink : public VoiceEventSink {
+class SignallingSink : public internal::RequestSink {
  public:
   void OnError(std::wstring) override { errors = true, signal.Raise(); }
   void OnCommandResult(int32_t, int32_t, std::wstring) override { signal.Raise(); }
   // The simulator has no sessions: every answer is "no entries".
   void OnQAllEmpty() override { signal.Raise(); }
-  void OnQAllEntry(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                   std::wstring, std::wstring, std::wstring) override {}
-  void OnQSingleResult(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring) override {}
+  void OnEntry(QAllEntry) override {}
+  void OnValues(QSingleValues) override {}
   Signal signal;
   bool errors = false;
 };

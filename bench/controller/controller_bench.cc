@@ -42,6 +42,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include <voicecontrol/voicecontrol.h>
 #include <voicecontrol/interface/HttpXmlReq.h>
+#include "controller/request_sink.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -268,21 +269,13 @@ void BM_Curl(benchmark::State& state) {
 BENCHMARK(BM_Curl)->UseRealTime()->MinTime(2.0);
 
 // Counts outcomes and lets a host thread wait for the next one.
-class WaitingSink : public VoiceEventSink {
+class WaitingSink : public internal::RequestSink {
  public:
   void OnError(std::wstring) override { Count(&errors); }
   void OnCommandResult(int32_t, int32_t, std::wstring) override { Count(&results); }
   void OnQAllEmpty() override { Count(&results); }
-  void OnQAllEntry(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                   std::wstring, std::wstring, std::wstring) override {
-    Count(&results);
-  }
-  void OnQSingleResult(std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring, std::wstring, std::wstring,
-                       std::wstring, std::wstring, std::wstring) override {
-    Count(&results);
-  }
+  void OnEntry(QAllEntry) override { Count(&results); }
+  void OnValues(QSingleValues) override { Count(&results); }
 
   // Waits until `total` outcomes have arrived.
   void WaitFor(long total) {
