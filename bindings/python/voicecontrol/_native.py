@@ -1,5 +1,5 @@
 """The library's C interface (voicecontrol/voicecontrol.h) through ctypes:
-loading the library, declaring its functions, and the callbacks that hand
+loading the library, declaring its functions, the callbacks that hand
 each outcome to the request it belongs to."""
 
 from __future__ import annotations
@@ -23,6 +23,7 @@ VC_ERROR_UNKNOWN_CODE_PAGE = -4
 VC_ERROR_BAD_ADDRESS = -5
 VC_ERROR_BAD_DIRECTORY = -6
 VC_ERROR_BAD_TIMEOUT = -7
+VC_ERROR_NOT_IN_FLIGHT = -8
 
 _STATUS_TEXTS = {
     -1: "null argument",
@@ -32,7 +33,11 @@ _STATUS_TEXTS = {
     -5: "not a dotted IPv4 address",
     -6: "not an existing directory",
     -7: "a time-out outside 1 ms to 10 minutes",
+    -8: "no such command in flight",
 }
+
+# The error text reserved to cancelled commands.
+CANCELLED_TEXT = "cancelled."
 
 
 class VoiceControlError(Exception):
@@ -54,6 +59,12 @@ class VoiceControlError(Exception):
         return "%s (%s)" % (self.text, self.detail) if self.detail else self.text
 
 
+class Cancelled(VoiceControlError):
+    """A command cancelled by the host (CancelToken.cancel(), or a call
+    that gave up waiting): `text` "cancelled.", `detail` "cancelled by the
+    host". The library shut its connection down at once."""
+
+
 class CommandResult(NamedTuple):
     """The answer to create (flow_id 1001), kick (1002), change (1003) or
     dscall (1006): the server's result code (0 for success) and text."""
@@ -64,8 +75,9 @@ class CommandResult(NamedTuple):
 
 
 # The public types print as voicecontrol.X and unpickle from there.
-VoiceControlError.__module__ = "voicecontrol"
-CommandResult.__module__ = "voicecontrol"
+for _public in (VoiceControlError, Cancelled, CommandResult):
+    _public.__module__ = "voicecontrol"
+del _public
 
 QAllEntry = Tuple[str, str, str, str, str, str, str, str]
 QSingleResult = Tuple[str, ...]
@@ -152,7 +164,8 @@ def _on_error(_user, tag, text):
         return
     # Readable only now, during on_error, on this thread.
     detail = _text(request.error_detail()) if request.error_detail else ""
-    request.error = VoiceControlError(_text(text), detail)
+    text = _text(text)
+    request.error = (Cancelled if text == CANCELLED_TEXT else VoiceControlError)(text, detail)
 
 
 @_OnCommandResult
@@ -205,6 +218,7 @@ def _on_done(_user, tag):
 CALLBACKS = Callbacks(_on_error, _on_command_result, _on_qall_empty, _on_qall_entry,
                       _on_qsingle_result, _on_done)
 
+
 _c = ctypes
 _TEXT, _HANDLE, _TAG, _STATUS = _c.c_char_p, _c.c_void_p, _c.c_void_p, _c.c_int
 _SIGNATURES = {
@@ -228,6 +242,8 @@ _LATER_SIGNATURES = {
     "vc_set_log_directory": (_STATUS, [_TEXT]),
     "vc_disable_logs": (None, []),
     "vc_set_timeouts": (_STATUS, [_HANDLE, _c.c_uint32, _c.c_uint32]),
+    "vc_cancel": (_STATUS, [_HANDLE, _TAG]),
+    "vc_set_nonblocking_calls": (_STATUS, [_HANDLE, _c.c_int]),
 }
 
 
