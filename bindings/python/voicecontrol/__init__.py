@@ -77,7 +77,15 @@ are str both ways; they travel as UTF-8.
 Logs: the library keeps the last request and the last answer in
 SendVoiceMsg.log and RecvVoiceMsg.log, by default in the parent of the
 working directory; set_log_directory() puts them elsewhere, disable_logs()
-stops them (both for the whole process).
+stops them (both for the whole process). A controller made with
+`log_to_logging=True` sends its records to the logging module instead (the
+"voicecontrol" logger, DEBUG; `keep_log_files=True` for both), and one made
+with `on_request_events=f` calls f(RequestEvents) with each command's
+timeline once it has ended:
+
+    logging.basicConfig(level=logging.DEBUG)
+    controller = voicecontrol.Controller("127.0.0.1", 8080, log_to_logging=True,
+                                         on_request_events=print)
 
 At exit: controllers still open are closed (their requests delivered)
 when the interpreter exits; after that no controller can be made.
@@ -90,8 +98,8 @@ then "libvoicecontrol.so.1" or "voicecontrol.dll".
 from ._asyncio import AsyncController
 from ._controller import (CancelToken, Controller, disable_logs, set_code_page,
                           set_log_directory, version)
-from ._native import (Cancelled, CommandResult, QAllEntry, QSingleResult, VoiceControlError,
-                      load_library)
+from ._native import (Cancelled, CommandResult, QAllEntry, QSingleResult, RequestEvents,
+                      VoiceControlError, load_library)
 
 __version__ = "1.1.0"
 
@@ -103,6 +111,7 @@ __all__ = [
     "Controller",
     "QAllEntry",
     "QSingleResult",
+    "RequestEvents",
     "VoiceControlError",
     "disable_logs",
     "load_library",

@@ -8,7 +8,7 @@ import functools
 from typing import Any, Callable, List, Optional
 
 from ._controller import CancelToken, Controller, LibraryPath
-from ._native import CommandResult, QAllEntry, QSingleResult, VoiceControlError
+from ._native import CommandResult, QAllEntry, QSingleResult, RequestEvents, VoiceControlError
 
 
 def _settle(future: "asyncio.Future[Any]", result: Any,
@@ -26,8 +26,10 @@ def _settle(future: "asyncio.Future[Any]", result: Any,
 class AsyncController:
     """The asyncio form of Controller: `await controller.qall()`.
 
-    `host`, `port`, `library`, `connect_timeout` and `timeout` as for
-    Controller. Each command is a coroutine that sends one request and
+    `host`, `port`, `library`, `connect_timeout`, `timeout`,
+    `log_to_logging`, `keep_log_files` and `on_request_events` as for
+    Controller (`on_request_events` is called on a thread of the library,
+    not the loop's). Each command is a coroutine that sends one request and
     returns its outcome or raises VoiceControlError. The loop's thread
     never waits for the network: the command call only queues the request,
     and the outcome is handed to the awaiting event loop from the library's
@@ -47,8 +49,13 @@ class AsyncController:
 
     def __init__(self, host: str, port: int, library: LibraryPath = None,
                  connect_timeout: Optional[float] = None,
-                 timeout: Optional[float] = None) -> None:
-        self._controller = Controller(host, port, library, connect_timeout, timeout)
+                 timeout: Optional[float] = None, *, log_to_logging: bool = False,
+                 keep_log_files: bool = False,
+                 on_request_events: Optional[Callable[[RequestEvents], None]] = None) -> None:
+        self._controller = Controller(host, port, library, connect_timeout, timeout,
+                                      log_to_logging=log_to_logging,
+                                      keep_log_files=keep_log_files,
+                                      on_request_events=on_request_events)
 
     @property
     def address(self) -> str:

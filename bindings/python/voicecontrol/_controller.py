@@ -6,6 +6,7 @@ from __future__ import annotations
 import atexit
 import ctypes
 import errno
+import logging
 import math
 import os
 import socket
@@ -16,7 +17,7 @@ from typing import Any, Callable, List, Optional, Sequence, Union, overload
 
 from . import _native
 from ._native import (CommandResult, OutcomeCallback, QAllEntry, QSingleResult,
-                      VoiceControlError)
+                      RequestEvents, VoiceControlError)
 
 LibraryPath = Union[str, "os.PathLike[str]", None]
 
@@ -230,6 +231,17 @@ class Controller:
     ("connect error." after it), and for the complete answer once the
     request went out ("timeout."). ValueError for one outside that range.
 
+    `log_to_logging=True` sends the log records of this controller's
+    requests and answers to the logging module's "voicecontrol" logger at
+    DEBUG ("sent request 3 (tag 7):" or "answer to request 3 (tag 7):",
+    then the HTTP message decoded as UTF-8) instead of the two log files;
+    `keep_log_files=True` writes the files as well. `on_request_events`, a
+    callable, gets each command's timeline (RequestEvents) once its outcome
+    is known, just before the outcome is handed on. Both are called on
+    threads of the library, possibly several at once: keep them short and
+    thread-safe; an exception leaving `on_request_events` is reported
+    through sys.unraisablehook and dropped.
+
     Every command sends one request and returns its outcome, or raises
     VoiceControlError. With `timeout` (seconds) the call raises
     TimeoutError when it runs out first, and cancels the command. A
@@ -247,7 +259,9 @@ class Controller:
 
     def __init__(self, host: str, port: int, library: LibraryPath = None,
                  connect_timeout: Optional[float] = None,
-                 timeout: Optional[float] = None) -> None:
+                 timeout: Optional[float] = None, *, log_to_logging: bool = False,
+                 keep_log_files: bool = False,
+                 on_request_events: Optional[Callable[[RequestEvents], None]] = None) -> None:
         self._state = threading.Condition()
         self._calls = 0  # command calls running now, on any thread
         self._closing = False
@@ -262,6 +276,18 @@ class Controller:
         set_timeouts = None
         if connect_timeout is not None or timeout is not None:
             set_timeouts = _native.later_function(self._library, "vc_set_timeouts")
+        # The hooks live as long as this object: the library may call them
+        # until vc_controller_destroy has returned.
+        self._hooks: List[Any] = []
+        if log_to_logging:
+            self._hooks.append((_native.later_function(self._library, "vc_set_log_hook"),
+                                _native.log_hook(logging.getLogger("voicecontrol")),
+                                None, 1 if keep_log_files else 0))
+        if on_request_events is not None:
+            if not callable(on_request_events):
+                raise TypeError("on_request_events must be callable")
+            self._hooks.append((_native.later_function(self._library, "vc_set_event_hook"),
+                                _native.event_hook(on_request_events), None))
         with _open_controllers_lock:
             _refuse_at_exit()
             handle = self._library.vc_controller_create(ctypes.byref(_native.CALLBACKS), None)
@@ -272,6 +298,8 @@ class Controller:
         self._configure(self._library.vc_set_server, self._address.encode("ascii"), self._port)
         if set_timeouts is not None:
             self._configure(set_timeouts, connect_ms, answer_ms)
+        for function, *arguments in self._hooks:
+            self._configure(function, *arguments)
         # Command calls only queue their request: the connect, the send and
         # every outcome come on threads of the library. So no callback runs
         # on the calling thread, where a Ctrl-C would raise

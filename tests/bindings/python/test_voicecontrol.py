@@ -170,6 +170,24 @@ class ControllerTest(unittest.TestCase):
         self.assertEqual(entry[:4], ("s1,", "alice,", "t,", "alice;bob,"))
 
 
+    def test_log_records_go_to_logging_and_timelines_to_the_host(self):
+        events = []
+        with self.assertLogs("voicecontrol", "DEBUG") as logs, voicecontrol.Controller(
+                "127.0.0.1", self.server.port, LIBRARY, log_to_logging=True,
+                on_request_events=events.append) as controller:
+            controller.qall()
+            with self.assertRaises(voicecontrol.VoiceControlError):
+                controller.qsingle("x" * 256)  # refused: never sent
+        sent, answer = logs.output
+        self.assertRegex(sent, r"^DEBUG:voicecontrol:sent request 1 \(tag \d+\):\nQALL /MyURL/ ")
+        self.assertRegex(answer, r"^DEBUG:voicecontrol:answer to request 1 \(tag \d+\):\nHTTP/1.1 ")
+        done, refused = events
+        self.assertEqual(done[:4] + done[13:], (1, done.tag, 1004, 200, None, ""))
+        self.assertTrue(0 < done.queued_us and list(done[4:11]) == sorted(done[4:11]), done)
+        self.assertEqual(refused[:3] + refused[13:], (2, refused.tag, 1005, "param error.",
+                         "argument 1 is 256 bytes in UTF-8, more than 255"))
+
+
 class ErrorDetailTest(unittest.TestCase):
     """Every failure carries the library's text and, beside it, the reason."""
 
@@ -338,7 +356,7 @@ class PublicNamesTest(unittest.TestCase):
     def test_every_public_name_is_exported_and_documented(self):
         for name in ("AsyncController", "Controller", "VoiceControlError", "CommandResult",
                      "set_code_page", "set_log_directory", "disable_logs", "version",
-                     "load_library", "CancelToken", "Cancelled"):
+                     "load_library", "CancelToken", "Cancelled", "RequestEvents"):
             self.assertIn(name, voicecontrol.__all__)
         for name in voicecontrol.__all__:
             self.assertTrue(hasattr(voicecontrol, name), name)
