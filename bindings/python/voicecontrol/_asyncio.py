@@ -4,10 +4,11 @@ callback form."""
 from __future__ import annotations
 
 import asyncio
+import functools
 from typing import Any, Callable, List, Optional
 
-from ._controller import Controller, LibraryPath
-from ._native import CommandResult, QAllEntry, QSingleResult, VoiceControlError
+from ._controller import CancelToken, Controller, LibraryPath
+from ._native import CommandResult, QAllEntry, QSingleResult, RequestEvents, VoiceControlError
 
 
 def _settle(future: "asyncio.Future[Any]", result: Any,
@@ -25,18 +26,21 @@ def _settle(future: "asyncio.Future[Any]", result: Any,
 class AsyncController:
     """The asyncio form of Controller: `await controller.qall()`.
 
-    `host`, `port`, `library`, `connect_timeout` and `timeout` as for
-    Controller. Each command is a
-    coroutine that sends one request and returns its outcome or raises
-    VoiceControlError; the outcome is handed to the awaiting event loop
-    from the library's thread through loop.call_soon_threadsafe. Any
-    number of commands may be awaited at once (asyncio.gather), from one
-    loop or several.
+    `host`, `port`, `library`, `connect_timeout`, `timeout`,
+    `log_to_logging`, `keep_log_files` and `on_request_events` as for
+    Controller (`on_request_events` is called on a thread of the library,
+    not the loop's). Each command is a coroutine that sends one request and
+    returns its outcome or raises VoiceControlError. The loop's thread
+    never waits for the network: the command call only queues the request,
+    and the outcome is handed to the awaiting event loop from the library's
+    thread through loop.call_soon_threadsafe. Any number of commands may be
+    awaited at once (asyncio.gather), from one loop or several.
 
-    Cancelling the awaiting task (or asyncio.wait_for running out) stops
-    the wait, not the request: it still ends by itself within the
-    controller's deadlines and its outcome is dropped. An outcome
-    that arrives after its loop has closed is dropped too.
+    Cancelling the awaiting task (task.cancel(), asyncio.wait_for running
+    out, asyncio.run ending) cancels the command: its connection is shut
+    down at once and the task ends in asyncio.CancelledError (wait_for's
+    in TimeoutError). An outcome that arrives after its loop has closed is
+    dropped.
 
     close() waits for the requests in flight (blocking, at most their
     deadline); `await aclose()` or `async with` does the same without
@@ -45,8 +49,13 @@ class AsyncController:
 
     def __init__(self, host: str, port: int, library: LibraryPath = None,
                  connect_timeout: Optional[float] = None,
-                 timeout: Optional[float] = None) -> None:
-        self._controller = Controller(host, port, library, connect_timeout, timeout)
+                 timeout: Optional[float] = None, *, log_to_logging: bool = False,
+                 keep_log_files: bool = False,
+                 on_request_events: Optional[Callable[[RequestEvents], None]] = None) -> None:
+        self._controller = Controller(host, port, library, connect_timeout, timeout,
+                                      log_to_logging=log_to_logging,
+                                      keep_log_files=keep_log_files,
+                                      on_request_events=on_request_events)
 
     @property
     def address(self) -> str:
@@ -106,8 +115,7 @@ class AsyncController:
         now; a CommandResult (flow_id 1006)."""
         return await self._outcome(self._controller.dscall, a, b, duration_seconds)
 
-    @staticmethod
-    async def _outcome(command: Callable[..., None], *arguments: Any) -> Any:
+    async def _outcome(self, command: Callable[..., None], *arguments: Any) -> Any:
         loop = asyncio.get_running_loop()
         future = loop.create_future()
 
@@ -119,5 +127,21 @@ class AsyncController:
             except RuntimeError:
                 pass  # the loop has closed: nobody is left to tell
 
-        command(*arguments, callback=hand_over)
-        return await future
+        token = CancelToken()
+        issue = functools.partial(command, *arguments, callback=hand_over, cancel=token)
+        try:
+            if self._controller._nonblocking:
+                issue()  # only queues the request
+            else:
+                # A library without non-blocking calls connects on the
+                # calling thread: not the loop's.
+                await loop.run_in_executor(None, issue)
+            return await future
+        except BaseException:
+            # The task was cancelled, or the loop is going: the command
+            # stops too, and its outcome ("cancelled.") finds the future
+            # done and is dropped.
+            token.cancel()
+            if not loop.is_closed():  # a coroutine collected after its loop closed
+                future.cancel()
+            raise

@@ -6,16 +6,18 @@ from __future__ import annotations
 import atexit
 import ctypes
 import errno
+import logging
 import math
 import os
 import socket
 import threading
+import time
 import weakref
 from typing import Any, Callable, List, Optional, Sequence, Union, overload
 
 from . import _native
 from ._native import (CommandResult, OutcomeCallback, QAllEntry, QSingleResult,
-                      VoiceControlError)
+                      RequestEvents, VoiceControlError)
 
 LibraryPath = Union[str, "os.PathLike[str]", None]
 
@@ -141,6 +143,80 @@ def _refuse_at_exit() -> None:
         raise RuntimeError("voicecontrol: the interpreter is exiting")
 
 
+# How long a blocking call waits at a time for its outcome: on Windows a
+# lock's wait lets no Ctrl-C through until it ends.
+_WAIT_SLICE = 0.25
+
+
+def _wait(event: threading.Event, timeout: Optional[float]) -> bool:
+    """event.wait(timeout), interruptible by KeyboardInterrupt everywhere."""
+    deadline = None if timeout is None else time.monotonic() + timeout
+    while True:
+        left = _WAIT_SLICE if deadline is None else deadline - time.monotonic()
+        if event.wait(max(0.0, min(left, _WAIT_SLICE))):
+            return True
+        if left <= _WAIT_SLICE and deadline is not None:
+            return event.is_set()
+
+
+class CancelToken:
+    """Cancels the commands issued with it (`cancel=token`), from any
+    thread, also from inside a callback.
+
+        token = voicecontrol.CancelToken()
+        controller.qall(callback=record, cancel=token)
+        ...
+        token.cancel()  # record(None, Cancelled(...)) follows
+
+    One token may serve any number of commands of any controllers. Once
+    cancelled it stays so: a command issued with it later is cancelled as
+    soon as it is issued, so a cancel racing with the issue never misses.
+    """
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self._cancelled = False
+        # (controller, tag, request) of the commands issued with it, pruned
+        # as they end; the controller weakly, so that a token kept around
+        # does not keep a dropped controller from closing.
+        self._commands: List[Any] = []
+
+    @property
+    def cancelled(self) -> bool:
+        """Whether cancel() has been called."""
+        return self._cancelled
+
+    def cancel(self) -> int:
+        """Cancels every command issued with this token that is still in
+        flight: each stops at once (its connection shut down) and ends in
+        Cancelled. Returns how many this call cancelled; 0 when none was in
+        flight any more (an outcome already being delivered stays as it
+        is)."""
+        with self._lock:
+            self._cancelled = True
+            commands, self._commands = self._commands, []
+        return sum(_cancel_one(*command) for command in commands)
+
+    def _add(self, controller: "Controller", tag: int, request: _native.Request) -> None:
+        command = (weakref.ref(controller), tag, request)
+        with self._lock:
+            if not self._cancelled:
+                self._commands = [entry for entry in self._commands
+                                  if not entry[2].finished.is_set()]
+                self._commands.append(command)
+                return
+        _cancel_one(*command)
+
+
+def _cancel_one(controller_ref: "weakref.ref[Controller]", tag: int,
+                request: _native.Request) -> bool:
+    controller = controller_ref()
+    return controller is not None and not request.finished.is_set() and controller._cancel(tag)
+
+
+_Token = Optional[CancelToken]
+
+
 class Controller:
     """A controller of the voice server at `host` and `port`.
 
@@ -155,13 +231,25 @@ class Controller:
     ("connect error." after it), and for the complete answer once the
     request went out ("timeout."). ValueError for one outside that range.
 
+    `log_to_logging=True` sends the log records of this controller's
+    requests and answers to the logging module's "voicecontrol" logger at
+    DEBUG ("sent request 3 (tag 7):" or "answer to request 3 (tag 7):",
+    then the HTTP message decoded as UTF-8) instead of the two log files;
+    `keep_log_files=True` writes the files as well. `on_request_events`, a
+    callable, gets each command's timeline (RequestEvents) once its outcome
+    is known, just before the outcome is handed on. Both are called on
+    threads of the library, possibly several at once: keep them short and
+    thread-safe; an exception leaving `on_request_events` is reported
+    through sys.unraisablehook and dropped.
+
     Every command sends one request and returns its outcome, or raises
     VoiceControlError. With `timeout` (seconds) the call raises
-    TimeoutError when it runs out first; the request still ends by itself
-    within the controller's deadlines. With `callback=`, the call
-    returns None at once and `callback(result, error)` is called later,
-    exactly once, on a thread of the library (or on the calling thread for
-    a failure to connect or send).
+    TimeoutError when it runs out first, and cancels the command. A
+    KeyboardInterrupt (Ctrl-C) while the call waits cancels it too. With
+    `callback=`, the call returns None at once and `callback(result,
+    error)` is called later, exactly once, on a thread of the library. With
+    `cancel=` a CancelToken, token.cancel() stops the command: it then ends
+    in Cancelled (a VoiceControlError).
 
     Any number of threads may use one controller at once, close() included.
     close() (or leaving a `with` block) waits for the requests still in
@@ -171,7 +259,9 @@ class Controller:
 
     def __init__(self, host: str, port: int, library: LibraryPath = None,
                  connect_timeout: Optional[float] = None,
-                 timeout: Optional[float] = None) -> None:
+                 timeout: Optional[float] = None, *, log_to_logging: bool = False,
+                 keep_log_files: bool = False,
+                 on_request_events: Optional[Callable[[RequestEvents], None]] = None) -> None:
         self._state = threading.Condition()
         self._calls = 0  # command calls running now, on any thread
         self._closing = False
@@ -186,6 +276,18 @@ class Controller:
         set_timeouts = None
         if connect_timeout is not None or timeout is not None:
             set_timeouts = _native.later_function(self._library, "vc_set_timeouts")
+        # The hooks live as long as this object: the library may call them
+        # until vc_controller_destroy has returned.
+        self._hooks: List[Any] = []
+        if log_to_logging:
+            self._hooks.append((_native.later_function(self._library, "vc_set_log_hook"),
+                                _native.log_hook(logging.getLogger("voicecontrol")),
+                                None, 1 if keep_log_files else 0))
+        if on_request_events is not None:
+            if not callable(on_request_events):
+                raise TypeError("on_request_events must be callable")
+            self._hooks.append((_native.later_function(self._library, "vc_set_event_hook"),
+                                _native.event_hook(on_request_events), None))
         with _open_controllers_lock:
             _refuse_at_exit()
             handle = self._library.vc_controller_create(ctypes.byref(_native.CALLBACKS), None)
@@ -193,15 +295,28 @@ class Controller:
                 raise MemoryError("vc_controller_create")
             self._handle = handle
             _open_controllers.add(self)
-        status = self._library.vc_set_server(handle, self._address.encode("ascii"), self._port)
+        self._configure(self._library.vc_set_server, self._address.encode("ascii"), self._port)
+        if set_timeouts is not None:
+            self._configure(set_timeouts, connect_ms, answer_ms)
+        for function, *arguments in self._hooks:
+            self._configure(function, *arguments)
+        # Command calls only queue their request: the connect, the send and
+        # every outcome come on threads of the library. So no callback runs
+        # on the calling thread, where a Ctrl-C would raise
+        # KeyboardInterrupt inside it and lose the outcome, and an event
+        # loop's thread never waits for a connect. An older library lacks
+        # the call and connects on the calling thread.
+        nonblocking = self._library.vc_set_nonblocking_calls
+        self._nonblocking = nonblocking is not None
+        if self._nonblocking:
+            self._configure(nonblocking, 1)
+
+    def _configure(self, function: Callable[..., int], *arguments: Any) -> None:
+        """One of the library's settings, before any command."""
+        status = function(self._handle, *arguments)
         if status != _native.VC_OK:
             self.close()
-            raise _native.status_error(status, "vc_set_server")
-        if set_timeouts is not None:
-            status = set_timeouts(handle, connect_ms, answer_ms)
-            if status != _native.VC_OK:
-                self.close()
-                raise _native.status_error(status, "vc_set_timeouts")
+            raise _native.status_error(status, function.__name__)
 
     @property
     def address(self) -> str:
@@ -257,51 +372,52 @@ class Controller:
 
     @overload
     def create(self, a: str, b: str, c: str, d: str, *, callback: None = None,
-               timeout: Optional[float] = None) -> CommandResult: ...
+               cancel: _Token = None, timeout: Optional[float] = None) -> CommandResult: ...
 
     @overload
     def create(self, a: str, b: str, c: str, d: str, *, callback: OutcomeCallback,
-               timeout: Optional[float] = None) -> None: ...
+               cancel: _Token = None, timeout: Optional[float] = None) -> None: ...
 
-    def create(self, a, b, c, d, *, callback=None, timeout=None):
+    def create(self, a, b, c, d, *, callback=None, cancel=None, timeout=None):
         """CREATE with four texts; a CommandResult (flow_id 1001)."""
         return self._issue("vc_create", [_utf8(a), _utf8(b), _utf8(c), _utf8(d)], callback,
-                           timeout)
+                           cancel, timeout)
 
     @overload
-    def kick(self, a: str, b: str, *, callback: None = None,
+    def kick(self, a: str, b: str, *, callback: None = None, cancel: _Token = None,
              timeout: Optional[float] = None) -> CommandResult: ...
 
     @overload
-    def kick(self, a: str, b: str, *, callback: OutcomeCallback,
+    def kick(self, a: str, b: str, *, callback: OutcomeCallback, cancel: _Token = None,
              timeout: Optional[float] = None) -> None: ...
 
-    def kick(self, a, b, *, callback=None, timeout=None):
+    def kick(self, a, b, *, callback=None, cancel=None, timeout=None):
         """KICK with two texts; a CommandResult (flow_id 1002)."""
-        return self._issue("vc_kick", [_utf8(a), _utf8(b)], callback, timeout)
+        return self._issue("vc_kick", [_utf8(a), _utf8(b)], callback, cancel, timeout)
 
     @overload
-    def change(self, a: str, b: str, n: int, *, callback: None = None,
+    def change(self, a: str, b: str, n: int, *, callback: None = None, cancel: _Token = None,
                timeout: Optional[float] = None) -> CommandResult: ...
 
     @overload
-    def change(self, a: str, b: str, n: int, *, callback: OutcomeCallback,
+    def change(self, a: str, b: str, n: int, *, callback: OutcomeCallback, cancel: _Token = None,
                timeout: Optional[float] = None) -> None: ...
 
-    def change(self, a, b, n, *, callback=None, timeout=None):
+    def change(self, a, b, n, *, callback=None, cancel=None, timeout=None):
         """CHANGE with two texts and a number 0-65535; a CommandResult
         (flow_id 1003)."""
         return self._issue("vc_change", [_utf8(a), _utf8(b), _in_range(n, 16, "n")], callback,
-                           timeout)
+                           cancel, timeout)
 
     @overload
-    def qall(self, *, callback: None = None,
+    def qall(self, *, callback: None = None, cancel: _Token = None,
              timeout: Optional[float] = None) -> List[QAllEntry]: ...
 
     @overload
-    def qall(self, *, callback: OutcomeCallback, timeout: Optional[float] = None) -> None: ...
+    def qall(self, *, callback: OutcomeCallback, cancel: _Token = None,
+             timeout: Optional[float] = None) -> None: ...
 
-    def qall(self, *, callback=None, timeout=None):
+    def qall(self, *, callback=None, cancel=None, timeout=None):
         """QALL; a list of 8-tuples of str, one per entry ([] for none).
 
         The server ends each list item with a separator. The library splits
@@ -310,62 +426,71 @@ class Controller:
         C++ and C interfaces do): with one entry, strip it yourself
         (value.rstrip(",")) where it matters.
         """
-        return self._issue("vc_qall", [], callback, timeout)
+        return self._issue("vc_qall", [], callback, cancel, timeout)
 
     @overload
-    def qsingle(self, a: str, *, callback: None = None,
+    def qsingle(self, a: str, *, callback: None = None, cancel: _Token = None,
                 timeout: Optional[float] = None) -> QSingleResult: ...
 
     @overload
-    def qsingle(self, a: str, *, callback: OutcomeCallback,
+    def qsingle(self, a: str, *, callback: OutcomeCallback, cancel: _Token = None,
                 timeout: Optional[float] = None) -> None: ...
 
-    def qsingle(self, a, *, callback=None, timeout=None):
+    def qsingle(self, a, *, callback=None, cancel=None, timeout=None):
         """QSINGLE with one text; an 18-tuple of str."""
-        return self._issue("vc_qsingle", [_utf8(a)], callback, timeout)
+        return self._issue("vc_qsingle", [_utf8(a)], callback, cancel, timeout)
 
     @overload
     def dscall(self, a: str, b: str, duration_seconds: int, *, callback: None = None,
-               timeout: Optional[float] = None) -> CommandResult: ...
+               cancel: _Token = None, timeout: Optional[float] = None) -> CommandResult: ...
 
     @overload
     def dscall(self, a: str, b: str, duration_seconds: int, *, callback: OutcomeCallback,
-               timeout: Optional[float] = None) -> None: ...
+               cancel: _Token = None, timeout: Optional[float] = None) -> None: ...
 
-    def dscall(self, a, b, duration_seconds, *, callback=None, timeout=None):
+    def dscall(self, a, b, duration_seconds, *, callback=None, cancel=None, timeout=None):
         """DSCALL with two texts and the local time `duration_seconds` from
         now; a CommandResult (flow_id 1006)."""
         return self._issue("vc_dscall",
                            [_utf8(a), _utf8(b), _in_range(duration_seconds, 32, "duration")],
-                           callback, timeout)
+                           callback, cancel, timeout)
 
     def _issue(self, function_name: str, arguments: Sequence[Any],
-               callback: Optional[OutcomeCallback], timeout: Optional[float]) -> Any:
+               callback: Optional[OutcomeCallback], cancel: _Token,
+               timeout: Optional[float]) -> Any:
         request = _native.Request(callback, self._library.vc_error_detail)
-        status = self._call(function_name, arguments, request)
-        if status != _native.VC_OK:
-            raise _native.status_error(status, function_name)
-        if callback is not None:
-            return None
-        if not request.finished.wait(timeout):
-            raise TimeoutError("no outcome within %s seconds" % timeout)
+        tag = _native.register(request)
+        try:
+            status = self._call(function_name, arguments, tag)
+            if status != _native.VC_OK:
+                raise _native.status_error(status, function_name)
+            if cancel is not None:
+                cancel._add(self, tag, request)
+            if callback is not None:
+                return None
+            if not _wait(request.finished, timeout):
+                raise TimeoutError("no outcome within %s seconds" % timeout)
+        except BaseException:
+            # The caller gives up on the outcome (KeyboardInterrupt, its own
+            # time-out): the command stops now rather than holding its
+            # connection until its deadline. Harmless for a tag that is not
+            # in flight, and tags are never reused.
+            self._cancel(tag)
+            raise
         if request.error is not None:
             raise request.error
         return request.result
 
-    def _call(self, function_name: str, arguments: Sequence[Any],
-              request: _native.Request) -> int:
+    def _call(self, function_name: str, arguments: Sequence[Any], tag: int) -> int:
         """Issues the command, keeping close() from freeing the controller
         while the library's function runs."""
-        _refuse_at_exit()
-        with self._state:
-            if self._closing:
-                raise ValueError("the controller is closed")
-            self._calls += 1
-            handle = self._handle
+        try:
+            handle = self._enter_call()
+        except BaseException:
+            _native.forget(tag)
+            raise
         calls = _this_thread.__dict__.setdefault("calls", [])
         calls.append(self)
-        tag = _native.register(request)
         try:
             status = getattr(self._library, function_name)(handle, *arguments, tag)
             if status != _native.VC_OK:
@@ -374,6 +499,28 @@ class Controller:
         finally:
             calls.pop()
             self._leave_call()
+
+    def _cancel(self, tag: int) -> bool:
+        """vc_cancel; False when the command was not in flight any more, or
+        the library cannot cancel."""
+        if self._library.vc_cancel is None:
+            return False
+        try:
+            handle = self._enter_call()
+        except (ValueError, RuntimeError):
+            return False  # closing: its commands are ending anyway
+        try:
+            return self._library.vc_cancel(handle, tag) == _native.VC_OK
+        finally:
+            self._leave_call()
+
+    def _enter_call(self) -> int:
+        _refuse_at_exit()
+        with self._state:
+            if self._closing:
+                raise ValueError("the controller is closed")
+            self._calls += 1
+            return self._handle
 
     def _leave_call(self) -> None:
         with self._state:

@@ -1,6 +1,7 @@
 """The library's C interface (voicecontrol/voicecontrol.h) through ctypes:
-loading the library, declaring its functions, and the callbacks that hand
-each outcome to the request it belongs to."""
+loading the library, declaring its functions, the callbacks that hand
+each outcome to the request it belongs to, and the hooks that hand log
+records and timelines to Python."""
 
 from __future__ import annotations
 
@@ -8,6 +9,7 @@ import ctypes
 import ctypes.util
 import errno
 import itertools
+import logging
 import os
 import sys
 import threading
@@ -23,6 +25,7 @@ VC_ERROR_UNKNOWN_CODE_PAGE = -4
 VC_ERROR_BAD_ADDRESS = -5
 VC_ERROR_BAD_DIRECTORY = -6
 VC_ERROR_BAD_TIMEOUT = -7
+VC_ERROR_NOT_IN_FLIGHT = -8
 
 _STATUS_TEXTS = {
     -1: "null argument",
@@ -32,7 +35,11 @@ _STATUS_TEXTS = {
     -5: "not a dotted IPv4 address",
     -6: "not an existing directory",
     -7: "a time-out outside 1 ms to 10 minutes",
+    -8: "no such command in flight",
 }
+
+# The error text reserved to cancelled commands.
+CANCELLED_TEXT = "cancelled."
 
 
 class VoiceControlError(Exception):
@@ -54,6 +61,12 @@ class VoiceControlError(Exception):
         return "%s (%s)" % (self.text, self.detail) if self.detail else self.text
 
 
+class Cancelled(VoiceControlError):
+    """A command cancelled by the host (CancelToken.cancel(), or a call
+    that gave up waiting): `text` "cancelled.", `detail` "cancelled by the
+    host". The library shut its connection down at once."""
+
+
 class CommandResult(NamedTuple):
     """The answer to create (flow_id 1001), kick (1002), change (1003) or
     dscall (1006): the server's result code (0 for success) and text."""
@@ -63,9 +76,35 @@ class CommandResult(NamedTuple):
     text: str
 
 
+class RequestEvents(NamedTuple):
+    """The timeline of one command, told once its outcome has been
+    delivered (Controller's `on_request_events`).
+
+    Times are microseconds of a monotonic clock, comparable within the
+    process only; 0 for a point the command never reached (a refused
+    argument never connects, a cancelled wait has no answer)."""
+
+    request_id: int  # 1, 2, ... per controller, as in its log records
+    tag: int  # the command's tag, as in its log records
+    flow_id: int  # 1001 (create) to 1006 (dscall)
+    http_status: int  # the answer's status code; 0 without a status line
+    queued_us: int  # the command was called
+    connect_started_us: int
+    connected_us: int
+    request_written_us: int
+    first_answer_byte_us: int
+    answer_complete_us: int
+    outcome_delivered_us: int  # the outcome's last callback returned
+    bytes_out: int
+    bytes_in: int
+    error_text: Optional[str]  # None: the command ended in a result
+    error_detail: str
+
+
 # The public types print as voicecontrol.X and unpickle from there.
-VoiceControlError.__module__ = "voicecontrol"
-CommandResult.__module__ = "voicecontrol"
+for _public in (VoiceControlError, Cancelled, CommandResult, RequestEvents):
+    _public.__module__ = "voicecontrol"
+del _public
 
 QAllEntry = Tuple[str, str, str, str, str, str, str, str]
 QSingleResult = Tuple[str, ...]
@@ -152,7 +191,8 @@ def _on_error(_user, tag, text):
         return
     # Readable only now, during on_error, on this thread.
     detail = _text(request.error_detail()) if request.error_detail else ""
-    request.error = VoiceControlError(_text(text), detail)
+    text = _text(text)
+    request.error = (Cancelled if text == CANCELLED_TEXT else VoiceControlError)(text, detail)
 
 
 @_OnCommandResult
@@ -205,6 +245,57 @@ def _on_done(_user, tag):
 CALLBACKS = Callbacks(_on_error, _on_command_result, _on_qall_empty, _on_qall_entry,
                       _on_qsingle_result, _on_done)
 
+
+class LogRecordStruct(ctypes.Structure):
+    _fields_ = [("sent", ctypes.c_int), ("bytes", ctypes.POINTER(ctypes.c_char)),
+                ("length", ctypes.c_uint32), ("tag", ctypes.c_void_p),
+                ("request_id", ctypes.c_uint64)]
+
+
+class RequestEventsStruct(ctypes.Structure):
+    _fields_ = ([("request_id", ctypes.c_uint64), ("tag", ctypes.c_void_p),
+                 ("flow_id", ctypes.c_int32), ("http_status", ctypes.c_int32)]
+                + [(name, ctypes.c_int64) for name in RequestEvents._fields[4:11]]
+                + [("bytes_out", ctypes.c_uint64), ("bytes_in", ctypes.c_uint64),
+                   ("error_text", ctypes.c_char_p), ("error_detail", ctypes.c_char_p)])
+
+
+LogHook = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.POINTER(LogRecordStruct))
+EventHook = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.POINTER(RequestEventsStruct))
+
+
+def log_hook(logger: Any) -> Any:
+    """A vc_log_hook that hands every record to `logger` at DEBUG. It runs
+    on the thread that sends the request or reads its answer (a library
+    thread, as the controller's calls never block)."""
+
+    @LogHook
+    def hook(_user, record_pointer):
+        if not logger.isEnabledFor(logging.DEBUG):  # no decoding for nobody
+            return
+        record = record_pointer.contents
+        text = ctypes.string_at(record.bytes, record.length).decode("utf-8", "replace")
+        logger.debug("%s request %d (tag %d):\n%s", "sent" if record.sent else "answer to",
+                     record.request_id, record.tag or 0, text)
+
+    return hook
+
+
+def event_hook(receiver: Callable[[RequestEvents], None]) -> Any:
+    """A vc_event_hook that hands every timeline to `receiver`, on the
+    thread that ends the command, before the command's outcome is handed
+    on."""
+
+    @EventHook
+    def hook(_user, events_pointer):
+        raw = events_pointer.contents
+        values = [getattr(raw, name) for name in RequestEvents._fields[:13]]
+        values[1] = values[1] or 0  # the tag, None for NULL
+        receiver(RequestEvents(*values, None if raw.error_text is None
+                               else _text(raw.error_text), _text(raw.error_detail)))
+
+    return hook
+
 _c = ctypes
 _TEXT, _HANDLE, _TAG, _STATUS = _c.c_char_p, _c.c_void_p, _c.c_void_p, _c.c_int
 _SIGNATURES = {
@@ -228,6 +319,10 @@ _LATER_SIGNATURES = {
     "vc_set_log_directory": (_STATUS, [_TEXT]),
     "vc_disable_logs": (None, []),
     "vc_set_timeouts": (_STATUS, [_HANDLE, _c.c_uint32, _c.c_uint32]),
+    "vc_cancel": (_STATUS, [_HANDLE, _TAG]),
+    "vc_set_nonblocking_calls": (_STATUS, [_HANDLE, _c.c_int]),
+    "vc_set_log_hook": (_STATUS, [_HANDLE, LogHook, _c.c_void_p, _c.c_int]),
+    "vc_set_event_hook": (_STATUS, [_HANDLE, EventHook, _c.c_void_p]),
 }
 
 

@@ -6,8 +6,10 @@ the source tree.
 
 import asyncio
 import os
+import queue
 import pydoc
 import re
+import select
 import socket
 import subprocess
 import sys
@@ -50,6 +52,18 @@ class Simulator:
         self.process.terminate()
         self.process.wait(timeout=10)
         self.process.stdout.close()
+
+
+def stalled_port(test):
+    """A port whose connects stall: a full accept queue (backlog 0) drops SYNs."""
+    listener = socket.create_server(("127.0.0.1", 0), backlog=0)
+    test.addCleanup(listener.close)
+    for _ in range(64):
+        try:
+            test.addCleanup(socket.create_connection(listener.getsockname(), 0.3).close)
+        except socket.timeout:
+            return listener.getsockname()[1]
+    test.skipTest("the accept queue never filled")
 
 
 class ControllerTest(unittest.TestCase):
@@ -154,6 +168,24 @@ class ControllerTest(unittest.TestCase):
         self.controller.create("s1", "alice", "t", "alice,bob")
         entry, = self.controller.qall()
         self.assertEqual(entry[:4], ("s1,", "alice,", "t,", "alice;bob,"))
+
+
+    def test_log_records_go_to_logging_and_timelines_to_the_host(self):
+        events = []
+        with self.assertLogs("voicecontrol", "DEBUG") as logs, voicecontrol.Controller(
+                "127.0.0.1", self.server.port, LIBRARY, log_to_logging=True,
+                on_request_events=events.append) as controller:
+            controller.qall()
+            with self.assertRaises(voicecontrol.VoiceControlError):
+                controller.qsingle("x" * 256)  # refused: never sent
+        sent, answer = logs.output
+        self.assertRegex(sent, r"^DEBUG:voicecontrol:sent request 1 \(tag \d+\):\nQALL /MyURL/ ")
+        self.assertRegex(answer, r"^DEBUG:voicecontrol:answer to request 1 \(tag \d+\):\nHTTP/1.1 ")
+        done, refused = events
+        self.assertEqual(done[:4] + done[13:], (1, done.tag, 1004, 200, None, ""))
+        self.assertTrue(0 < done.queued_us and list(done[4:11]) == sorted(done[4:11]), done)
+        self.assertEqual(refused[:3] + refused[13:], (2, refused.tag, 1005, "param error.",
+                         "argument 1 is 256 bytes in UTF-8, more than 255"))
 
 
 class ErrorDetailTest(unittest.TestCase):
@@ -324,7 +356,7 @@ class PublicNamesTest(unittest.TestCase):
     def test_every_public_name_is_exported_and_documented(self):
         for name in ("AsyncController", "Controller", "VoiceControlError", "CommandResult",
                      "set_code_page", "set_log_directory", "disable_logs", "version",
-                     "load_library"):
+                     "load_library", "CancelToken", "Cancelled", "RequestEvents"):
             self.assertIn(name, voicecontrol.__all__)
         for name in voicecontrol.__all__:
             self.assertTrue(hasattr(voicecontrol, name), name)
@@ -393,6 +425,8 @@ class CloseTest(unittest.TestCase):
             refused.close()
 
         self.assertIsNone(refused.qall(callback=close_on_error))
+        while not errors:  # on a library thread: the call only queued it
+            time.sleep(0.01)
         self.assertEqual(errors[0].text, "connect error.")
         with self.assertRaises(ValueError):
             refused.qall()
@@ -446,25 +480,25 @@ class AsyncTest(unittest.TestCase):
 
         asyncio.run(scenario())
 
-    def test_cancelling_the_awaiter_leaves_the_request_to_end(self):
-        slow = Simulator("--delay", "500")
-        self.addCleanup(slow.stop)
+    def test_the_loop_never_waits_for_a_connect(self):
+        port, gaps = stalled_port(self), [0]
 
-        async def scenario(controller):
-            task = asyncio.ensure_future(controller.qall())
-            await asyncio.sleep(0.1)
-            task.cancel()
-            with self.assertRaises(asyncio.CancelledError):
-                await task
-            with self.assertRaises(asyncio.TimeoutError):
-                await asyncio.wait_for(controller.qsingle("s"), 0.1)
-            self.assertEqual(len(_native._requests), 2)  # both still under way
-            # The controller goes on serving.
-            self.assertEqual(await controller.qall(), [])
+        async def scenario():
+            async def heartbeat():  # cancelled when asyncio.run ends
+                while True:
+                    beat = time.monotonic()
+                    await asyncio.sleep(0.02)
+                    gaps.append(time.monotonic() - beat)
+            asyncio.ensure_future(heartbeat())
+            async with voicecontrol.AsyncController("127.0.0.1", port, LIBRARY) as controller:
+                kicks = [asyncio.wait_for(controller.kick("s%d" % n, "m"), 1.0) for n in range(4)]
+                return await asyncio.gather(*kicks, return_exceptions=True)
 
-        controller = voicecontrol.AsyncController("127.0.0.1", slow.port, LIBRARY)
-        asyncio.run(scenario(controller))
-        controller.close()
+        start = time.monotonic()
+        outcomes = asyncio.run(scenario())
+        self.assertLess(time.monotonic() - start, 4)  # wait_for's 1 s, not the 5 s connect time-out
+        self.assertEqual([type(outcome) for outcome in outcomes], [asyncio.TimeoutError] * 4)
+        self.assertLess(max(gaps), 0.25)
 
     def test_outcomes_for_a_closed_loop_are_dropped(self):
         slow = Simulator("--delay", "300")
@@ -480,6 +514,56 @@ class AsyncTest(unittest.TestCase):
         controller.close()  # their outcomes arrive now, for a closed loop
         self.assertTrue(all(not task.done() for task in tasks))
         del tasks
+
+
+class CancelTest(unittest.TestCase):
+    """Every way of giving up on a command closes its connection at once."""
+
+    def test_every_way_of_giving_up_cancels_the_command(self):
+        listener = socket.create_server(("127.0.0.1", 0))  # connects, never answers
+        self.addCleanup(listener.close)
+        controller = voicecontrol.Controller(*listener.getsockname(), LIBRARY)
+        async_controller = voicecontrol.AsyncController(*listener.getsockname(), LIBRARY)
+        connected = lambda: select.select([listener], [], [], 10)  # noqa: E731
+
+        def blocking():
+            token = voicecontrol.CancelToken()
+            threading.Thread(target=lambda: connected() and token.cancel()).start()
+            controller.qall(cancel=token)
+
+        def callback():
+            token, errors = voicecontrol.CancelToken(), queue.Queue()
+            controller.qall(callback=lambda result, error: errors.put(error), cancel=token)
+            connected()
+            self.assertEqual((token.cancel(), token.cancel()), (1, 0))
+            raise errors.get(timeout=10)
+
+        async def task_cancelled():
+            task = asyncio.ensure_future(async_controller.qall())
+            await asyncio.get_running_loop().run_in_executor(None, connected)
+            task.cancel()
+            await task
+
+        for name, give_up, expected in [
+                ("blocking, token", blocking, voicecontrol.Cancelled),
+                ("callback, token", callback, voicecontrol.Cancelled),
+                ("blocking, timeout=", lambda: controller.qall(timeout=1.0), TimeoutError),
+                ("asyncio, task.cancel()", lambda: asyncio.run(task_cancelled()),
+                 asyncio.CancelledError),
+                ("asyncio, wait_for",
+                 lambda: asyncio.run(asyncio.wait_for(async_controller.qall(), 1.0)),
+                 asyncio.TimeoutError)]:
+            with self.subTest(name):
+                with self.assertRaises(expected) as caught:
+                    give_up()
+                with listener.accept()[0] as connection:
+                    connection.settimeout(3)  # far below the 5 s answer time-out
+                    while connection.recv(65536):  # the request, then the end
+                        pass
+                if expected is voicecontrol.Cancelled:
+                    self.assertEqual(str(caught.exception), "cancelled. (cancelled by the host)")
+        controller.close(), async_controller.close()
+        self.assertEqual(_native._requests, {})
 
 
 EXIT_SCRIPTS = {
@@ -525,6 +609,20 @@ EXIT_OUTPUTS = {
 }
 
 
+# Ctrl-C while a connect stalls, blocking then callback form: neither is lost.
+INTERRUPTED = """import os, signal, sys, threading, voicecontrol
+controller = voicecontrol.Controller("127.0.0.1", int(sys.argv[1]), sys.argv[2], connect_timeout=1)
+done = threading.Event()
+for callback in (None, lambda result, error: (print(result, error), done.set())):
+    threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+    try:
+        controller.kick("s", "m", callback=callback) or done.wait(30)
+    except KeyboardInterrupt:
+        print("interrupted")
+done.wait(30)
+"""
+
+
 class ExitTest(unittest.TestCase):
     """A script that ends with a command in flight and no close() exits
     cleanly, its outcome delivered or dropped, every time."""
@@ -546,6 +644,14 @@ class ExitTest(unittest.TestCase):
                         text=True, timeout=60)
                     self.assertEqual((child.returncode, child.stderr), (0, ""))
                     self.assertEqual(child.stdout, EXIT_OUTPUTS[name])
+
+    def test_ctrl_c_while_a_connect_stalls(self):
+        child = subprocess.run([sys.executable, "-c", INTERRUPTED, str(stalled_port(self)),
+                                LIBRARY], env=dict(os.environ, PYTHONPATH=PACKAGE_DIR),
+                               capture_output=True, text=True, timeout=60)
+        self.assertEqual((child.stdout, child.stderr, child.returncode), (
+            "interrupted\ninterrupted\nNone connect error. (connect: no answer within 1 s)\n",
+            "", 0))
 
 
 if __name__ == "__main__":
