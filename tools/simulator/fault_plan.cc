@@ -149,7 +149,9 @@ std::vector<PlannedAnswer> FaultPlan::Planned() const {
           rule, "scenario " + scenario.first + " step " + std::to_string(rule.step)));
     }
   }
-  if (standing_.reply.fault.Describe() != "none") planned.push_back(Describe(standing_, "standing"));
+  if (standing_.reply.fault.Describe() != "none") {
+    planned.push_back(Describe(standing_, "standing"));
+  }
   return planned;
 }
 

@@ -151,7 +151,8 @@ int Serve(Arguments& args) {
   }
   std::string adminAddress;
   uint16_t adminPort = 0;
-  if (!args.admin.empty() && !voicectl::ReadAdminAddress(args.admin, &adminAddress, &adminPort, &error)) {
+  if (!args.admin.empty() &&
+      !voicectl::ReadAdminAddress(args.admin, &adminAddress, &adminPort, &error)) {
     std::cerr << "voicectl serve: --admin: " << error << "\n";
     return kExitUsage;
   }

@@ -162,7 +162,11 @@ void AdminHttpServer::ReapFinished() {
 }
 
 void AdminHttpServer::AcceptLoop() {
-  while (WaitReady(listenFd_, POLLIN, wakeFds_[0], -1)) {
+  for (;;) {
+    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+    const int n = poll(fds, 2, -1);
+    if (n < 0 && errno == EINTR) continue;  // a signal is no reason to stop serving
+    if (n < 0 || fds[1].revents != 0) return;
     const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     ReapFinished();
@@ -180,7 +184,8 @@ void AdminHttpServer::AcceptLoop() {
 // Content-Length announces. False with `refusal` set when it cannot be
 // answered as asked; false with refusal->status 0 when the connection ended.
 bool AdminHttpServer::ReadRequest(int fd, std::string* data, AdminResponse* refusal) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadDeadlineMs);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadDeadlineMs);
   RequestHead head;
   bool headRead = false;
   char chunk[8192];

@@ -81,7 +81,9 @@ void RequireOnly(const Json& object, const std::vector<const char*>& known, cons
   for (const auto& member : object.items()) {
     bool found = false;
     for (const char* name : known) found = found || member.key() == name;
-    if (!found) throw BadAdminRequest("unknown " + std::string(what) + " field \"" + member.key() + "\"");
+    if (!found) {
+      throw BadAdminRequest("unknown " + std::string(what) + " field \"" + member.key() + "\"");
+    }
   }
 }
 
@@ -116,13 +118,19 @@ Fault ReadFault(const Json& value) {
     const Json& field = member.value();
     bool known = false;
     for (const FlagField& f : kFlags) {
-      if (key == f.name) fault.*f.member = ReadFlag(field, f.name), known = true;
+      if (key != f.name) continue;
+      fault.*f.member = ReadFlag(field, f.name);
+      known = true;
     }
     for (const NumberField& f : kNumbers) {
-      if (key == f.name) fault.*f.member = static_cast<int>(ReadInteger(field, f.name, f.min, f.max)), known = true;
+      if (key != f.name) continue;
+      fault.*f.member = static_cast<int>(ReadInteger(field, f.name, f.min, f.max));
+      known = true;
     }
     for (const OptionalField& f : kOptionals) {
-      if (key == f.name) fault.*f.member = static_cast<int>(ReadInteger(field, f.name, INT32_MIN, INT32_MAX)), known = true;
+      if (key != f.name) continue;
+      fault.*f.member = static_cast<int>(ReadInteger(field, f.name, INT32_MIN, INT32_MAX));
+      known = true;
     }
     if (key == "seed") {
       if (!field.is_number_unsigned()) throw BadAdminRequest("seed must be a whole number from 0");
@@ -153,7 +161,9 @@ std::vector<ScenarioStep> ReadSteps(const Json& value) {
     ScenarioStep step;
     if (item.contains("fault")) step.fault = ReadFault(item["fault"]);
     step.body = ReadOptionalText(item, "body");
-    if (item.contains("times")) step.times = static_cast<int>(ReadInteger(item["times"], "times", 0, INT_MAX));
+    if (item.contains("times")) {
+      step.times = static_cast<int>(ReadInteger(item["times"], "times", 0, INT_MAX));
+    }
     steps.push_back(std::move(step));
   }
   return steps;

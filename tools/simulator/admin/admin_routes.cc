@@ -29,7 +29,9 @@ std::string ScenarioKind(const AdminRequest& request) {
 Json State(SimulatedServer& server, const AdminRequest&) {
   Json sessions = Json::array(), planned = Json::array();
   for (const Session& session : server.Sessions()) sessions.push_back(SessionJson(session));
-  for (const PlannedAnswer& answer : server.PlannedAnswers()) planned.push_back(PlannedJson(answer));
+  for (const PlannedAnswer& answer : server.PlannedAnswers()) {
+    planned.push_back(PlannedJson(answer));
+  }
   return {{"address", server.address()}, {"port", server.port()},
           {"request_count", server.RequestCount()}, {"sessions", sessions},
           {"planned", planned}, {"standing", FaultJson(server.standingFault())}};
@@ -70,11 +72,13 @@ Json Queue(SimulatedServer& server, const AdminRequest& request) {
         scripted);
     return {{"queued", 1}};
   }
-  const int count =
-      body.contains("count") ? static_cast<int>(ReadInteger(body["count"], "count", 1, 1000000)) : 1;
-  const std::string kind = body.contains("kind")
-                               ? RequireKind(body["kind"].is_string() ? body["kind"].get<std::string>() : "")
-                               : "";
+  const int count = body.contains("count")
+                        ? static_cast<int>(ReadInteger(body["count"], "count", 1, 1000000))
+                        : 1;
+  std::string kind;
+  if (body.contains("kind")) {
+    kind = RequireKind(body["kind"].is_string() ? body["kind"].get<std::string>() : "");
+  }
   if (scripted && kind.empty()) server.QueueAnswer(*scripted, count, fault);
   if (scripted && !kind.empty()) server.QueueAnswerFor(kind, *scripted, count, fault);
   if (!scripted && kind.empty()) server.QueueFault(fault, count);
