@@ -81,6 +81,10 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs/host-guide.md)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
+# The admin interface of voicectl serve, which the host guide links to.
+if(EXISTS ${PROJECT_SOURCE_DIR}/docs/simulator-admin.md)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/simulator-admin.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 # The CMake package: find_package(voicecontrol 1.0 CONFIG REQUIRED) gives
 # voicecontrol::voicecontrol. Every release of one major version keeps the

@@ -6,11 +6,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include <voicecontrol/controller/convert.h>
 #include <voicecontrol/http/http.h>
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/dom.h>
 #include <voicecontrol/interface/interface_message.h>
+
+#include "text.h"
 
 namespace voicecontrol {
 namespace testing {
@@ -19,25 +20,6 @@ namespace {
 
 constexpr size_t kOversizeValueBytes = 90 * 1024;
 constexpr char kGarbageBody[] = "this is not an interface message\n";
-
-// UTF-8 <-> wide text through the library's public conversions: this
-// library is linked by hosts against the installed shared library, which
-// exports nothing else. A UTF-8 byte gives at most one wide unit, a wide
-// unit at most four bytes.
-std::wstring WideFromUtf8(const std::string& utf8) {
-  std::wstring out(utf8.size(), L'\0');
-  const int length = Utf8ToWide(utf8.data(), static_cast<int>(utf8.size()), out.data(),
-                                static_cast<int>(out.size()));
-  out.resize(length < 0 ? 0 : static_cast<size_t>(length));
-  return out;
-}
-
-std::string Utf8FromWide(const std::wstring& wide) {
-  std::string out(wide.size() * 4, '\0');
-  const int length = WideToUtf8(wide.c_str(), out.data(), static_cast<int>(out.size()));
-  out.resize(length < 0 ? 0 : static_cast<size_t>(length));
-  return out;
-}
 
 // The value of header `name` (lower case, colon included) in the header
 // block, blanks around it trimmed; nullopt when the header is absent.

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,9 +22,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/testing/simulator.h>
 
 #include "exchange.h"
+#include "fault_plan.h"
+#include "journal.h"
 #include "session_model.h"
 
 namespace voicecontrol {
@@ -59,10 +63,11 @@ Ready WaitFor(int fd, short events, int wakeFd, int timeoutMs) {
 
 }  // namespace
 
-// What a request is answered with: taken from the queue or the standing fault.
-struct Plan {
-  Fault fault;
-  std::optional<std::string> body;
+// How one exchange ended, for the journal and the log.
+struct Ending {
+  std::string outcome;  // "200 flow=1004 bytes=517", "closed early", ...
+  int status = 0;
+  int flowId = 0;
 };
 
 class SimulatedServer::Impl {
@@ -75,13 +80,10 @@ class SimulatedServer::Impl {
   const ServerOptions options;
   uint16_t port = 0;
   SessionModel model;
+  FaultPlan plan;
+  Journal journal{options.requestLogLimit};
 
-  mutable std::mutex mutex;  // guards everything below and the connection state
-  std::deque<std::pair<Plan, int>> queue;  // plan, answers left
-  Fault standing;
-  std::deque<ReceivedRequest> requests;
-  size_t requestCount = 0;
-  mutable std::condition_variable requestArrived;
+  std::mutex mutex;  // guards the connection state below
 
  private:
   struct Connection {
@@ -94,13 +96,17 @@ class SimulatedServer::Impl {
   void WorkerLoop();
   void Serve(int fd, const std::string& peer);
   void AnswerCommand(int fd, ReceivedRequest request, std::string* line);
+  void Respond(int fd, const ReceivedRequest& request, const Reply& reply, Ending* ending);
+  bool SendShaped(int fd, const std::string& wire, const Fault& fault);
+  bool SendPiece(int fd, const std::string& wire, size_t from, size_t to, const Fault& fault);
+  void RecordRefusal(ReceivedRequest* request, int status, const std::string& outcome);
   ReadEnd ReadRequest(int fd, std::string* data, RequestHead* head);
   bool SendAll(int fd, const char* data, size_t length);
   void Refuse(int fd, int status, const std::string& reason);
   void HoldOpen(int fd);
+  // A linger time of 0 makes the close send a reset instead of an orderly end.
+  static void ResetOnClose(int fd);
   bool SleepUnlessStopped(int milliseconds);
-  Plan TakePlan();
-  void Record(const ReceivedRequest& request);
   void Log(const std::string& line);
 
   int listenFd_ = -1;
@@ -306,30 +312,24 @@ void SimulatedServer::Impl::HoldOpen(int fd) {
   }
 }
 
+void SimulatedServer::Impl::ResetOnClose(int fd) {
+  const linger abort{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
 bool SimulatedServer::Impl::SleepUnlessStopped(int milliseconds) {
   std::unique_lock<std::mutex> lock(mutex);
   return !stopCv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                            [this] { return stopping_; });
 }
 
-Plan SimulatedServer::Impl::TakePlan() {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (queue.empty()) return Plan{standing, std::nullopt};
-  Plan plan = queue.front().first;
-  if (--queue.front().second <= 0) queue.pop_front();
-  return plan;
-}
-
-void SimulatedServer::Impl::Record(const ReceivedRequest& request) {
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    ++requestCount;
-    if (options.requestLogLimit > 0) {
-      if (requests.size() >= options.requestLogLimit) requests.pop_front();
-      requests.push_back(request);
-    }
-  }
-  requestArrived.notify_all();
+void SimulatedServer::Impl::RecordRefusal(ReceivedRequest* request, int status,
+                                          const std::string& outcome) {
+  const uint64_t number = journal.Record(request);
+  journal.Complete(number, [status, &outcome](ReceivedRequest& entry) {
+    entry.status = status;
+    entry.outcome = outcome;
+  });
 }
 
 void SimulatedServer::Impl::Log(const std::string& line) {
@@ -354,12 +354,12 @@ void SimulatedServer::Impl::Serve(int fd, const std::string& peer) {
       line += "server stopping";
       break;
     case ReadEnd::kNoLength:
-      Record(request);
+      RecordRefusal(&request, 400, "no Content-Length -> 400");
       Refuse(fd, 400, "a request needs a Content-Length header");
       line += "no Content-Length -> 400";
       break;
     case ReadEnd::kTooLarge:
-      Record(request);
+      RecordRefusal(&request, 413, "request too large -> 413");
       Refuse(fd, 413, "requests are limited to " + std::to_string(kMaxRequestBytes) + " bytes");
       line += "request too large -> 413";
       break;
@@ -368,7 +368,7 @@ void SimulatedServer::Impl::Serve(int fd, const std::string& peer) {
       if (request.isCommand) {
         AnswerCommand(fd, std::move(request), &line);
       } else {
-        Record(request);
+        RecordRefusal(&request, 400, "unreadable request -> 400");
         Refuse(fd, 400, "not a command request");
         line += "unreadable request -> 400";
       }
@@ -379,73 +379,92 @@ void SimulatedServer::Impl::Serve(int fd, const std::string& peer) {
 }
 
 void SimulatedServer::Impl::AnswerCommand(int fd, ReceivedRequest request, std::string* line) {
-  const Plan plan = TakePlan();
-  Record(request);
+  const uint64_t number = journal.Record(&request);
+  const Reply reply = plan.Take(request.method, number);
+  Ending ending;
+  Respond(fd, request, reply, &ending);
+  const std::string fault = reply.fault.Describe();
+  journal.Complete(number, [&](ReceivedRequest& entry) {
+    entry.fault = fault;
+    entry.scripted = reply.body.has_value();
+    entry.status = ending.status;
+    entry.answerFlowId = ending.flowId;
+    entry.outcome = ending.outcome;
+  });
+  *line += request.method + " seq=" + std::to_string(request.seqNo) +
+           " values=" + std::to_string(request.values.size()) + " -> " + ending.outcome +
+           (options.log ? " [faults: " + fault + "]" : "");
+}
+
+// Answers one command as `reply` says. Every way of ending early leaves the
+// connection to Serve, which closes it (with a reset where one was asked).
+void SimulatedServer::Impl::Respond(int fd, const ReceivedRequest& request, const Reply& reply,
+                                    Ending* ending) {
+  const Fault& fault = reply.fault;
   const testing::Answer answer =
       model.Handle(request.method, request.values, std::chrono::system_clock::now());
-  *line += request.method + " seq=" + std::to_string(request.seqNo) +
-           " values=" + std::to_string(request.values.size());
-  const std::string faults = options.log ? " [faults: " + plan.fault.Describe() + "]" : "";
-  if (plan.fault.delayMs > 0 && !SleepUnlessStopped(plan.fault.delayMs)) {
-    *line += " -> server stopping" + faults;
+  if (fault.delayMs > 0 && !SleepUnlessStopped(fault.delayMs)) {
+    ending->outcome = "server stopping";
     return;
   }
-  if (plan.fault.closeEarly) {
-    *line += " -> closed early" + faults;
+  if (fault.closeEarly) {
+    ending->outcome = "closed early";
     return;
   }
-  if (plan.fault.noAnswer) {
-    *line += " -> no answer" + faults;
+  if (fault.resetBeforeHeaders) {
+    ResetOnClose(fd);
+    ending->outcome = "reset before the headers";
+    return;
+  }
+  if (fault.noAnswer) {
+    ending->outcome = "no answer";
     HoldOpen(fd);
     return;
   }
-  const std::string wire =
-      BuildAnswer(request.seqNo, answer, plan.body, plan.fault, options.encoding);
-  const bool sent = SendAll(fd, wire.data(), wire.size());
-  *line += " -> " + std::to_string(plan.fault.status) +
-           " flow=" + std::to_string(plan.fault.flowId.value_or(answer.flowId)) +
-           " bytes=" + std::to_string(wire.size()) + (sent ? "" : " (send failed)") +
-           (plan.body ? " (scripted)" : "") + faults;
-  if (plan.fault.partial) HoldOpen(fd);
+  const std::string wire = BuildAnswer(request.seqNo, answer, reply.body, fault, options.encoding);
+  const bool sent = SendShaped(fd, wire, fault);
+  ending->status = fault.status;
+  ending->flowId = fault.flowId.value_or(answer.flowId);
+  ending->outcome = std::to_string(fault.status) + " flow=" + std::to_string(ending->flowId) +
+                    " bytes=" + std::to_string(wire.size()) + (sent ? "" : " (send failed)") +
+                    (reply.body ? " (scripted)" : "") +
+                    (fault.resetAfterHeaders ? " (reset after the headers)" : "") +
+                    (fault.endMidBody ? " (ended mid-body)" : "");
+  if (fault.partial) HoldOpen(fd);
 }
 
-// Fault ---------------------------------------------------------------------
-
-std::string Fault::Describe() const {
-  std::ostringstream out;
-  if (delayMs > 0) out << " delay=" << delayMs;
-  if (closeEarly) out << " close-early";
-  if (noAnswer) out << " no-answer";
-  if (status != 200) out << " status=" << status;
-  if (http10) out << " http10";
-  if (flowId) out << " flowid=" << *flowId;
-  if (fieldNum) out << " fieldnum=" << *fieldNum;
-  if (garbage) out << " garbage";
-  if (oversize) out << " oversize";
-  if (partial) out << " partial";
-  const std::string text = out.str();
-  return text.empty() ? "none" : text.substr(1);
+// The answer's bytes as the fault shapes their sending: cut after the
+// header block or in the middle of the body, a pause in the body, pieces.
+bool SimulatedServer::Impl::SendShaped(int fd, const std::string& wire, const Fault& fault) {
+  const size_t head = HeaderBlockLength(wire);
+  const size_t middle = head + (wire.size() - head) / 2;
+  if (fault.resetAfterHeaders) {
+    const bool sent = SendPiece(fd, wire, 0, head, fault);
+    ResetOnClose(fd);
+    return sent;
+  }
+  if (fault.endMidBody) return SendPiece(fd, wire, 0, middle, fault);
+  if (fault.bodyDelayMs > 0) {
+    return SendPiece(fd, wire, 0, middle, fault) && SleepUnlessStopped(fault.bodyDelayMs) &&
+           SendPiece(fd, wire, middle, wire.size(), fault);
+  }
+  return SendPiece(fd, wire, 0, wire.size(), fault);
 }
 
-namespace {
-template <typename Set>
-Fault Made(Set set) {
-  Fault fault;
-  set(fault);
-  return fault;
+// Bytes [from, to) of `wire`, at once or dribbled. Dribbled pieces go out
+// without Nagle's delay, so that each leaves as a segment of its own.
+bool SimulatedServer::Impl::SendPiece(int fd, const std::string& wire, size_t from, size_t to,
+                                      const Fault& fault) {
+  if (fault.dribbleBytes <= 0) return SendAll(fd, wire.data() + from, to - from);
+  const int yes = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  const size_t piece = static_cast<size_t>(fault.dribbleBytes);
+  for (size_t at = from; at < to; at += piece) {
+    if (at > from && fault.dribbleMs > 0 && !SleepUnlessStopped(fault.dribbleMs)) return false;
+    if (!SendAll(fd, wire.data() + at, std::min(piece, to - at))) return false;
+  }
+  return true;
 }
-}  // namespace
-
-Fault Fault::Delay(int ms) { return Made([ms](Fault& f) { f.delayMs = ms; }); }
-Fault Fault::CloseEarly() { return Made([](Fault& f) { f.closeEarly = true; }); }
-Fault Fault::NoAnswer() { return Made([](Fault& f) { f.noAnswer = true; }); }
-Fault Fault::Status(int code) { return Made([code](Fault& f) { f.status = code; }); }
-Fault Fault::Http10() { return Made([](Fault& f) { f.http10 = true; }); }
-Fault Fault::FlowId(int id) { return Made([id](Fault& f) { f.flowId = id; }); }
-Fault Fault::FieldNum(int n) { return Made([n](Fault& f) { f.fieldNum = n; }); }
-Fault Fault::Garbage() { return Made([](Fault& f) { f.garbage = true; }); }
-Fault Fault::Oversize() { return Made([](Fault& f) { f.oversize = true; }); }
-Fault Fault::Partial() { return Made([](Fault& f) { f.partial = true; }); }
 
 // SimulatedServer -------------------------------------------------------------
 
@@ -459,60 +478,85 @@ uint16_t SimulatedServer::port() const { return impl_->port; }
 void SimulatedServer::Stop() { impl_->Stop(); }
 
 void SimulatedServer::QueueFault(const Fault& fault, int count) {
-  if (count <= 0) return;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->queue.push_back({Plan{fault, std::nullopt}, count});
+  impl_->plan.Queue("", Reply{fault, std::nullopt}, count);
 }
 
 void SimulatedServer::QueueAnswer(std::string body, int count, const Fault& fault) {
-  if (count <= 0) return;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->queue.push_back({Plan{fault, std::move(body)}, count});
+  impl_->plan.Queue("", Reply{fault, std::move(body)}, count);
 }
 
-void SimulatedServer::SetStandingFault(const Fault& fault) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->standing = fault;
+void SimulatedServer::SetStandingFault(const Fault& fault) { impl_->plan.SetStanding(fault); }
+Fault SimulatedServer::standingFault() const { return impl_->plan.Standing(); }
+size_t SimulatedServer::QueuedAnswers() const { return impl_->plan.QueuedCount(); }
+void SimulatedServer::ClearQueue() { impl_->plan.ClearQueues(); }
+
+bool SimulatedServer::IsCommandKind(const std::string& method) {
+  // The first three methods of the table are plain HTTP ones, no commands.
+  for (int i = kHttpXmlKick; i < kHttpXmlMethodCount; ++i) {
+    if (method == HttpXmlMethod[i]) return true;
+  }
+  return false;
 }
 
-Fault SimulatedServer::standingFault() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->standing;
+namespace {
+void RequireCommandKind(const std::string& method) {
+  if (!SimulatedServer::IsCommandKind(method)) {
+    throw std::invalid_argument("not a command kind: \"" + method +
+                                "\" (CREATE, KICK, CHANGE, QALL, QSINGLE or DSCALL)");
+  }
+}
+}  // namespace
+
+void SimulatedServer::QueueFaultFor(const std::string& method, const Fault& fault, int count) {
+  RequireCommandKind(method);
+  impl_->plan.Queue(method, Reply{fault, std::nullopt}, count);
 }
 
-size_t SimulatedServer::QueuedAnswers() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  size_t total = 0;
-  for (const auto& entry : impl_->queue) total += static_cast<size_t>(entry.second);
-  return total;
+void SimulatedServer::QueueAnswerFor(const std::string& method, std::string body, int count,
+                                     const Fault& fault) {
+  RequireCommandKind(method);
+  impl_->plan.Queue(method, Reply{fault, std::move(body)}, count);
 }
 
-void SimulatedServer::ClearQueue() {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->queue.clear();
+void SimulatedServer::SetFaultForRequest(uint64_t number, const Fault& fault,
+                                         std::optional<std::string> body) {
+  impl_->plan.ForRequest(number, Reply{fault, std::move(body)});
+}
+
+void SimulatedServer::SetScenario(const std::string& method, std::vector<ScenarioStep> steps) {
+  RequireCommandKind(method);
+  impl_->plan.SetScenario(method, steps);
+}
+
+void SimulatedServer::ClearScenarios() { impl_->plan.ClearScenarios(); }
+std::vector<PlannedAnswer> SimulatedServer::PlannedAnswers() const {
+  return impl_->plan.Planned();
+}
+
+void SimulatedServer::Reset() {
+  impl_->plan.Reset();
+  impl_->journal.Clear();
+  impl_->model.Clear();
 }
 
 std::vector<ReceivedRequest> SimulatedServer::Requests() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return {impl_->requests.begin(), impl_->requests.end()};
+  return impl_->journal.Entries("", 0);
+}
+
+std::vector<ReceivedRequest> SimulatedServer::Requests(const std::string& method,
+                                                       uint64_t afterNumber) const {
+  return impl_->journal.Entries(method, afterNumber);
 }
 
 size_t SimulatedServer::RequestCount() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->requestCount;
+  return static_cast<size_t>(impl_->journal.Count());
 }
 
 bool SimulatedServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(impl_->mutex);
-  return impl_->requestArrived.wait_for(lock, timeout,
-                                        [this, count] { return impl_->requestCount >= count; });
+  return impl_->journal.WaitForCount(count, timeout);
 }
 
-void SimulatedServer::ClearRequests() {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->requests.clear();
-  impl_->requestCount = 0;
-}
+void SimulatedServer::ClearRequests() { impl_->journal.Clear(); }
 
 void SimulatedServer::AddSession(const Session& session) { impl_->model.Add(session); }
 std::vector<Session> SimulatedServer::Sessions() const { return impl_->model.All(); }

@@ -3,7 +3,8 @@
 //   voicectl [--server HOST:PORT] [--codepage NAME] [--json] [--log-dir DIR] [--show-logs]
 //            [--connect-timeout MS] [--timeout MS] COMMAND ARGS...
 //   voicectl --version
-//   voicectl serve [--listen HOST:PORT] [--encoding utf-8|gb2312] [fault flags]
+//   voicectl serve [--listen HOST:PORT] [--admin 127.0.0.1:PORT] [--encoding utf-8|gb2312]
+//                  [fault flags]
 //   voicectl demo
 #include <signal.h>
 
@@ -19,6 +20,7 @@
 #include <voicecontrol/testing/simulator.h>
 #include <voicecontrol/voicecontrol.h>
 
+#include "admin_option.h"
 #include "client.h"
 #include "demo.h"
 #include "log_place.h"
@@ -52,6 +54,7 @@ struct Arguments {
   NumberArgument answerTimeout{"", "--timeout", 1, 600000};
 
   std::string listen = "127.0.0.1:8080";
+  std::string admin;  // empty: no admin interface
   std::string encoding = "utf-8";
   Fault fault;
   NumberArgument delay{"", "--delay", 0, 600000};
@@ -146,6 +149,13 @@ int Serve(Arguments& args) {
     std::cerr << "voicectl serve: --listen: " << error << "\n";
     return kExitUsage;
   }
+  std::string adminAddress;
+  uint16_t adminPort = 0;
+  if (!args.admin.empty() &&
+      !voicectl::ReadAdminAddress(args.admin, &adminAddress, &adminPort, &error)) {
+    std::cerr << "voicectl serve: --admin: " << error << "\n";
+    return kExitUsage;
+  }
   int64_t value = 0;
   if (args.delay.given) {
     if (!ReadNumber(args.delay, " serve", &value)) return kExitUsage;
@@ -180,10 +190,12 @@ int Serve(Arguments& args) {
   options.log = [](const std::string& line) {
     std::cerr << "voicectl serve: " + line + "\n" << std::flush;
   };
-  options.requestLogLimit = 0;  // nobody reads them back
+  if (args.admin.empty()) options.requestLogLimit = 0;  // nobody reads them back
   std::unique_ptr<voicecontrol::testing::SimulatedServer> server;
+  std::unique_ptr<voicecontrol::testing::AdminHttpServer> admin;
   try {
     server = std::make_unique<voicecontrol::testing::SimulatedServer>(options);
+    if (!args.admin.empty()) admin = voicectl::StartAdmin(*server, adminAddress, adminPort);
   } catch (const std::exception& e) {
     std::cerr << "voicectl serve: " << e.what() << "\n";
     return 1;
@@ -192,9 +204,11 @@ int Serve(Arguments& args) {
   std::cout << "listening on " << address << ":" << server->port()
             << " (faults: " << args.fault.Describe() << "; answers in " << args.encoding << ")"
             << std::endl;
+  if (admin) std::cout << "admin on " << adminAddress << ":" << admin->port() << std::endl;
   int signal = 0;
   sigwait(&stopSignals, &signal);
   std::cerr << "voicectl serve: stopping on signal " << signal << "\n";
+  if (admin) admin->Stop();
   server->Stop();
   return 0;
 }
@@ -317,6 +331,11 @@ int main(int argc, char** argv) {
                     "address to listen on, HOST:PORT (port 0: any free one)")
       ->capture_default_str()
       ->type_name("HOST:PORT");
+  serve->add_option("--admin", args.admin,
+                    "also serve the admin interface and its page on HOST:PORT, a loopback "
+                    "address (port 0: any free one, printed as \"admin on HOST:PORT\"); see "
+                    "voicectl(1) and docs/simulator-admin.md")
+      ->type_name("127.0.0.1:PORT");
   serve->add_option("--encoding", args.encoding, "encoding of the answers' text")
       ->capture_default_str()
       ->check(CLI::IsMember({"utf-8", "gb2312"}, CLI::ignore_case));

@@ -17,8 +17,15 @@
 /// The server answers every command from an in-memory session model (the
 /// table in docs/host-guide.md), one connection per request, one thread per
 /// connection (at most 512 at once). What an answer looks like is decided per
-/// request, in this order: the front of the queue (QueueFault, QueueAnswer),
-/// else the standing fault (SetStandingFault; by default a correct answer).
+/// request, in this order: what was set for that request's number
+/// (SetFaultForRequest), the queue of its command kind (QueueFaultFor), the
+/// queue of any kind (QueueFault, QueueAnswer), the scenario of its kind
+/// (SetScenario), else the standing fault (SetStandingFault; by default a
+/// correct answer). `voicectl serve --admin` offers the same through HTTP
+/// and JSON (docs/simulator-admin.md).
+///
+/// The library is static and compiled with the host's tests: its structs
+/// may grow between releases (new members come last).
 ///
 /// Linux only. Link `voicecontrol::testing`. Every member function may be
 /// called from any thread, also while requests are in flight.
@@ -50,6 +57,20 @@ struct Fault {
   bool garbage = false;         ///< a body that is not an interface message
   bool oversize = false;        ///< an answer of more than 80 KB
   bool partial = false;         ///< the header block, then never the body
+  bool resetBeforeHeaders = false;  ///< reset the connection (RST) instead of answering
+  bool resetAfterHeaders = false;   ///< send the header block, then reset the connection
+  bool endMidBody = false;      ///< send the header block and half the body, then close
+  int dribbleBytes = 0;         ///< send the answer this many bytes at a time (0: at once)
+  int dribbleMs = 0;            ///< wait between two dribbled pieces
+  int bodyDelayMs = 0;          ///< wait this long after the header block and half the body
+  /// Above 0: misbehave for the first this many answers this fault is asked
+  /// for (as standing fault, queue entry or scenario step), then answer
+  /// correctly: a host's retries then succeed.
+  int firstAttempts = 0;
+  /// Misbehave for this share of the answers, drawn from `seed` (the same
+  /// seed gives the same draws): 0 never, 1 always.
+  double probability = 1.0;
+  uint64_t seed = 0;  ///< seed of the draws for `probability`
 
   /// @return the fault in words, e.g. "delay=200 status=299", or "none".
   std::string Describe() const;
@@ -78,6 +99,46 @@ struct Fault {
   static Fault Oversize();
   /// @return a Fault with partial set (the host gets "timeout." after 5 s).
   static Fault Partial();
+  /// @return a Fault with resetBeforeHeaders set (the host gets "timeout.").
+  static Fault ResetBeforeHeaders();
+  /// @return a Fault with resetAfterHeaders set (the host gets "timeout.").
+  static Fault ResetAfterHeaders();
+  /// @return a Fault with endMidBody set (the host gets "timeout.").
+  static Fault EndMidBody();
+  /// @param bytes how many bytes each piece holds (at least 1).
+  /// @param intervalMs how long to wait between two pieces.
+  /// @return a Fault with dribbleBytes and dribbleMs set (the host gets the
+  ///         result, later).
+  static Fault Dribble(int bytes, int intervalMs);
+  /// @param milliseconds how long to wait in the middle of the body.
+  /// @return a Fault with bodyDelayMs set.
+  static Fault DelayInBody(int milliseconds);
+  /// @param attempts how many answers misbehave before the correct ones.
+  /// @param how how they misbehave.
+  /// @return `how` with firstAttempts set.
+  static Fault FailFirst(int attempts, Fault how = Fault::CloseEarly());
+  /// @param probability the share of answers that misbehave, 0 to 1.
+  /// @param seed the seed of the draws.
+  /// @param how how they misbehave.
+  /// @return `how` with probability and seed set.
+  static Fault WithProbability(double probability, uint64_t seed, Fault how);
+};
+
+/// One step of a scenario: `times` answers of one command kind shaped so.
+struct ScenarioStep {
+  Fault fault;                      ///< how the answers misbehave
+  std::optional<std::string> body;  ///< a scripted body; empty: the model's answer
+  int times = 1;                    ///< how many answers; 0: every one from here on
+};
+
+/// An answer set up ahead and not yet given, as PlannedAnswers lists it.
+struct PlannedAnswer {
+  /// Which requests it is for: "next" (any kind), "next QALL", "request 7",
+  /// "scenario QALL step 2" or "standing".
+  std::string target;
+  Fault fault;            ///< how it misbehaves
+  bool scripted = false;  ///< it carries a scripted body
+  int remaining = 0;      ///< answers it still shapes; 0: every one
 };
 
 /// The encoding of the answers' bodies. kGb2312 writes the text in GB2312
@@ -111,6 +172,17 @@ struct ReceivedRequest {
   int flowId = 0;    ///< its FlowID
   int fieldNum = 0;  ///< its FieldNum
   std::vector<std::wstring> values;  ///< the Field_Value texts, in order
+  /// Its place in arrival order, from 1 (counted since the start,
+  /// ClearRequests or Reset): what SetFaultForRequest names.
+  uint64_t number = 0;
+  std::chrono::system_clock::time_point arrivedAt;  ///< when it was read whole
+  bool answered = false;  ///< the exchange has ended: the members below are set
+  std::chrono::system_clock::time_point answeredAt;  ///< when the exchange ended
+  std::string fault;      ///< the fault applied, as Fault::Describe gives it
+  bool scripted = false;  ///< the answer was a scripted body
+  int status = 0;         ///< the answer's status code; 0: no status line was sent
+  int answerFlowId = 0;   ///< the FlowID in the answer; 0: none
+  std::string outcome;    ///< what the server did, e.g. "200 flow=1004 bytes=517"
 };
 
 /// How a SimulatedServer listens, answers and logs.
@@ -169,11 +241,60 @@ class SimulatedServer {
   Fault standingFault() const;
   /// @return the answers still queued (a fault queued with count 3 counts 3).
   size_t QueuedAnswers() const;
-  /// Drops every queued answer.
+  /// Drops every queued answer (of any kind, of one kind, for a request
+  /// number).
   void ClearQueue();
+
+  /// The command kinds, as request lines and ReceivedRequest::method name
+  /// them: "CREATE", "KICK", "CHANGE", "QALL", "QSINGLE", "DSCALL". The
+  /// functions below throw std::invalid_argument for any other.
+  /// @param method a command kind.
+  /// @return whether it is one.
+  static bool IsCommandKind(const std::string& method);
+  /// Makes the next answers to commands of one kind misbehave, after those
+  /// already queued for that kind; they come before the queue of any kind.
+  /// @param method the command kind.
+  /// @param fault how they misbehave.
+  /// @param count how many answers.
+  void QueueFaultFor(const std::string& method, const Fault& fault, int count = 1);
+  /// Makes the next answers to commands of one kind carry exactly `body`.
+  /// @param method the command kind.
+  /// @param body the answer's body.
+  /// @param count how many answers.
+  /// @param fault shapes those answers further.
+  void QueueAnswerFor(const std::string& method, std::string body, int count = 1,
+                      const Fault& fault = Fault());
+  /// Shapes the answer to the request with this number (see
+  /// ReceivedRequest::number), whatever its kind; replaces an earlier
+  /// setting for that number.
+  /// @param number the request's number, from 1.
+  /// @param fault how it misbehaves.
+  /// @param body a scripted body, or the model's answer.
+  void SetFaultForRequest(uint64_t number, const Fault& fault,
+                          std::optional<std::string> body = std::nullopt);
+  /// Gives the answers to one command kind from a sequence, such as "answer
+  /// A twice, then B" or "fail the first 3": each step shapes `times`
+  /// answers, then the next step takes over; after the last, the standing
+  /// fault. Replaces the kind's earlier scenario; no steps removes it.
+  /// @param method the command kind.
+  /// @param steps the sequence.
+  void SetScenario(const std::string& method, std::vector<ScenarioStep> steps);
+  /// Removes every scenario.
+  void ClearScenarios();
+  /// @return everything set up ahead: the queues, the request numbers, the
+  ///         scenarios' steps still to come, and the standing fault when it
+  ///         is not a correct answer, in the order they are consulted.
+  std::vector<PlannedAnswer> PlannedAnswers() const;
+  /// Back to the state of a new server (same address and port): no queued
+  /// answers, scenarios or standing fault, no requests, no sessions.
+  void Reset();
 
   /// @return every request received, oldest first (see requestLogLimit).
   std::vector<ReceivedRequest> Requests() const;
+  /// @param method a command kind, or "" for every request.
+  /// @param afterNumber only requests numbered above this (0: all).
+  /// @return the requests kept that match, oldest first.
+  std::vector<ReceivedRequest> Requests(const std::string& method, uint64_t afterNumber) const;
   /// @return the number of requests received since the start or
   ///         ClearRequests.
   size_t RequestCount() const;

@@ -1,0 +1,248 @@
+#include "admin_http.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+#include "exchange.h"
+
+namespace voicecontrol {
+namespace testing {
+
+namespace {
+
+constexpr int kReadDeadlineMs = 5000;
+// Browsers keep a few connections open ahead of need; beyond this many at
+// once a connection is closed unanswered.
+constexpr size_t kMaxConnections = 32;
+constexpr size_t kMaxAdminRequestBytes = 64 * 1024;
+
+// Waits until `fd` has `events` or the stop pipe is readable; false on
+// stop, time-out or failure.
+bool WaitReady(int fd, short events, int wakeFd, int timeoutMs) {
+  pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+  const int n = poll(fds, 2, timeoutMs);
+  return n > 0 && fds[1].revents == 0 && fds[0].revents != 0;
+}
+
+const char* Reason(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 413: return "Payload Too Large";
+    default: return "Internal Server Error";
+  }
+}
+
+std::string Wire(const AdminResponse& response) {
+  std::string wire = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                     Reason(response.status) + "\r\nContent-Type: " + response.contentType +
+                     "\r\nContent-Length: " + std::to_string(response.body.size()) +
+                     "\r\nCache-Control: no-store\r\nConnection: close\r\n";
+  if (!response.allow.empty()) wire += "Allow: " + response.allow + "\r\n";
+  return wire + "\r\n" + response.body;
+}
+
+AdminResponse Refusal(int status, const std::string& reason) {
+  AdminResponse response;
+  response.status = status;
+  response.body = "{\"error\":\"" + reason + "\"}";  // fixed texts without quotes
+  return response;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool Decode(const std::string& text, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      *out += ' ';
+    } else if (text[i] != '%') {
+      *out += text[i];
+    } else {
+      if (i + 2 >= text.size()) return false;
+      const int high = HexDigit(text[i + 1]), low = HexDigit(text[i + 2]);
+      if (high < 0 || low < 0) return false;
+      *out += static_cast<char>(high * 16 + low);
+      i += 2;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseTarget(const std::string& target, std::string* path,
+                 std::map<std::string, std::string>* query) {
+  const size_t mark = target.find('?');
+  if (!Decode(target.substr(0, mark), path)) return false;
+  if (mark == std::string::npos) return true;
+  const std::string rest = target.substr(mark + 1);
+  for (size_t start = 0; start <= rest.size();) {
+    const size_t end = std::min(rest.find('&', start), rest.size());
+    const std::string pair = rest.substr(start, end - start);
+    const size_t equals = pair.find('=');
+    std::string name, value;
+    if (!Decode(pair.substr(0, equals), &name) ||
+        (equals != std::string::npos && !Decode(pair.substr(equals + 1), &value))) {
+      return false;
+    }
+    if (!name.empty()) (*query)[name] = value;
+    start = end + 1;
+  }
+  return true;
+}
+
+AdminHttpServer::AdminHttpServer(const std::string& host, uint16_t port, Handler handler)
+    : handler_(std::move(handler)) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+    throw std::runtime_error("not an IPv4 address: " + host);
+  }
+  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  const int yes = 1;
+  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listenFd_, SOMAXCONN) != 0 || pipe2(wakeFds_, O_CLOEXEC) != 0) {
+    const std::string reason = std::strerror(errno);
+    close(listenFd_);
+    throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " +
+                             reason);
+  }
+  socklen_t length = sizeof address;
+  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  acceptThread_ = std::thread(&AdminHttpServer::AcceptLoop, this);
+}
+
+AdminHttpServer::~AdminHttpServer() { Stop(); }
+
+void AdminHttpServer::Stop() {
+  std::lock_guard<std::mutex> lock(stopMutex_);
+  if (stopped_) return;
+  stopped_ = true;
+  const char byte = 0;
+  (void)!write(wakeFds_[1], &byte, 1);
+  acceptThread_.join();
+  for (auto& connection : connections_) connection->thread.join();
+  connections_.clear();
+  close(listenFd_);
+  close(wakeFds_[0]);
+  close(wakeFds_[1]);
+}
+
+void AdminHttpServer::ReapFinished() {
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    if ((*it)->done) {
+      (*it)->thread.join();
+      it = connections_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void AdminHttpServer::AcceptLoop() {
+  for (;;) {
+    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+    const int n = poll(fds, 2, -1);
+    if (n < 0 && errno == EINTR) continue;  // a signal is no reason to stop serving
+    if (n < 0 || fds[1].revents != 0) return;
+    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    ReapFinished();
+    if (connections_.size() >= kMaxConnections) {
+      close(fd);
+      continue;
+    }
+    connections_.push_back(std::make_unique<Connection>());
+    Connection* connection = connections_.back().get();
+    connection->thread = std::thread(&AdminHttpServer::Serve, this, fd, connection);
+  }
+}
+
+// Reads one request whole: its header block and the body its
+// Content-Length announces. False with `refusal` set when it cannot be
+// answered as asked; false with refusal->status 0 when the connection ended.
+bool AdminHttpServer::ReadRequest(int fd, std::string* data, AdminResponse* refusal) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadDeadlineMs);
+  RequestHead head;
+  bool headRead = false;
+  char chunk[8192];
+  for (;;) {
+    if (!headRead && ReadHead(*data, &head)) headRead = true;
+    const size_t whole = headRead ? head.headerEnd + head.contentLength.value_or(0) : 0;
+    if (whole > kMaxAdminRequestBytes || data->size() > kMaxAdminRequestBytes) {
+      *refusal = Refusal(413, "admin requests are limited to 64 KB");
+      return false;
+    }
+    if (headRead && data->size() >= whole) {
+      data->resize(whole);
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !WaitReady(fd, POLLIN, wakeFds_[0], static_cast<int>(left.count()))) {
+      return false;
+    }
+    const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) return false;
+    data->append(chunk, static_cast<size_t>(n));
+  }
+}
+
+void AdminHttpServer::Serve(int fd, Connection* self) {
+  std::string data;
+  AdminResponse response;
+  response.status = 0;
+  if (ReadRequest(fd, &data, &response)) {
+    RequestHead head;
+    ReadHead(data, &head);
+    const std::string line = data.substr(0, data.find("\r\n"));
+    const size_t space1 = line.find(' '), space2 = line.rfind(' ');
+    AdminRequest request;
+    if (space1 == std::string::npos || space2 == space1 ||
+        !ParseTarget(line.substr(space1 + 1, space2 - space1 - 1), &request.path,
+                     &request.query)) {
+      response = Refusal(400, "malformed request line");
+    } else {
+      request.method = line.substr(0, space1);
+      request.body = data.substr(head.headerEnd);
+      response = handler_(request);
+    }
+  }
+  if (response.status != 0) {
+    const std::string wire = Wire(response);
+    size_t sent = 0;
+    while (sent < wire.size() && WaitReady(fd, POLLOUT, wakeFds_[0], kReadDeadlineMs)) {
+      const ssize_t n = send(fd, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+  }
+  close(fd);
+  self->done = true;
+}
+
+}  // namespace testing
+}  // namespace voicecontrol
