@@ -6,8 +6,10 @@ namespace platform {
 
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_), error_(other.error_) {
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : handle_(other.handle_), error_(other.error_), wakeEvent_(other.wakeEvent_) {
   other.handle_ = kInvalid;
+  other.wakeEvent_ = kInvalid;
 }
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
@@ -15,7 +17,9 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     Close();
     handle_ = other.handle_;
     error_ = other.error_;
+    wakeEvent_ = other.wakeEvent_;
     other.handle_ = kInvalid;
+    other.wakeEvent_ = kInvalid;
   }
   return *this;
 }

@@ -110,6 +110,10 @@ class VC_INTERNAL_API TcpSocket {
 
   intptr_t handle_ = kInvalid;
   SocketError error_;
+  // Windows: an event that Shutdown sets, so that a connect in progress
+  // ends at once (Windows Sockets does not end it on a shutdown). Made with
+  // the socket, before another thread may shut it down, and closed with it.
+  intptr_t wakeEvent_ = kInvalid;
 };
 
 // A listening socket on the loopback interface, for in-process servers

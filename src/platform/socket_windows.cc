@@ -74,6 +74,22 @@ int AwaitConnection(SOCKET s, int64_t timeoutMs) {
   return error;
 }
 
+// The same through the socket's wake event, which a Shutdown from another
+// thread also sets: the attempt then ends at once, as
+// WSAECONNABORTED.
+int AwaitConnectionOrWake(SOCKET s, WSAEVENT wake, int64_t timeoutMs) {
+  const DWORD limit = timeoutMs < 0                ? WSA_INFINITE
+                      : timeoutMs >= WSA_INFINITE ? WSA_INFINITE - 1
+                                                  : static_cast<DWORD>(timeoutMs);
+  const DWORD woken = ::WSAWaitForMultipleEvents(1, &wake, FALSE, limit, FALSE);
+  if (woken == WSA_WAIT_TIMEOUT) return kTimedOutMarker;
+  if (woken == WSA_WAIT_FAILED) return ::WSAGetLastError();
+  WSANETWORKEVENTS events;
+  if (::WSAEnumNetworkEvents(s, wake, &events) != 0) return ::WSAGetLastError();
+  if ((events.lNetworkEvents & FD_CONNECT) == 0) return WSAECONNABORTED;
+  return events.iErrorCode[FD_CONNECT_BIT];
+}
+
 bool SetBlocking(SOCKET s, bool blocking) {
   u_long nonBlocking = blocking ? 0 : 1;
   return ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
@@ -131,6 +147,10 @@ bool TcpSocket::Create() {
   const SOCKET s = NewStreamSocket();
   if (s == INVALID_SOCKET) return FailWithSystemError(::WSAGetLastError());
   handle_ = static_cast<intptr_t>(s);
+  // Without an event a connect cannot be ended from another thread, only
+  // by its time-out; the socket is usable all the same.
+  const WSAEVENT wake = ::WSACreateEvent();
+  if (wake != WSA_INVALID_EVENT) wakeEvent_ = reinterpret_cast<intptr_t>(wake);
   return true;
 }
 
@@ -147,11 +167,21 @@ bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeou
   // Non-blocking for the attempt alone, so that its wait has our limit
   // rather than the system's (about 21 seconds against a host that drops
   // the connection request).
-  if (!SetBlocking(s, false)) return FailWithSystemError(::WSAGetLastError());
+  const WSAEVENT wake = reinterpret_cast<WSAEVENT>(wakeEvent_);
+  const bool wakeable =
+      wakeEvent_ != kInvalid && ::WSAEventSelect(s, wake, FD_CONNECT) == 0;
+  if (!wakeable && !SetBlocking(s, false)) return FailWithSystemError(::WSAGetLastError());
   int error = 0;
   if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
     error = ::WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) error = AwaitConnection(s, timeoutMs);
+    if (error == WSAEWOULDBLOCK) {
+      error = wakeable ? AwaitConnectionOrWake(s, wake, timeoutMs) : AwaitConnection(s, timeoutMs);
+    }
+  }
+  // The event's selection made the socket non-blocking; it goes before the
+  // socket can be made blocking again.
+  if (wakeable && ::WSAEventSelect(s, nullptr, 0) != 0 && error == 0) {
+    error = ::WSAGetLastError();
   }
   if (!SetBlocking(s, true) && error == 0) error = ::WSAGetLastError();
   if (error == kTimedOutMarker) return FailWith(SocketError::Kind::kTimedOut);
@@ -188,10 +218,16 @@ long TcpSocket::ReceiveNow(char* buffer, size_t capacity) {
 }
 
 void TcpSocket::Shutdown() {
-  if (IsOpen()) ::shutdown(AsSocket(handle_), SD_BOTH);
+  if (!IsOpen()) return;
+  ::shutdown(AsSocket(handle_), SD_BOTH);
+  if (wakeEvent_ != kInvalid) ::WSASetEvent(reinterpret_cast<WSAEVENT>(wakeEvent_));
 }
 
 void TcpSocket::Close() {
+  if (wakeEvent_ != kInvalid) {
+    ::WSACloseEvent(reinterpret_cast<WSAEVENT>(wakeEvent_));
+    wakeEvent_ = kInvalid;
+  }
   if (!IsOpen()) return;
   ::closesocket(AsSocket(handle_));
   handle_ = kInvalid;
