@@ -15,10 +15,15 @@ namespace voicecontrol {
 namespace testing {
 namespace {
 
+// `origin`, when given, as a browser sends it, with Host 127.0.0.1:9 (a
+// "Host|Origin" pair sets both).
 AdminResponse Call(SimulatedServer& server, const std::string& method, const std::string& target,
-                   const std::string& body = "") {
+                   const std::string& body = "", const std::string& origin = "") {
   AdminRequest request;
   request.method = method;
+  const size_t bar = origin.find('|');
+  request.host = bar == std::string::npos ? "127.0.0.1:9" : origin.substr(0, bar);
+  request.origin = bar == std::string::npos ? origin : origin.substr(bar + 1);
   EXPECT_TRUE(ParseTarget(target, &request.path, &request.query)) << target;
   request.body = body;
   return HandleAdminRequest(server, request);
@@ -30,6 +35,7 @@ struct RefusalCase {
   const char* body;
   int status;
   const char* reason;  // part of the JSON error
+  const char* origin = "";
 };
 
 TEST(AdminRoutesTest, BadRequestsGetAStatusAndAReason) {
@@ -61,10 +67,13 @@ TEST(AdminRoutesTest, BadRequestsGetAStatusAndAReason) {
       {"GET", "/api/journal?since=-1", "", 400, "since"},
       {"GET", "/api/journal?since=1e3", "", 400, "since"},
       {"GET", "/api/journal?after=1", "", 400, "unknown parameter"},
+      // Another site's page in the host's browser, or a rebound host name.
+      {"POST", "/api/reset", "", 403, "another site", "http://evil.example"},
+      {"POST", "/api/reset", "", 403, "another site", "evil.example:9|http://evil.example:9"},
   };
   SimulatedServer server;
   for (const RefusalCase& c : cases) {
-    const AdminResponse response = Call(server, c.method, c.target, c.body);
+    const AdminResponse response = Call(server, c.method, c.target, c.body, c.origin);
     EXPECT_EQ(response.status, c.status) << c.method << " " << c.target << " " << c.body;
     EXPECT_NE(response.body.find(c.reason), std::string::npos) << response.body;
     EXPECT_EQ(response.body.rfind("{\"error\":", 0), 0u) << response.body;
@@ -140,7 +149,7 @@ TEST(AdminHttpTest, FramingRefusesWhatItCannotRead) {
     return answer.substr(0, answer.find("\r\n"));
   };
   const std::map<std::string, std::string> cases = {
-      {"GET /api/state HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "HTTP/1.1 200 OK"},
       {"GET /a%zz HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request"},
       {"NONSENSE\r\n\r\n", "HTTP/1.1 400 Bad Request"},
       {"POST /api/queue HTTP/1.1\r\nContent-Length: 99999\r\n\r\n", "HTTP/1.1 413 Payload Too Large"},

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -40,6 +41,7 @@ const char* Reason(int status) {
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 403: return "Forbidden";
     case 413: return "Payload Too Large";
     default: return "Internal Server Error";
   }
@@ -211,6 +213,28 @@ bool AdminHttpServer::ReadRequest(int fd, std::string* data, AdminResponse* refu
   }
 }
 
+namespace {
+
+// The value of header `name` (lower case) in the header block `head`; ""
+// when absent.
+std::string HeaderValue(const std::string& head, const std::string& name) {
+  for (size_t line = head.find("\r\n"); line != std::string::npos;
+       line = head.find("\r\n", line + 2)) {
+    const size_t start = line + 2;
+    const size_t colon = head.find(':', start);
+    const size_t end = head.find("\r\n", start);
+    if (colon == std::string::npos || end == std::string::npos || colon > end) continue;
+    std::string field = head.substr(start, colon - start);
+    for (char& c : field) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (field != name) continue;
+    const size_t value = head.find_first_not_of(" \t", colon + 1);
+    return value >= end ? std::string() : head.substr(value, head.find_last_not_of(" \t", end - 1) + 1 - value);
+  }
+  return std::string();
+}
+
+}  // namespace
+
 void AdminHttpServer::Serve(int fd, Connection* self) {
   std::string data;
   AdminResponse response;
@@ -228,6 +252,9 @@ void AdminHttpServer::Serve(int fd, Connection* self) {
     } else {
       request.method = line.substr(0, space1);
       request.body = data.substr(head.headerEnd);
+      const std::string headers = data.substr(0, head.headerEnd);
+      request.host = HeaderValue(headers, "host");
+      request.origin = HeaderValue(headers, "origin");
       response = handler_(request);
     }
   }

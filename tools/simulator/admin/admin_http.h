@@ -21,6 +21,10 @@ struct AdminRequest {
   std::string path;                          // "/api/journal", without the query
   std::map<std::string, std::string> query;  // decoded names and values
   std::string body;
+  // The Host and Origin headers ("" when absent): a browser names in them
+  // the page a request comes from, which must be the admin page itself.
+  std::string host;
+  std::string origin;
 };
 
 struct AdminResponse {

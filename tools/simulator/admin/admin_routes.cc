@@ -160,7 +160,26 @@ AdminResponse Error(int status, const std::string& reason) {
   return response;
 }
 
+// Whether `host` (a Host header's value) names this machine's loopback
+// interface: "127.x.y.z" or "localhost", with or without a port.
+bool IsLoopbackHost(const std::string& host) {
+  const std::string name = host.substr(0, host.rfind(':'));
+  return name == "localhost" || name.rfind("127.", 0) == 0;
+}
+
+// A request a browser sent on behalf of another site's page (its Origin is
+// not the admin page's own), or under a host name that only resolves to
+// loopback for the moment (DNS rebinding). Listening on loopback alone does
+// not keep such requests out.
+bool FromAnotherSite(const AdminRequest& request) {
+  if (!request.host.empty() && !IsLoopbackHost(request.host)) return true;
+  return !request.origin.empty() && request.origin != "http://" + request.host;
+}
+
 AdminResponse Dispatch(SimulatedServer& server, const AdminRequest& request) {
+  if (FromAnotherSite(request)) {
+    return Error(403, "admin requests from another site's page are refused");
+  }
   if (request.path == "/" || request.path == "/index.html") {
     if (request.method != "GET") return Error(405, "the page is read with GET");
     AdminResponse page;
