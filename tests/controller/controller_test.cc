@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -793,6 +794,70 @@ TEST_F(LogFileTest, TheLogsMayMoveWhileRequestsAreLogged) {
   }
 }
 
+// A log collector reading both logs while requests and answers of many
+// lengths are logged from several threads: each read finds one whole
+// record, its marker and a message that was sent or received, and no
+// temporary file is left beside the logs.
+TEST_F(LogFileTest, AReaderFindsOneWholeRecordAtAnyTime) {
+  std::mutex mutex;
+  std::set<std::string> answers;  // guarded by mutex
+  TestServer server([&](platform::TcpSocket& connection, const std::string& request) {
+    const std::string answer = Answer(1002, 2, {"1", std::string(request.size() % 700, 'k')});
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      answers.insert(answer);
+    }
+    connection.Send(answer.data(), answer.size());
+  });
+  Target(server);
+  std::atomic<bool> stop{false};
+  std::vector<std::string> sent, received;
+  std::thread reader([&] {
+    while (!stop) {
+      sent.push_back(SendLog());
+      received.push_back(ReceiveLog());
+    }
+  });
+  constexpr int kThreads = 4, kCommands = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kCommands; ++i) {
+        controller->Kick(L"conf", std::wstring(1 + (t * 61 + i * 37) % 250, L'm'));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  sink.WaitFor(kThreads * kCommands);
+  stop = true;
+  reader.join();
+  const std::vector<std::string> requests = server.requests();
+  const std::set<std::string> sentWhole(requests.begin(), requests.end());
+  const struct {
+    const char* name;
+    const std::vector<std::string>& reads;
+    const std::string& marker;
+    const std::set<std::string>& whole;
+  } logs[] = {{"send log", sent, sendMarker, sentWhole},
+              {"receive log", received, receiveMarker, answers}};
+  for (const auto& log : logs) {
+    size_t broken = 0;
+    for (const std::string& read : log.reads) {
+      if (read == "<missing>") continue;  // before the first record
+      const bool whole = read.compare(0, log.marker.size(), log.marker) == 0 &&
+                         log.whole.count(read.substr(log.marker.size())) == 1;
+      if (!whole && broken++ == 0) ADD_FAILURE() << log.name << ": " << read;
+    }
+    EXPECT_EQ(broken, 0u) << log.name << " of " << log.reads.size() << " reads";
+  }
+  std::vector<std::string> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(root())) {
+    entries.push_back(entry.path().filename().u8string());
+  }
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"RecvVoiceMsg.log", "SendVoiceMsg.log", "run"}));
+}
+
 TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {
   // A directory where the file should be: it cannot be created.
   std::filesystem::create_directory("../SendVoiceMsg.log");
@@ -801,6 +866,13 @@ TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {
   Target(server);
   controller->Kick(L"a", L"b");
   EXPECT_EQ(sink.WaitFor(1), Events{"result 1002 1 kicked"});
+  // Nor is a temporary file left beside them.
+  size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(root())) {
+    static_cast<void>(entry);
+    ++entries;
+  }
+  EXPECT_EQ(entries, 3u);  // the two directories and "run"
 }
 
 }  // namespace
