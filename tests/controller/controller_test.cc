@@ -794,68 +794,36 @@ TEST_F(LogFileTest, TheLogsMayMoveWhileRequestsAreLogged) {
   }
 }
 
-// A log collector reading both logs while requests and answers of many
-// lengths are logged from several threads: each read finds one whole
-// record, its marker and a message that was sent or received, and no
-// temporary file is left beside the logs.
+// A log collector reading the send log while several threads log requests
+// of many lengths: each read finds the marker and one whole request.
 TEST_F(LogFileTest, AReaderFindsOneWholeRecordAtAnyTime) {
-  std::mutex mutex;
-  std::set<std::string> answers;  // guarded by mutex
-  TestServer server([&](platform::TcpSocket& connection, const std::string& request) {
-    const std::string answer = Answer(1002, 2, {"1", std::string(request.size() % 700, 'k')});
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      answers.insert(answer);
-    }
-    connection.Send(answer.data(), answer.size());
-  });
+  TestServer server(Responder());
   Target(server);
   std::atomic<bool> stop{false};
-  std::vector<std::string> sent, received;
+  std::vector<std::string> reads;
   std::thread reader([&] {
-    while (!stop) {
-      sent.push_back(SendLog());
-      received.push_back(ReceiveLog());
-    }
+    while (!stop) reads.push_back(SendLog());
   });
-  constexpr int kThreads = 4, kCommands = 25;
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < kCommands; ++i) {
-        controller->Kick(L"conf", std::wstring(1 + (t * 61 + i * 37) % 250, L'm'));
+      for (int i = 0; i < 50; ++i) {
+        controller->Kick(L"conf", std::wstring(1 + t * 41 + i * 2, L'm'));
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  sink.WaitFor(kThreads * kCommands);
+  sink.WaitFor(200);
   stop = true;
   reader.join();
   const std::vector<std::string> requests = server.requests();
-  const std::set<std::string> sentWhole(requests.begin(), requests.end());
-  const struct {
-    const char* name;
-    const std::vector<std::string>& reads;
-    const std::string& marker;
-    const std::set<std::string>& whole;
-  } logs[] = {{"send log", sent, sendMarker, sentWhole},
-              {"receive log", received, receiveMarker, answers}};
-  for (const auto& log : logs) {
-    size_t broken = 0;
-    for (const std::string& read : log.reads) {
-      if (read == "<missing>") continue;  // before the first record
-      const bool whole = read.compare(0, log.marker.size(), log.marker) == 0 &&
-                         log.whole.count(read.substr(log.marker.size())) == 1;
-      if (!whole && broken++ == 0) ADD_FAILURE() << log.name << ": " << read;
-    }
-    EXPECT_EQ(broken, 0u) << log.name << " of " << log.reads.size() << " reads";
+  const std::set<std::string> whole(requests.begin(), requests.end());
+  size_t broken = 0;
+  for (const std::string& read : reads) {
+    broken += read != "<missing>" && (read.compare(0, sendMarker.size(), sendMarker) != 0 ||
+                                      whole.count(read.substr(sendMarker.size())) == 0);
   }
-  std::vector<std::string> entries;
-  for (const auto& entry : std::filesystem::directory_iterator(root())) {
-    entries.push_back(entry.path().filename().u8string());
-  }
-  std::sort(entries.begin(), entries.end());
-  EXPECT_EQ(entries, (std::vector<std::string>{"RecvVoiceMsg.log", "SendVoiceMsg.log", "run"}));
+  EXPECT_EQ(broken, 0u) << "of " << reads.size() << " reads";
 }
 
 TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {
@@ -866,13 +834,14 @@ TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {
   Target(server);
   controller->Kick(L"a", L"b");
   EXPECT_EQ(sink.WaitFor(1), Events{"result 1002 1 kicked"});
-  // Nor is a temporary file left beside them.
-  size_t entries = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(root())) {
-    static_cast<void>(entry);
-    ++entries;
-  }
-  EXPECT_EQ(entries, 3u);  // the two directories and "run"
+  // A directory that vanishes after it was chosen neither.
+  std::filesystem::create_directory(root() / "gone");
+  ASSERT_TRUE(SetLogDirectory((root() / "gone").string().c_str()));
+  std::filesystem::remove(root() / "gone");
+  controller->Kick(L"a", L"b");
+  EXPECT_EQ(sink.WaitFor(2).back(), "result 1002 1 kicked");
+  // No temporary file is left: the two directories and "run".
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root()), {}), 3);
 }
 
 }  // namespace

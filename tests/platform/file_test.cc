@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +17,6 @@
 #else
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -31,223 +29,138 @@ namespace fs = std::filesystem;
 
 std::string Read(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "<missing>";
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-int ProcessId() {
+bool Replace(const fs::path& path, const std::vector<std::string>& parts) {
+  std::vector<ByteRange> ranges;
+  for (const auto& part : parts) ranges.push_back({part.data(), part.size()});
+  return ReplaceWholeFile(path.u8string().c_str(), ranges.data(), ranges.size());
+}
+
+// A directory of its own: test processes run side by side.
+fs::path FreshDirectory(const std::string& name) {
 #ifdef _WIN32
-  return _getpid();
+  const fs::path dir = fs::path(::testing::TempDir()) / (name + std::to_string(_getpid()));
 #else
-  return static_cast<int>(::getpid());
+  const fs::path dir = fs::path(::testing::TempDir()) / (name + std::to_string(::getpid()));
 #endif
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
 }
 
-bool Replace(const std::string& path, const std::string& content) {
-  const ByteRange part{content.data(), content.size()};
-  return ReplaceWholeFile(path.c_str(), &part, 1);
+// Names under `dir` at any depth: a temporary file left behind shows.
+std::set<std::string> Entries(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    names.insert(fs::relative(entry.path(), dir).generic_u8string());
+  }
+  return names;
 }
 
+// The replacement runs in a child process, after `restrict` (POSIX), so
+// that limits and lost rights stay there.
+bool ReplaceIn(const std::function<void()>& restrict, const fs::path& path,
+               const std::vector<std::string>& parts) {
 #ifndef _WIN32
-// Runs `body` in a child process; true when it returned true there.
-bool InChild(const std::function<bool()>& body) {
+  if (!restrict) return Replace(path, parts);
   const pid_t child = ::fork();
-  if (child == 0) ::_exit(body() ? 0 : 1);
+  if (child == 0) ::_exit((restrict(), Replace(path, parts)) ? 0 : 1);
   int status = 0;
-  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
+  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+#else
+  return !restrict && Replace(path, parts);
 #endif
+}
 
-// Each test in a fresh directory of its own: ctest runs several test
-// processes at once.
-class ReplaceWholeFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(::testing::TempDir()) / ("vc_file_test_" + std::string(test->name()) + "_" +
-                                            std::to_string(ProcessId()));
-    fs::remove_all(dir_);
-    ASSERT_TRUE(fs::create_directories(dir_));
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_ / "locked", fs::perms::owner_all, ec);
-    fs::remove_all(dir_, ec);
-  }
-  std::string PathOf(const std::string& name) const { return (dir_ / name).u8string(); }
-  // Every name under the directory, at any depth, in order.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
-      names.push_back(fs::relative(entry.path(), dir_).generic_u8string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  fs::path dir_;
-};
-
-TEST_F(ReplaceWholeFileTest, TheFileHoldsExactlyTheNewContent) {
-  const std::string zeros("a\0b", 3);
+// Each case starts from "d/f" holding "earlier"; a failure leaves it so and
+// no temporary file anywhere. A directory that vanished after it was
+// chosen is one that is missing.
+TEST(ReplaceWholeFileTest, TheFileHoldsTheNewContentOrStaysAsItWas) {
+  const fs::path dir = FreshDirectory("vc_replace_whole_file_");
+  fs::create_directories(dir / "d/g/h");
+  const std::string zeros("a\0b", 3), big(70000, 'z');
+  // clang-format off
   const struct {
     const char* name;
-    const char* earlier;  // null: no file yet
+    const char* file;
     std::vector<std::string> parts;
-    std::string expected;
+    std::string expected;  // in "d/f" afterwards; "earlier" when the call fails
+    std::function<void()> restrict = nullptr;  // in a child process, first
   } cases[] = {
-      {"new file", nullptr, {"first record"}, "first record"},
-      {"shorter than before", "a longer earlier record", {"short"}, "short"},
-      {"longer than before", "short", {"a longer ", "record"}, "a longer record"},
-      {"nothing", "earlier", {}, ""},
-      {"zero bytes kept", "x", {zeros}, zeros},
-      {"empty parts", "x", {"", "a", "", "b", ""}, "ab"},
-      {"more parts than one call takes", "x",
-       {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", std::string(70000, 'z')},
-       "0123456789" + std::string(70000, 'z')},
-  };
-  const std::string path = PathOf("record.log");
-  for (const auto& c : cases) {
-    fs::remove(path);
-    if (c.earlier != nullptr) std::ofstream(path, std::ios::binary) << c.earlier;
-    std::vector<ByteRange> parts;
-    for (const auto& part : c.parts) parts.push_back({part.data(), part.size()});
-    EXPECT_TRUE(ReplaceWholeFile(path.c_str(), parts.data(), parts.size())) << c.name;
-    EXPECT_EQ(Read(path), c.expected) << c.name;
-    EXPECT_EQ(Entries(), std::vector<std::string>{"record.log"}) << c.name;
-  }
-}
-
-// A failure leaves the file as it was and no temporary file anywhere.
-TEST_F(ReplaceWholeFileTest, AFailureChangesNothing) {
-  const struct {
-    const char* name;
-    std::function<std::string()> prepare;  // returns the path to replace
-    std::vector<std::string> entries;
-  } cases[] = {
-      {"missing directory", [&] { return PathOf("missing/record.log"); }, {}},
-      {"vanished directory",
-       [&] {
-         fs::create_directory(dir_ / "gone");
-         const std::string path = PathOf("gone/record.log");
-         fs::remove(dir_ / "gone");
-         return path;
-       },
-       {}},
-      {"empty path", [] { return std::string(); }, {}},
-      {"a directory in the file's place",
-       [&] {
-         fs::create_directories(dir_ / "taken" / "inside");
-         return PathOf("taken");
-       },
-       {"taken", "taken/inside"}},
-  };
-  for (const auto& c : cases) {
-    std::ofstream(PathOf("record.log")) << "earlier";
-    const std::string path = c.prepare();
-    EXPECT_FALSE(Replace(path, "new")) << c.name;
-    std::vector<std::string> expected = c.entries;
-    expected.push_back("record.log");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Entries(), expected) << c.name;
-    EXPECT_EQ(Read(PathOf("record.log")), "earlier") << c.name;
-  }
-  EXPECT_FALSE(ReplaceWholeFile(nullptr, nullptr, 0));
-}
-
+      {"shorter", "d/f", {"short"}, "short"},
+      {"longer, in parts", "d/f", {"a longer ", "record"}, "a longer record"},
+      {"nothing", "d/f", {}, ""},
+      {"zero bytes kept", "d/f", {zeros}, zeros},
+      {"more parts than one call", "d/f", {"", "0", "1", "2", "3", "4", "5", "6", big},
+       "0123456" + big},
+      {"missing directory", "e/f", {"x"}, "earlier"},
+      {"a directory in its place", "d/g", {"x"}, "earlier"},
 #ifndef _WIN32
-TEST_F(ReplaceWholeFileTest, AFailedCreateOrWriteChangesNothing) {
-  fs::create_directory(dir_ / "locked");
-  const std::string path = PathOf("locked/record.log");
-  ASSERT_TRUE(Replace(path, "earlier"));
-  const struct {
-    const char* name;
-    std::function<void()> restrict;  // run in the child before replacing
-  } cases[] = {
-      // The directory may no longer be written into (root, who may write
-      // anywhere, gives up its rights first).
-      {"unwritable directory",
-       [&] {
-         fs::permissions(dir_ / "locked", fs::perms::others_write | fs::perms::group_write |
-                                              fs::perms::owner_write,
+      {"unwritable directory", "d/f", {"x"}, "earlier", [&] {
+         fs::permissions(dir / "d", fs::perms::owner_write | fs::perms::group_write,
                          fs::perm_options::remove);
-         if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(2);
+         if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(0);  // root may write anywhere
        }},
-      // Writing stops after 100 bytes (EFBIG, its signal ignored).
-      {"write fails",
-       [] {
-         ::signal(SIGXFSZ, SIG_IGN);
+      {"a write fails (EFBIG)", "d/f", {std::string(1000, 'x')}, "earlier", [] {
          const rlimit limit{100, 100};
+         ::signal(SIGXFSZ, SIG_IGN);
          ::setrlimit(RLIMIT_FSIZE, &limit);
        }},
-  };
-  for (const auto& c : cases) {
-    EXPECT_TRUE(InChild([&] {
-      c.restrict();
-      return !Replace(path, std::string(1000, 'x'));
-    })) << c.name;
-    fs::permissions(dir_ / "locked", fs::perms::owner_all);
-    EXPECT_EQ(Read(path), "earlier") << c.name;
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"locked", "locked/record.log"})) << c.name;
-  }
-}
 #endif
-
-// Writers in several threads and another process replace one file with
-// records of many lengths while a reader reads it again and again: every
-// read finds one whole record. Rewriting in place showed a new record
-// followed by the tail of an older, longer one.
-TEST_F(ReplaceWholeFileTest, AReaderOnlyEverSeesWholeRecords) {
-  std::vector<std::string> records;
-  for (int i = 0; i < 12; ++i) {
-    records.push_back("[" + std::to_string(i) + "]" + std::string(1 + (i * 397) % 3000, 'a' + i));
+  };
+  // clang-format on
+  const std::set<std::string> entries = {"d", "d/f", "d/g", "d/g/h"};
+  for (const auto& c : cases) {
+    std::ofstream(dir / "d/f", std::ios::binary) << "earlier";
+    EXPECT_EQ(ReplaceIn(c.restrict, dir / c.file, c.parts), c.expected != "earlier") << c.name;
+    fs::permissions(dir / "d", fs::perms::owner_all, fs::perm_options::add);
+    EXPECT_EQ(Read(dir / "d/f"), c.expected) << c.name;
+    EXPECT_EQ(Entries(dir), entries) << c.name;
   }
+  EXPECT_FALSE(ReplaceWholeFile("", nullptr, 0));
+  fs::remove_all(dir);
+}
+
+// Threads and another process replace one file with records of many
+// lengths while a reader reads it again and again: every read finds one
+// whole record. Rewriting in place showed a new record followed by the
+// tail of an older, longer one.
+TEST(ReplaceWholeFileTest, AReaderOnlyEverSeesWholeRecords) {
+  const fs::path dir = FreshDirectory("vc_replace_whole_file_reader_");
+  const fs::path path = dir / "shared.log";
+  std::vector<std::string> records;
+  for (int i = 0; i < 12; ++i)
+    records.push_back(std::to_string(i) + std::string(1 + i * 251, static_cast<char>('a' + i)));
   const std::set<std::string> whole(records.begin(), records.end());
-  const std::string path = PathOf("shared.log");
-  ASSERT_TRUE(Replace(path, records[0]));
-  constexpr int kWriters = 3, kPerWriter = 500;
+  ASSERT_TRUE(Replace(path, {records[0]}));
+  std::atomic<int> stop{0}, reads{0}, broken{0}, replaced{0};
+  const auto write = [&](int from) {
+    for (int i = 0; i < 500; ++i) replaced += Replace(path, {records[(from + i * 7) % 12]});
+  };
 #ifndef _WIN32
-  // Forked before any thread starts: the child has only this one.
-  const pid_t child = ::fork();
+  const pid_t child = ::fork();  // before the threads: the child has one
   if (child == 0) {
-    for (int i = 0; i < kPerWriter; ++i) Replace(path, records[(i * 5) % records.size()]);
+    write(5);
     ::_exit(0);
   }
-  ASSERT_GT(child, 0);
 #endif
-  std::atomic<bool> stop{false};
-  std::atomic<int> reads{0}, broken{0}, replaced{0};
   std::thread reader([&] {
-    while (!stop) {
-      const std::string seen = Read(path);
-      ++reads;
-      if (whole.count(seen) == 0 && broken++ == 0) {
-        ADD_FAILURE() << "not one whole record: " << seen.size() << " bytes, "
-                      << seen.substr(0, 8);
-      }
-    }
+    for (; !stop; ++reads) broken += whole.count(Read(path)) == 0;
   });
   std::vector<std::thread> writers;
-  for (int w = 0; w < kWriters; ++w) {
-    writers.emplace_back([&, w] {
-      for (int i = 0; i < kPerWriter; ++i) {
-        if (Replace(path, records[(w + i * 7) % records.size()])) ++replaced;
-      }
-    });
-  }
+  for (int w = 0; w < 3; ++w) writers.emplace_back(write, w);
   for (auto& writer : writers) writer.join();
 #ifndef _WIN32
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::waitpid(child, nullptr, 0);
 #endif
-  stop = true;
+  stop = 1;
   reader.join();
-  EXPECT_EQ(broken, 0);
-  EXPECT_GT(reads, 0);
+  EXPECT_EQ(broken, 0) << "of " << reads << " reads";
   EXPECT_GT(replaced, 0);  // on Windows a move fails while the reader has the file open
-  EXPECT_EQ(Entries(), std::vector<std::string>{"shared.log"});
+  EXPECT_EQ(Entries(dir), std::set<std::string>{"shared.log"});
+  fs::remove_all(dir);
 }
 
 }  // namespace
