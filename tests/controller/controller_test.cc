@@ -10,7 +10,6 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -792,38 +791,6 @@ TEST_F(LogFileTest, TheLogsMayMoveWhileRequestsAreLogged) {
               requests.end())
         << "not a whole record: " << log;
   }
-}
-
-// A log collector reading the send log while several threads log requests
-// of many lengths: each read finds the marker and one whole request.
-TEST_F(LogFileTest, AReaderFindsOneWholeRecordAtAnyTime) {
-  TestServer server(Responder());
-  Target(server);
-  std::atomic<bool> stop{false};
-  std::vector<std::string> reads;
-  std::thread reader([&] {
-    while (!stop) reads.push_back(SendLog());
-  });
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 50; ++i) {
-        controller->Kick(L"conf", std::wstring(1 + t * 41 + i * 2, L'm'));
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  sink.WaitFor(200);
-  stop = true;
-  reader.join();
-  const std::vector<std::string> requests = server.requests();
-  const std::set<std::string> whole(requests.begin(), requests.end());
-  size_t broken = 0;
-  for (const std::string& read : reads) {
-    broken += read != "<missing>" && (read.compare(0, sendMarker.size(), sendMarker) != 0 ||
-                                      whole.count(read.substr(sendMarker.size())) == 0);
-  }
-  EXPECT_EQ(broken, 0u) << "of " << reads.size() << " reads";
 }
 
 TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {

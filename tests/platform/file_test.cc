@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -12,9 +13,7 @@
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#else
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -32,25 +31,30 @@ std::string Read(const fs::path& path) {
   return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-bool Replace(const fs::path& path, const std::vector<std::string>& parts) {
+// After `restrict`, in a child process that keeps the limits it sets (POSIX).
+bool Replace(const fs::path& path, const std::vector<std::string>& parts,
+             const std::function<void()>& restrict = nullptr) {
+#ifndef _WIN32
+  if (restrict) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit((restrict(), Replace(path, parts)) ? 0 : 1);
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && !WEXITSTATUS(status);
+  }
+#endif
   std::vector<ByteRange> ranges;
   for (const auto& part : parts) ranges.push_back({part.data(), part.size()});
   return ReplaceWholeFile(path.u8string().c_str(), ranges.data(), ranges.size());
 }
 
-// A directory of its own: test processes run side by side.
-fs::path FreshDirectory(const std::string& name) {
-#ifdef _WIN32
-  const fs::path dir = fs::path(::testing::TempDir()) / (name + std::to_string(_getpid()));
-#else
-  const fs::path dir = fs::path(::testing::TempDir()) / (name + std::to_string(::getpid()));
-#endif
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+// A directory of its own (test processes run side by side) and the names
+// under it at any depth, where a temporary file left behind would show.
+fs::path FreshDirectory() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path dir = fs::path(::testing::TempDir()) / ("vc_file_" + std::to_string(now));
+  fs::create_directories(dir / "d/g/h");
   return dir;
 }
-
-// Names under `dir` at any depth: a temporary file left behind shows.
 std::set<std::string> Entries(const fs::path& dir) {
   std::set<std::string> names;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
@@ -59,27 +63,11 @@ std::set<std::string> Entries(const fs::path& dir) {
   return names;
 }
 
-// The replacement runs in a child process, after `restrict` (POSIX), so
-// that limits and lost rights stay there.
-bool ReplaceIn(const std::function<void()>& restrict, const fs::path& path,
-               const std::vector<std::string>& parts) {
-#ifndef _WIN32
-  if (!restrict) return Replace(path, parts);
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit((restrict(), Replace(path, parts)) ? 0 : 1);
-  int status = 0;
-  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-#else
-  return !restrict && Replace(path, parts);
-#endif
-}
-
-// Each case starts from "d/f" holding "earlier"; a failure leaves it so and
-// no temporary file anywhere. A directory that vanished after it was
-// chosen is one that is missing.
+// Each case starts from "d/f" holding "earlier"; a failure leaves it so,
+// and no temporary file anywhere. (A log directory that vanished is one
+// that is missing.)
 TEST(ReplaceWholeFileTest, TheFileHoldsTheNewContentOrStaysAsItWas) {
-  const fs::path dir = FreshDirectory("vc_replace_whole_file_");
-  fs::create_directories(dir / "d/g/h");
+  const fs::path dir = FreshDirectory();
   const std::string zeros("a\0b", 3), big(70000, 'z');
   // clang-format off
   const struct {
@@ -87,7 +75,7 @@ TEST(ReplaceWholeFileTest, TheFileHoldsTheNewContentOrStaysAsItWas) {
     const char* file;
     std::vector<std::string> parts;
     std::string expected;  // in "d/f" afterwards; "earlier" when the call fails
-    std::function<void()> restrict = nullptr;  // in a child process, first
+    std::function<void()> restrict = nullptr;
   } cases[] = {
       {"shorter", "d/f", {"short"}, "short"},
       {"longer, in parts", "d/f", {"a longer ", "record"}, "a longer record"},
@@ -111,46 +99,45 @@ TEST(ReplaceWholeFileTest, TheFileHoldsTheNewContentOrStaysAsItWas) {
 #endif
   };
   // clang-format on
-  const std::set<std::string> entries = {"d", "d/f", "d/g", "d/g/h"};
   for (const auto& c : cases) {
     std::ofstream(dir / "d/f", std::ios::binary) << "earlier";
-    EXPECT_EQ(ReplaceIn(c.restrict, dir / c.file, c.parts), c.expected != "earlier") << c.name;
+    EXPECT_EQ(Replace(dir / c.file, c.parts, c.restrict), c.expected != "earlier") << c.name;
     fs::permissions(dir / "d", fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(Read(dir / "d/f"), c.expected) << c.name;
-    EXPECT_EQ(Entries(dir), entries) << c.name;
+    EXPECT_EQ(Entries(dir), (std::set<std::string>{"d", "d/f", "d/g", "d/g/h"})) << c.name;
   }
   EXPECT_FALSE(ReplaceWholeFile("", nullptr, 0));
   fs::remove_all(dir);
 }
 
-// Threads and another process replace one file with records of many
-// lengths while a reader reads it again and again: every read finds one
-// whole record. Rewriting in place showed a new record followed by the
-// tail of an older, longer one.
+// Log records (a UTF-16LE marker, then a message) of many lengths, from
+// threads and another process, while a reader reads again and again: each
+// read is the marker and one whole message. Rewriting in place showed a new
+// record followed by the tail of an older, longer one.
 TEST(ReplaceWholeFileTest, AReaderOnlyEverSeesWholeRecords) {
-  const fs::path dir = FreshDirectory("vc_replace_whole_file_reader_");
-  const fs::path path = dir / "shared.log";
-  std::vector<std::string> records;
+  const fs::path dir = FreshDirectory(), path = dir / "SendVoiceMsg.log";
+  const std::string marker("-\0-\0-\0>\0 \0\r\0\n\0", 14);
+  std::set<std::string> messages;
   for (int i = 0; i < 12; ++i)
-    records.push_back(std::to_string(i) + std::string(1 + i * 251, static_cast<char>('a' + i)));
-  const std::set<std::string> whole(records.begin(), records.end());
-  ASSERT_TRUE(Replace(path, {records[0]}));
+    messages.insert(std::string(1 + i * 251, static_cast<char>('a' + i)));
   std::atomic<int> stop{0}, reads{0}, broken{0}, replaced{0};
   const auto write = [&](int from) {
-    for (int i = 0; i < 500; ++i) replaced += Replace(path, {records[(from + i * 7) % 12]});
+    for (int i = 0; i < 500; ++i)
+      replaced += Replace(path, {marker, *std::next(messages.begin(), (from + i * 7) % 12)});
   };
+  write(0);
 #ifndef _WIN32
   const pid_t child = ::fork();  // before the threads: the child has one
-  if (child == 0) {
-    write(5);
-    ::_exit(0);
-  }
+  if (child == 0) ::_exit((write(5), 0));
 #endif
   std::thread reader([&] {
-    for (; !stop; ++reads) broken += whole.count(Read(path)) == 0;
+    for (; !stop; ++reads) {
+      const std::string read = Read(path);
+      broken += read.compare(0, 14, marker) != 0 || messages.count(read.substr(14)) == 0;
+    }
   });
   std::vector<std::thread> writers;
-  for (int w = 0; w < 3; ++w) writers.emplace_back(write, w);
+  for (int w = 1; w <= 3; ++w) writers.emplace_back(write, w);
   for (auto& writer : writers) writer.join();
 #ifndef _WIN32
   ::waitpid(child, nullptr, 0);
@@ -158,8 +145,9 @@ TEST(ReplaceWholeFileTest, AReaderOnlyEverSeesWholeRecords) {
   stop = 1;
   reader.join();
   EXPECT_EQ(broken, 0) << "of " << reads << " reads";
-  EXPECT_GT(replaced, 0);  // on Windows a move fails while the reader has the file open
-  EXPECT_EQ(Entries(dir), std::set<std::string>{"shared.log"});
+  EXPECT_GT(replaced, 500);  // on Windows a move fails while the reader has the file open
+  fs::remove(path);
+  EXPECT_EQ(Entries(dir), (std::set<std::string>{"d", "d/g", "d/g/h"}));
   fs::remove_all(dir);
 }
 
