@@ -1,10 +1,16 @@
 // Files replaced whole on Windows: the content goes to a temporary file
 // beside the old one, opened without sharing while it is written, and
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING gives it the file's name in
-// one step (on NTFS a rename within the volume; Wine makes it a rename(2)).
-// The move fails while another program holds the file open without
-// FILE_SHARE_DELETE, as most readers open it: that record is then dropped,
-// as it was when the file itself was rewritten without sharing.
+// one step (a rename within the volume; Wine makes it a rename(2)).
+//
+// Two things a reader meets, neither of them a partial record. The move
+// fails while another program holds the file open without
+// FILE_SHARE_DELETE, as most readers open it (under Wine while anyone holds
+// it open at all): that record is dropped, as it was when the file itself
+// was rewritten without sharing. And the move holds the new file open for
+// deletion for a moment, so a reader opening it just then is refused with a
+// sharing violation and has to try again, as it was for the whole write
+// before.
 #include <windows.h>
 
 #include <atomic>
