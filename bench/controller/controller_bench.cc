@@ -35,8 +35,6 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <voicecontrol/controller/VoiceController.h>
@@ -44,6 +42,7 @@
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "controller/request_sink.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 
@@ -155,19 +154,11 @@ bool RawRoundTrip(const std::string& request, uint16_t port, std::string* answer
 }
 
 // A log record as the contract has it: the marker as UTF-16LE, then the
-// message; the file holds that record alone. Opened without truncation,
-// written in one call, cut to what was written: the file's blocks are not
-// given back and taken again on every record.
+// message; the file holds that record alone and is replaced whole, as the
+// library replaces it (bench/platform/log_bench.cc times the ways to).
 void WriteRecord(const char* path, const char (&marker)[15], const std::string& message) {
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  iovec parts[2] = {{const_cast<char*>(marker), 14},
-                    {const_cast<char*>(message.data()), message.size()}};
-  const ssize_t written = ::writev(fd, parts, 2);
-  if (written >= 0 && ::ftruncate(fd, written) != 0) {
-    // Best effort, as the library's: no request depends on its record.
-  }
-  ::close(fd);
+  const platform::ByteRange parts[] = {{marker, 14}, {message.data(), message.size()}};
+  platform::ReplaceWholeFile(path, parts, 2);  // best effort, as the library's
 }
 
 constexpr char kSendMarker[15] = "-\0-\0-\0>\0 \0\r\0\n\0";

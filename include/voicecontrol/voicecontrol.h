@@ -183,7 +183,8 @@ VC_API vc_status VC_CALL vc_set_code_page(const char* name);
 /**
  * @brief Chooses the directory of the two log files (SendVoiceMsg.log, the
  * last request sent; RecvVoiceMsg.log, the last complete answer), for the
- * whole process, as the C++ voicecontrol::SetLogDirectory.
+ * whole process, as the C++ voicecontrol::SetLogDirectory. Each record
+ * replaces its file whole, so a reader always finds one complete record.
  *
  * By default they lie in "../" of the working directory. The setting may
  * change at any time, also while requests are being logged; the library

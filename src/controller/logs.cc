@@ -67,28 +67,23 @@ void PlaceLogs(const char* directory) {
 }
 
 void WriteRecord(LogFile& file, const char* message, size_t length) {
-  // Small records (nearly all) go out in one write.
-  char record[4096];
+  char marker[32];
   size_t markerLength = 0;
   for (const char16_t* unit = file.marker; *unit != 0; ++unit) {
-    record[markerLength++] = static_cast<char>(*unit & 0xFF);
-    record[markerLength++] = static_cast<char>(*unit >> 8);
+    marker[markerLength++] = static_cast<char>(*unit & 0xFF);
+    marker[markerLength++] = static_cast<char>(*unit >> 8);
   }
   const void* const zero = message != nullptr ? std::memchr(message, '\0', length) : nullptr;
   const size_t messageLength =
       message == nullptr ? 0
       : zero != nullptr  ? static_cast<size_t>(static_cast<const char*>(zero) - message)
                          : length;
+  const platform::ByteRange record[] = {{marker, markerLength}, {message, messageLength}};
   platform::MutexLock lock(&file.mutex);
   if (file.path.empty()) return;  // logging is off
-  platform::OutputFile out;
-  if (!out.Create(file.path.c_str())) return;
-  if (markerLength + messageLength <= sizeof record) {
-    if (messageLength > 0) std::memcpy(record + markerLength, message, messageLength);
-    out.Write(record, markerLength + messageLength);
-  } else if (out.Write(record, markerLength)) {
-    out.Write(message, messageLength);
-  }
+  // The file is replaced whole, so that a reader finds one record, the
+  // previous or this one. A failure leaves the previous record in place.
+  platform::ReplaceWholeFile(file.path.c_str(), record, 2);
 }
 
 }  // namespace

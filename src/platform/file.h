@@ -1,10 +1,10 @@
-// A file written in one go: created or emptied, write-only, not shared
-// with other openers while it is open (where the system enforces that).
+// Files replaced whole: a reader opening the file at any moment finds
+// either the content it had before or the new one, never a mixture of the
+// two, never a part of either.
 #ifndef VOICECONTROL_PLATFORM_FILE_H_
 #define VOICECONTROL_PLATFORM_FILE_H_
 
 #include <cstddef>
-#include <cstdint>
 
 #include "internal_export.h"
 
@@ -14,30 +14,24 @@ namespace platform {
 // True when `utf8Path` names an existing directory (or a link to one).
 VC_INTERNAL_API bool IsDirectory(const char* utf8Path);
 
-// Paths are UTF-8 on every platform.
-class VC_INTERNAL_API OutputFile {
- public:
-  OutputFile() = default;
-  ~OutputFile();
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  // Creates `path`, or replaces its content when it exists: once closed,
-  // the file holds exactly the bytes written since. False on failure.
-  bool Create(const char* path);
-
-  // Writes all `length` bytes. False on failure or when not open.
-  bool Write(const void* data, size_t length);
-
-  void Close();
-  bool IsOpen() const { return handle_ != kInvalid; }
-
- private:
-  static constexpr intptr_t kInvalid = -1;
-  intptr_t handle_ = kInvalid;
-  uint64_t written_ = 0;
-  uint64_t earlierSize_ = 0;  // size found on opening, where the system keeps it
+// One piece of a file's new content.
+struct ByteRange {
+  const void* data;
+  size_t size;
 };
+
+// Replaces the file `utf8Path` (UTF-8 on every platform) with the `count`
+// ranges of `parts`, one after the other, creating it when it is missing.
+//
+// The content is written to a new file beside it, which then takes the
+// file's name in one step. That temporary file has a name of its own
+// (".NAME.PID-N.tmp"; hidden on POSIX systems), created exclusively, so that processes logging into one directory and two
+// files of one directory never share it. It is removed again when anything
+// fails: then the file is as it was, and the result is false. Threads and
+// processes may replace one file at the same time: each writes a temporary
+// file of its own, and the last rename wins.
+VC_INTERNAL_API bool ReplaceWholeFile(const char* utf8Path, const ByteRange* parts,
+                                      size_t count);
 
 }  // namespace platform
 }  // namespace voicecontrol

@@ -801,6 +801,14 @@ TEST_F(LogFileTest, AnUnwritableLogDoesNotMatter) {
   Target(server);
   controller->Kick(L"a", L"b");
   EXPECT_EQ(sink.WaitFor(1), Events{"result 1002 1 kicked"});
+  // A directory that vanishes after it was chosen neither.
+  std::filesystem::create_directory(root() / "gone");
+  ASSERT_TRUE(SetLogDirectory((root() / "gone").string().c_str()));
+  std::filesystem::remove(root() / "gone");
+  controller->Kick(L"a", L"b");
+  EXPECT_EQ(sink.WaitFor(2).back(), "result 1002 1 kicked");
+  // No temporary file is left: the two directories and "run".
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root()), {}), 3);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "platform/clock.h"
-#include "platform/file.h"
 
 namespace voicecontrol {
 namespace platform {
@@ -126,44 +125,6 @@ TEST(ClockTest, LocalDateTimeMatchesTheCalendarFields) {
   EXPECT_EQ(local.hour, 10);
   EXPECT_EQ(local.minute, 50);
   EXPECT_EQ(local.second, 7);
-}
-
-std::string ReadAll(const char* path) {
-  std::string content;
-  if (FILE* file = std::fopen(path, "rb")) {
-    char buffer[256];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
-    std::fclose(file);
-  }
-  return content;
-}
-
-TEST(OutputFileTest, CreateEmptiesAndWritesBytes) {
-  const std::string path = ::testing::TempDir() + "output_file_test.bin";
-  {
-    OutputFile file;
-    ASSERT_TRUE(file.Create(path.c_str()));
-    EXPECT_TRUE(file.Write("first record, long", 18));
-  }
-  EXPECT_EQ(ReadAll(path.c_str()), "first record, long");
-  OutputFile file;
-  ASSERT_TRUE(file.Create(path.c_str()));
-  EXPECT_TRUE(file.Write(std::string("a\0b", 3).data(), 3));
-  file.Close();
-  EXPECT_FALSE(file.Write("x", 1));
-  EXPECT_EQ(ReadAll(path.c_str()), std::string("a\0b", 3));
-  ASSERT_TRUE(file.Create(path.c_str()));
-  file.Close();
-  EXPECT_EQ(ReadAll(path.c_str()), "");
-  std::remove(path.c_str());
-}
-
-TEST(OutputFileTest, MissingDirectoryFails) {
-  OutputFile file;
-  EXPECT_FALSE(file.Create((::testing::TempDir() + "no/such/dir/file.log").c_str()));
-  EXPECT_FALSE(file.IsOpen());
-  EXPECT_FALSE(file.Write("x", 1));
 }
 
 }  // namespace

@@ -426,6 +426,9 @@ VC_API const char* ErrorDetail();
  *
  * The library records the last request sent in SendVoiceMsg.log and the
  * last complete answer in RecvVoiceMsg.log, each file holding one record.
+ * Each record replaces its file whole (written beside it, then renamed over
+ * it), so a reader always finds one complete record, the previous or the
+ * new one; the directory must let the library create files in it.
  * By default they lie in "../" of the working directory (the parent of the
  * directory the host runs in), found anew for every record. The setting
  * holds for every controller of the process and may change at any time,
