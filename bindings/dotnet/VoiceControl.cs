@@ -542,8 +542,10 @@ namespace VoiceControl
         /// <summary>Waits for the commands in flight (at most their time-out),
         /// completes their tasks, and releases the controller.
         /// Commands issued afterwards throw ObjectDisposedException. When a
-        /// command is being issued on another thread at that moment, the
-        /// release waits for that call and then happens on its thread.</summary>
+        /// command is being issued on another thread at that moment (or a
+        /// cancelled token is being passed on to the library, on a pool
+        /// thread), the release waits for that call and then happens on its
+        /// thread.</summary>
         public void Dispose()
         {
             handle.Dispose();

@@ -397,30 +397,24 @@ internal static class VoiceControlTest
     private static void CancelBeforeTheAnswerClosesTheConnection()
     {
         var listener = new TcpListener(IPAddress.Loopback, 0);
-        listener.Start();
-        try
+        listener.Start();  // left to the process's end should the test fail
+        using (var c = new Controller("127.0.0.1", (ushort)((IPEndPoint)listener.LocalEndpoint).Port))
+        using (var source = new CancellationTokenSource())
         {
-            using (var c = new Controller("127.0.0.1", (ushort)((IPEndPoint)listener.LocalEndpoint).Port))
-            using (var source = new CancellationTokenSource())
+            Task<IReadOnlyList<QAllEntry>> task = c.QAllAsync(source.Token);
+            using (TcpClient peer = listener.AcceptTcpClient())
             {
-                Task<IReadOnlyList<QAllEntry>> task = c.QAllAsync(source.Token);
-                using (TcpClient peer = listener.AcceptTcpClient())
-                {
-                    peer.ReceiveTimeout = 2000;  // within the 5-s answer time-out; a read that times out throws
-                    var buffer = new byte[65536];
-                    Expect(peer.GetStream().Read(buffer, 0, buffer.Length) > 0, "the request arrives");
-                    var watch = Stopwatch.StartNew();
-                    source.Cancel();
-                    Throws<TaskCanceledException>(() => Outcome(task), "cancelled");
-                    Expect(watch.ElapsedMilliseconds < 1000, "cancelled after " + watch.ElapsedMilliseconds + " ms");
-                    while (peer.GetStream().Read(buffer, 0, buffer.Length) > 0) { }
-                }
+                peer.ReceiveTimeout = 2000;  // within the 5-s answer time-out; a read that times out throws
+                var buffer = new byte[65536];
+                Expect(peer.GetStream().Read(buffer, 0, buffer.Length) > 0, "the request arrives");
+                var watch = Stopwatch.StartNew();
+                source.Cancel();
+                Throws<TaskCanceledException>(() => Outcome(task), "cancelled");
+                Expect(watch.ElapsedMilliseconds < 1000, "cancelled after " + watch.ElapsedMilliseconds + " ms");
+                while (peer.GetStream().Read(buffer, 0, buffer.Length) > 0) { }
             }
         }
-        finally
-        {
-            listener.Stop();
-        }
+        listener.Stop();
     }
 
     // Also cancels racing the answers: each task ends once, either way.
@@ -507,9 +501,7 @@ internal static class VoiceControlTest
             long[] points = { t.QueuedUs, t.ConnectStartedUs, t.ConnectedUs, t.RequestWrittenUs,
                               t.FirstAnswerByteUs, t.AnswerCompleteUs, t.OutcomeDeliveredUs };
             for (int i = 0; i < points.Length; ++i)
-            {
                 Expect(points[i] > 0 && (i == 0 || points[i - 1] <= points[i]), "timeline " + string.Join(" ", points));
-            }
             Expect(t.SinceQueued(t.AnswerCompleteUs) >= TimeSpan.FromMilliseconds(20) && t.BytesIn > 0, "answered after the delay");
         }
     }
