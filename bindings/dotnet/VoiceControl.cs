@@ -9,8 +9,9 @@
 //   }
 //
 // Every command returns a Task that completes with the command's own outcome
-// (the C interface's tag correlates them), or fails with a
-// VoiceControlException carrying the library's error text. The native
+// (the C interface's tag correlates them), fails with a
+// VoiceControlException carrying the library's error text, or ends
+// cancelled when its CancellationToken cancelled the command. The native
 // library is "voicecontrol": voicecontrol.dll on Windows (beside the program,
 // with the same bitness as the process), libvoicecontrol.so.1 on Linux (Mono:
 // see VoiceControl.Net.dll.config). It compiles with Mono's mcs (C# 6):
@@ -136,6 +137,130 @@ namespace VoiceControl
         public string Detail { get; private set; }
     }
 
+    /// <summary>One log record of a command (<see cref="Controller.LogRecord"/>):
+    /// the request as sent or the complete answer as received, the bytes one
+    /// of the two log files would hold after its marker.</summary>
+    public sealed class LogRecordEventArgs : EventArgs
+    {
+        private readonly byte[] bytes;
+
+        internal LogRecordEventArgs(bool sent, byte[] bytes, long requestId)
+        {
+            Sent = sent;
+            this.bytes = bytes;
+            RequestId = requestId;
+        }
+
+        /// <summary>True: the request as sent (SendVoiceMsg.log); false: the
+        /// complete answer as received (RecvVoiceMsg.log).</summary>
+        public bool Sent { get; private set; }
+
+        /// <summary>The request's number: 1, 2, ... per controller in the order
+        /// the commands were issued while a handler was subscribed; the same in
+        /// its <see cref="RequestEndedEventArgs"/>.</summary>
+        public long RequestId { get; private set; }
+
+        /// <summary>The count of bytes of the message.</summary>
+        public int Length { get { return bytes.Length; } }
+
+        /// <summary>The whole HTTP message as it travelled: a copy of its
+        /// own.</summary>
+        public byte[] GetBytes()
+        {
+            return (byte[])bytes.Clone();
+        }
+
+        /// <summary>The message read as UTF-8 (requests are UTF-8; an answer in
+        /// another code page reads right only through
+        /// <see cref="GetBytes"/>).</summary>
+        public override string ToString()
+        {
+            return Encoding.UTF8.GetString(bytes);
+        }
+    }
+
+    /// <summary>The timeline of one command (<see cref="Controller.RequestEnded"/>),
+    /// told once its outcome has been delivered.
+    ///
+    /// <para>Every time is a monotonic clock's, in microseconds, comparable
+    /// within the process only; 0 when the command never reached that point
+    /// (a refused argument is never connected, an answer that never came has
+    /// no first byte). <see cref="SinceQueued"/> makes one a duration.</para></summary>
+    public sealed class RequestEndedEventArgs : EventArgs
+    {
+        internal RequestEndedEventArgs(Native.RequestEvents events)
+        {
+            RequestId = (long)events.RequestId;
+            FlowId = events.FlowId;
+            HttpStatus = events.HttpStatus;
+            QueuedUs = events.QueuedUs;
+            ConnectStartedUs = events.ConnectStartedUs;
+            ConnectedUs = events.ConnectedUs;
+            RequestWrittenUs = events.RequestWrittenUs;
+            FirstAnswerByteUs = events.FirstAnswerByteUs;
+            AnswerCompleteUs = events.AnswerCompleteUs;
+            OutcomeDeliveredUs = events.OutcomeDeliveredUs;
+            BytesOut = (long)events.BytesOut;
+            BytesIn = (long)events.BytesIn;
+            ErrorText = events.ErrorText == IntPtr.Zero ? null : Native.Text(events.ErrorText);
+            ErrorDetail = Native.Text(events.ErrorDetail);
+        }
+
+        /// <summary>As <see cref="LogRecordEventArgs.RequestId"/>.</summary>
+        public long RequestId { get; private set; }
+
+        /// <summary>The command's FlowID: 1001 (Create) to 1006 (DsCall).</summary>
+        public int FlowId { get; private set; }
+
+        /// <summary>The answer's HTTP status code; 0 without a status line. An
+        /// answer with status 4xx or 5xx that carries a well-formed message is
+        /// still delivered as a result: here is where its status shows.</summary>
+        public int HttpStatus { get; private set; }
+
+        /// <summary>When the command was called.</summary>
+        public long QueuedUs { get; private set; }
+
+        /// <summary>When the connection attempt began.</summary>
+        public long ConnectStartedUs { get; private set; }
+
+        /// <summary>When the connection was made.</summary>
+        public long ConnectedUs { get; private set; }
+
+        /// <summary>When the request was handed to the system.</summary>
+        public long RequestWrittenUs { get; private set; }
+
+        /// <summary>When the answer's first byte was read.</summary>
+        public long FirstAnswerByteUs { get; private set; }
+
+        /// <summary>When the answer was complete.</summary>
+        public long AnswerCompleteUs { get; private set; }
+
+        /// <summary>When the outcome's last callback returned.</summary>
+        public long OutcomeDeliveredUs { get; private set; }
+
+        /// <summary>Bytes of the request sent.</summary>
+        public long BytesOut { get; private set; }
+
+        /// <summary>Bytes of the answer received.</summary>
+        public long BytesIn { get; private set; }
+
+        /// <summary>The error text the command ended with ("timeout.",
+        /// "cancelled.", ...); null when it ended in a result.</summary>
+        public string ErrorText { get; private set; }
+
+        /// <summary>The error's detail; "" when there is none.</summary>
+        public string ErrorDetail { get; private set; }
+
+        /// <summary>How long after <see cref="QueuedUs"/> a point of this
+        /// timeline came; null for a point never reached (0).</summary>
+        /// <param name="pointUs">one of the times of this timeline</param>
+        public TimeSpan? SinceQueued(long pointUs)
+        {
+            if (pointUs == 0) return null;
+            return TimeSpan.FromTicks((pointUs - QueuedUs) * (TimeSpan.TicksPerMillisecond / 1000));
+        }
+    }
+
     /// <summary>A controller of the voice server at one IPv4 address and port.
     ///
     /// <para>Commands may be issued from any number of threads at once and may
@@ -143,18 +268,34 @@ namespace VoiceControl
     /// library's time-outs (5 seconds to connect, on the calling thread, then 5
     /// seconds for the answer, unless <see cref="SetTimeouts"/> chose others). Failures found before the request goes out
     /// (connect error., param error., ...) complete the task before the method
-    /// returns. Continuations never run on the library's receive threads.</para>
+    /// returns, unless <see cref="NonblockingCalls"/>. Continuations never run
+    /// on the library's receive threads.</para>
     ///
     /// <para>What the texts mean lies with the server; the parameters are named
     /// as voicectl and its simulator read them. A text whose UTF-8 form exceeds
     /// 255 bytes, or that holds a character XML cannot carry, fails the task
     /// with "param error." and nothing is sent.</para>
     ///
+    /// <para>A command's <see cref="CancellationToken"/> cancels the command
+    /// itself: the library shuts its connection down (its connect attempt or
+    /// its wait for the answer ends at once), and the task ends cancelled
+    /// (<see cref="TaskCanceledException"/>). A token cancelled once the
+    /// outcome is being delivered changes nothing: the task completes with
+    /// that outcome. A token cancelled before the call sends nothing.</para>
+    ///
+    /// <para>With <see cref="NonblockingCalls"/> no command call ever waits:
+    /// the connect and the send happen on a thread of the library, and every
+    /// failure completes the task later.</para>
+    ///
+    /// <para><see cref="LogRecord"/> and <see cref="RequestEnded"/> show each
+    /// request's bytes and timeline as they happen.</para>
+    ///
     /// <para>Dispose waits for the commands in flight (at most their time-out)
     /// and completes their tasks first.</para></summary>
     public sealed class Controller : IDisposable
     {
         private readonly ControllerHandle handle;
+        private bool nonblockingCalls;
 
         /// <summary>A controller of the server at an IPv4 address and port.</summary>
         /// <param name="ipv4Address">the address in dotted form, e.g.
@@ -171,7 +312,7 @@ namespace VoiceControl
             {
                 throw new OutOfMemoryException("vc_controller_create");
             }
-            handle.Track();
+            handle.Track(this);
             int status = Native.vc_set_server(handle, address, port);
             if (status != 0)
             {
@@ -200,6 +341,71 @@ namespace VoiceControl
             {
                 throw Native.StatusError(status);
             }
+        }
+
+        /// <summary>Whether a command call may block the calling thread; false
+        /// until set. False: a command connects and sends on the calling thread,
+        /// which it blocks for at most the connect time-out, and a failure found
+        /// before the request went out completes the task before the method
+        /// returns. True: a command only queues its request and returns at once
+        /// (for a GUI or event-loop thread that must never wait); the connect,
+        /// the send and every outcome come on a thread of the library. Commands
+        /// already issued keep the mode they were issued in. Set it while no
+        /// other call on this controller runs, as <see cref="SetTimeouts"/>.</summary>
+        public bool NonblockingCalls
+        {
+            get { return nonblockingCalls; }
+            set
+            {
+                int status = Native.vc_set_nonblocking_calls(handle, value ? 1 : 0);
+                if (status != 0) throw Native.StatusError(status);
+                nonblockingCalls = value;
+            }
+        }
+
+        /// <summary>Whether the two log files (see <see cref="SetLogDirectory"/>)
+        /// are still written while <see cref="LogRecord"/> has handlers; false
+        /// until set: the handlers get the records instead of the files. Without
+        /// handlers the files are written either way. Set it while no other call
+        /// on this controller runs; it holds for the commands issued from then
+        /// on.</summary>
+        public bool KeepLogFiles
+        {
+            get { lock (handle.Observers) return handle.Observers.KeepLogFiles; }
+            set { handle.Observers.SetKeepLogFiles(handle, value); }
+        }
+
+        /// <summary>Each log record of the commands issued from now on: the
+        /// request as sent and the complete answer as received (the bytes
+        /// SendVoiceMsg.log and RecvVoiceMsg.log would hold), in place of the two
+        /// log files unless <see cref="KeepLogFiles"/>.
+        ///
+        /// <para>Raised on the thread that sends the request (the calling thread,
+        /// or a library thread with <see cref="NonblockingCalls"/>) and on the
+        /// one that receives the answer, so possibly on several threads at once,
+        /// and always before the command's task completes. The command waits
+        /// for the handlers: keep them quick. An exception a handler throws is
+        /// dropped, since it cannot travel into the library's thread. Subscribe
+        /// and unsubscribe while no other call on this controller runs, as
+        /// <see cref="SetTimeouts"/>.</para></summary>
+        public event EventHandler<LogRecordEventArgs> LogRecord
+        {
+            add { handle.Observers.AddLogRecord(handle, value); }
+            remove { handle.Observers.RemoveLogRecord(handle, value); }
+        }
+
+        /// <summary>The timeline of each command issued from now on, once its
+        /// outcome has been delivered and before its task completes, on the
+        /// thread that delivered it: when it was queued, connected, written and
+        /// answered, its bytes, its HTTP status and its error. As for
+        /// <see cref="LogRecord"/>: keep the handlers quick; an exception they
+        /// throw is dropped; subscribe while no other call on this controller
+        /// runs. Without handlers the library reads no clock for
+        /// timelines.</summary>
+        public event EventHandler<RequestEndedEventArgs> RequestEnded
+        {
+            add { handle.Observers.AddRequestEnded(handle, value); }
+            remove { handle.Observers.RemoveRequestEnded(handle, value); }
         }
 
         /// <summary>The library's version, "MAJOR.MINOR.PATCH".</summary>
@@ -254,8 +460,8 @@ namespace VoiceControl
         /// <param name="owner">second text: its owner</param>
         /// <param name="title">third text: its title</param>
         /// <param name="members">fourth text: its members, e.g. "alice,bob"</param>
-        /// <param name="cancellation">ends the wait (the task is cancelled), not
-        /// the request</param>
+        /// <param name="cancellation">cancels the command: its connection is
+        /// closed and the task ends cancelled (see <see cref="Controller"/>)</param>
         /// <returns>the result (FlowID 1001)</returns>
         public Task<CommandResult> CreateAsync(string session, string owner, string title, string members,
                                                CancellationToken cancellation = default(CancellationToken))
@@ -269,8 +475,8 @@ namespace VoiceControl
         /// <summary>KICK with two texts.</summary>
         /// <param name="session">first text: the session's id</param>
         /// <param name="member">second text: the member to remove</param>
-        /// <param name="cancellation">ends the wait (the task is cancelled), not
-        /// the request</param>
+        /// <param name="cancellation">cancels the command: its connection is
+        /// closed and the task ends cancelled (see <see cref="Controller"/>)</param>
         /// <returns>the result (FlowID 1002)</returns>
         public Task<CommandResult> KickAsync(string session, string member,
                                              CancellationToken cancellation = default(CancellationToken))
@@ -283,8 +489,8 @@ namespace VoiceControl
         /// <param name="session">first text: the session's id</param>
         /// <param name="member">second text: the member whose setting changes</param>
         /// <param name="value">the number, sent in decimal: the new setting</param>
-        /// <param name="cancellation">ends the wait (the task is cancelled), not
-        /// the request</param>
+        /// <param name="cancellation">cancels the command: its connection is
+        /// closed and the task ends cancelled (see <see cref="Controller"/>)</param>
         /// <returns>the result (FlowID 1003)</returns>
         public Task<CommandResult> ChangeAsync(string session, string member, ushort value,
                                                CancellationToken cancellation = default(CancellationToken))
@@ -295,8 +501,8 @@ namespace VoiceControl
         }
 
         /// <summary>QALL.</summary>
-        /// <param name="cancellation">ends the wait (the task is cancelled), not
-        /// the request</param>
+        /// <param name="cancellation">cancels the command: its connection is
+        /// closed and the task ends cancelled (see <see cref="Controller"/>)</param>
         /// <returns>the entries in the answer's order; empty when there are
         /// none</returns>
         public Task<IReadOnlyList<QAllEntry>> QAllAsync(
@@ -307,8 +513,8 @@ namespace VoiceControl
 
         /// <summary>QSINGLE with one text.</summary>
         /// <param name="session">the text: the session's id</param>
-        /// <param name="cancellation">ends the wait (the task is cancelled), not
-        /// the request</param>
+        /// <param name="cancellation">cancels the command: its connection is
+        /// closed and the task ends cancelled (see <see cref="Controller"/>)</param>
         /// <returns>the eighteen values</returns>
         public Task<QSingleResult> QSingleAsync(string session,
                                                 CancellationToken cancellation = default(CancellationToken))
@@ -322,8 +528,8 @@ namespace VoiceControl
         /// <param name="session">first text: the session's id</param>
         /// <param name="member">second text: the member who ends it</param>
         /// <param name="durationSeconds">how far from now the sent time lies</param>
-        /// <param name="cancellation">ends the wait (the task is cancelled), not
-        /// the request</param>
+        /// <param name="cancellation">cancels the command: its connection is
+        /// closed and the task ends cancelled (see <see cref="Controller"/>)</param>
         /// <returns>the result (FlowID 1006)</returns>
         public Task<CommandResult> DsCallAsync(string session, string member, uint durationSeconds,
                                                CancellationToken cancellation = default(CancellationToken))
@@ -336,8 +542,10 @@ namespace VoiceControl
         /// <summary>Waits for the commands in flight (at most their time-out),
         /// completes their tasks, and releases the controller.
         /// Commands issued afterwards throw ObjectDisposedException. When a
-        /// command is being issued on another thread at that moment, the
-        /// release waits for that call and then happens on its thread.</summary>
+        /// command is being issued on another thread at that moment (or a
+        /// cancelled token is being passed on to the library, on a pool
+        /// thread), the release waits for that call and then happens on its
+        /// thread.</summary>
         public void Dispose()
         {
             handle.Dispose();
@@ -345,14 +553,18 @@ namespace VoiceControl
 
         // Issues one command under a new tag. The request keeps the handle,
         // so an undisposed controller is not finalized while a command of
-        // it is in flight. Cancelling completes the task at once; the
-        // request still ends by itself, and its outcome is dropped.
+        // it is in flight.
         private Task<T> Issue<T>(Func<Request, T> pick, CancellationToken cancellation,
                                  Func<ControllerHandle, IntPtr, int> send)
         {
-            var request = new Request<T>(handle, pick, cancellation);
-            if (request.Task.IsCanceled) return request.Task;  // cancelled before it went out
+            var request = new Request<T>(handle, pick);
             IntPtr tag = Request.Register(request);
+            if (!request.Watch(cancellation))
+            {
+                // Cancelled before it went out: nothing is sent.
+                Request.Unregister(tag);
+                return request.Task;
+            }
             int status;
             try
             {
@@ -374,11 +586,21 @@ namespace VoiceControl
                 Request.Unregister(tag);
                 throw Native.StatusError(status);
             }
+            request.Issued();
             return request.Task;
         }
     }
 
     // What the callbacks of one command have told so far.
+    //
+    // A cancel reaches the library by the command's tag (vc_cancel), which
+    // the library knows from the moment the command call starts until the
+    // outcome is being delivered; vc_cancel outside that finds nothing and
+    // does nothing. So the token's callback cancels at once, and the
+    // command call, once it has returned, cancels again if the token asked
+    // meanwhile: one of the two lands while the library knows the tag, or
+    // the outcome has come first and stands. The task ends as the library's
+    // outcome says, "cancelled." or another, after on_done, exactly once.
     internal abstract class Request
     {
         // Requests in flight by tag. The callbacks serve every controller and
@@ -387,6 +609,9 @@ namespace VoiceControl
         private static readonly ConcurrentDictionary<IntPtr, Request> InFlight =
             new ConcurrentDictionary<IntPtr, Request>();
         private static int lastTag;
+
+        // The library's error text of a cancelled command.
+        private const string CancelledText = "cancelled.";
 
         internal static readonly Func<Request, CommandResult> PickResult = r =>
         {
@@ -406,23 +631,34 @@ namespace VoiceControl
 
         // Keeps the controller's handle alive while the command is in flight.
         protected readonly ControllerHandle Owner;
+        private IntPtr tag;
         private VoiceControlException error;
         private CommandResult result;
         private List<QAllEntry> entries;
         private QSingleResult single;
         private string answered = "nothing";
+        private CancellationToken cancellation;
+        private CancellationTokenRegistration registration;
+        private int cancelAsked;  // 1 once the token asked
+        private int ended;        // 1 once the command is over (or was never issued)
 
         protected Request(ControllerHandle owner)
         {
             Owner = owner;
         }
 
+        protected CancellationToken Cancellation { get { return cancellation; } }
+
         internal static IntPtr Register(Request request)
         {
             for (;;)
             {
                 var tag = new IntPtr(Interlocked.Increment(ref lastTag));
-                if (InFlight.TryAdd(tag, request)) return tag;
+                if (InFlight.TryAdd(tag, request))
+                {
+                    request.tag = tag;
+                    return tag;
+                }
             }
         }
 
@@ -430,13 +666,64 @@ namespace VoiceControl
         internal static void Unregister(IntPtr tag)
         {
             Request request;
-            if (InFlight.TryRemove(tag, out request)) request.Forget();
+            if (!InFlight.TryRemove(tag, out request)) return;
+            request.End();
+            request.Forget();
         }
 
         internal static Request Find(IntPtr tag)
         {
             Request request;
             return InFlight.TryGetValue(tag, out request) ? request : null;
+        }
+
+        // Follows `token` from now until the command ends; false when it is
+        // cancelled already (the callback then ran here, inside Register).
+        internal bool Watch(CancellationToken token)
+        {
+            if (!token.CanBeCanceled) return true;
+            cancellation = token;
+            registration = token.Register(OnCancel);
+            return Volatile.Read(ref cancelAsked) == 0;
+        }
+
+        // The command call has returned.
+        internal void Issued()
+        {
+            if (Volatile.Read(ref cancelAsked) != 0) CancelInLibrary();
+        }
+
+        // The token's callback runs on the thread that cancels, and the
+        // registration's Dispose (when the command ends, on a library thread)
+        // waits for a callback under way. vc_cancel itself therefore runs on
+        // a pool thread: were this thread to drop the handle's last reference
+        // in it, the release (vc_controller_destroy) would wait for the
+        // commands in flight, and their ends for this callback.
+        private void OnCancel()
+        {
+            if (Interlocked.Exchange(ref cancelAsked, 1) != 0) return;
+            ThreadPool.QueueUserWorkItem(request => ((Request)request).CancelInLibrary(), this);
+        }
+
+        private void CancelInLibrary()
+        {
+            if (Volatile.Read(ref ended) != 0) return;
+            try
+            {
+                // VC_ERROR_NOT_IN_FLIGHT: too early (Issued cancels again) or
+                // too late (the outcome stands).
+                Native.vc_cancel(Owner, tag);
+            }
+            catch (Exception)
+            {
+                // The controller was disposed: its commands are over.
+            }
+        }
+
+        private void End()
+        {
+            Volatile.Write(ref ended, 1);
+            registration.Dispose();
         }
 
         internal void SetError(string text, string detail)
@@ -463,11 +750,14 @@ namespace VoiceControl
             answered = "QSingle values";
         }
 
-        // The command is over: complete its task.
+        // The command is over: complete its task. on_done comes once per tag,
+        // and only the thread that removes the request finishes it.
         internal static void Done(IntPtr tag)
         {
             Request request;
-            if (InFlight.TryRemove(tag, out request)) request.Finish();
+            if (!InFlight.TryRemove(tag, out request)) return;
+            request.End();
+            request.Finish();
         }
 
         // Something went wrong in a callback of this binding (out of
@@ -486,6 +776,13 @@ namespace VoiceControl
 
         protected VoiceControlException Failure { get { return error; } }
 
+        // The outcome is the library's cancel: the token asked for it (the
+        // tags are this binding's own, so nobody else cancels them).
+        protected bool CancelledByToken
+        {
+            get { return error != null && error.Text == CancelledText; }
+        }
+
         // The answer belongs to another kind of command: an answer whose
         // FlowID names another command is delivered as this command's
         // outcome by the library, but cannot be this task's value.
@@ -501,31 +798,30 @@ namespace VoiceControl
         private readonly TaskCompletionSource<T> source =
             new TaskCompletionSource<T>(TaskCreationOptions.RunContinuationsAsynchronously);
         private readonly Func<Request, T> pick;
-        private CancellationTokenRegistration registration;
 
-        // Cancelling the token completes the task at once, also before the
-        // command has gone out.
-        internal Request(ControllerHandle owner, Func<Request, T> pick, CancellationToken cancellation)
+        internal Request(ControllerHandle owner, Func<Request, T> pick)
             : base(owner)
         {
             this.pick = pick;
-            if (cancellation.CanBeCanceled)
-            {
-                registration = cancellation.Register(() => source.TrySetCanceled(cancellation));
-            }
         }
 
         internal Task<T> Task { get { return source.Task; } }
 
+        // Never issued: the token cancelled it first, or the call threw (the
+        // task is then dropped, the exception reaching the caller).
         protected override void Forget()
         {
-            registration.Dispose();
+            if (Cancellation.IsCancellationRequested) source.TrySetCanceled(Cancellation);
         }
 
         protected override void Finish()
         {
-            registration.Dispose();
             GC.KeepAlive(Owner);
+            if (CancelledByToken)
+            {
+                source.TrySetCanceled(Cancellation);
+                return;
+            }
             if (Failure != null)
             {
                 source.TrySetException(Failure);
@@ -544,6 +840,122 @@ namespace VoiceControl
         protected override void FailWith(Exception failure)
         {
             source.TrySetException(failure);
+        }
+    }
+
+    // The handlers of one controller's LogRecord and RequestEnded events and
+    // its KeepLogFiles choice. The library's hooks are static delegates (so
+    // none it may call is ever collected) and find these through their user
+    // pointer: a weak GC handle, which tracks resurrection so that it still
+    // holds while the controller handle is finalized. A strong one would
+    // keep a controller nobody disposed alive for ever through the handlers
+    // it references; the controller handle itself keeps this alive, and the
+    // library calls the hooks only while it lives.
+    internal sealed class Observers
+    {
+        internal readonly Controller Sender;
+        // Read by the hooks without the lock: a delegate never changes, the
+        // field only points to another.
+        internal volatile EventHandler<LogRecordEventArgs> LogRecord;
+        internal volatile EventHandler<RequestEndedEventArgs> RequestEnded;
+        internal bool KeepLogFiles;
+        private GCHandle self;
+
+        internal Observers(Controller sender)
+        {
+            Sender = sender;
+        }
+
+        internal static Observers From(IntPtr user)
+        {
+            return GCHandle.FromIntPtr(user).Target as Observers;
+        }
+
+        internal void AddLogRecord(ControllerHandle handle, EventHandler<LogRecordEventArgs> handler)
+        {
+            lock (this) Update(handle, LogRecord + handler, RequestEnded, KeepLogFiles);
+        }
+
+        internal void RemoveLogRecord(ControllerHandle handle, EventHandler<LogRecordEventArgs> handler)
+        {
+            lock (this)
+            {
+                // A disposed controller calls no hook: nothing to tell it.
+                if (handle.IsClosed) LogRecord -= handler;
+                else Update(handle, LogRecord - handler, RequestEnded, KeepLogFiles);
+            }
+        }
+
+        internal void AddRequestEnded(ControllerHandle handle, EventHandler<RequestEndedEventArgs> handler)
+        {
+            lock (this) Update(handle, LogRecord, RequestEnded + handler, KeepLogFiles);
+        }
+
+        internal void RemoveRequestEnded(ControllerHandle handle, EventHandler<RequestEndedEventArgs> handler)
+        {
+            lock (this)
+            {
+                // A disposed controller calls no hook: nothing to tell it.
+                if (handle.IsClosed) RequestEnded -= handler;
+                else Update(handle, LogRecord, RequestEnded - handler, KeepLogFiles);
+            }
+        }
+
+        internal void SetKeepLogFiles(ControllerHandle handle, bool keep)
+        {
+            lock (this) Update(handle, LogRecord, RequestEnded, keep);
+        }
+
+        // Tells the library only what changed: a hook is set while its event
+        // has handlers, and every vc_set_* call keeps a small record in the
+        // library until the controller goes. On a refusal (a disposed
+        // controller) nothing changes here either.
+        private void Update(ControllerHandle handle, EventHandler<LogRecordEventArgs> log,
+                            EventHandler<RequestEndedEventArgs> ended, bool keep)
+        {
+            bool logChanged = (log == null) != (LogRecord == null) || (log != null && keep != KeepLogFiles);
+            bool endedChanged = (ended == null) != (RequestEnded == null);
+            if (!self.IsAllocated) self = GCHandle.Alloc(this, GCHandleType.WeakTrackResurrection);
+            IntPtr user = GCHandle.ToIntPtr(self);
+            if (logChanged)
+            {
+                Check(Native.vc_set_log_hook(handle, log == null ? IntPtr.Zero : Native.LogHook, user,
+                                             keep ? 1 : 0));
+            }
+            if (endedChanged)
+            {
+                try
+                {
+                    Check(Native.vc_set_event_hook(handle, ended == null ? IntPtr.Zero : Native.EventHook,
+                                                   user));
+                }
+                catch
+                {
+                    if (logChanged)
+                    {
+                        Native.vc_set_log_hook(handle, LogRecord == null ? IntPtr.Zero : Native.LogHook,
+                                               user, KeepLogFiles ? 1 : 0);
+                    }
+                    throw;
+                }
+            }
+            LogRecord = log;
+            RequestEnded = ended;
+            KeepLogFiles = keep;
+        }
+
+        private static void Check(int status)
+        {
+            if (status != 0) throw Native.StatusError(status);
+        }
+
+        // The controller is destroyed: no hook will come any more.
+        internal void Release()
+        {
+            lock (this)
+            {
+                if (self.IsAllocated) self.Free();
+            }
         }
     }
 
@@ -566,6 +978,7 @@ namespace VoiceControl
             new Dictionary<long, WeakReference>();
         private static long lastNumber;
         private long number;
+        private Observers observers;
 
         static ControllerHandle()
         {
@@ -578,9 +991,14 @@ namespace VoiceControl
 
         public override bool IsInvalid { get { return handle == IntPtr.Zero; } }
 
-        // Called once the handle holds a controller.
-        internal void Track()
+        // The handlers of the controller's events; the handle owns them, as
+        // the library calls them for as long as the handle lives.
+        internal Observers Observers { get { return observers; } }
+
+        // Called once the handle holds `controller`.
+        internal void Track(Controller controller)
         {
+            observers = new Observers(controller);
             lock (Unreleased)
             {
                 number = ++lastNumber;
@@ -591,6 +1009,8 @@ namespace VoiceControl
         protected override bool ReleaseHandle()
         {
             Native.vc_controller_destroy(handle);
+            // No hook is called any more.
+            if (observers != null) observers.Release();
             lock (Unreleased) Unreleased.Remove(number);
             return true;
         }
@@ -627,6 +1047,47 @@ namespace VoiceControl
             internal IntPtr OnDone;
         }
 
+        // vc_log_record and vc_request_events. Sequential without Pack: the
+        // marshaller then places each member as the platform's C compiler
+        // does, and their 64-bit members are where platforms differ. They are
+        // aligned to 8 on 64-bit systems and on 32-bit Windows (MSVC and
+        // mingw-w64 alike), to 4 on 32-bit x86 Linux (the System V i386 ABI,
+        // which Mono follows there), so vc_request_events has 4 bytes of
+        // padding before queued_us on 32-bit Windows and none on 32-bit
+        // Linux. Any fixed Pack would be wrong on one of them.
+        [StructLayout(LayoutKind.Sequential)]
+        internal struct LogRecord
+        {
+            internal int Sent;
+            internal IntPtr Bytes;
+            internal uint Length;
+            internal IntPtr Tag;
+            internal ulong RequestId;
+        }
+
+        [StructLayout(LayoutKind.Sequential)]
+        internal struct RequestEvents
+        {
+            internal ulong RequestId;
+            internal IntPtr Tag;
+            internal int FlowId;
+            internal int HttpStatus;
+            internal long QueuedUs;
+            internal long ConnectStartedUs;
+            internal long ConnectedUs;
+            internal long RequestWrittenUs;
+            internal long FirstAnswerByteUs;
+            internal long AnswerCompleteUs;
+            internal long OutcomeDeliveredUs;
+            internal ulong BytesOut;
+            internal ulong BytesIn;
+            internal IntPtr ErrorText;
+            internal IntPtr ErrorDetail;
+        }
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate void HookCallback(IntPtr user, IntPtr record);
+
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
         private delegate void TextCallback(IntPtr user, IntPtr tag, IntPtr text);
 
@@ -655,6 +1116,13 @@ namespace VoiceControl
             OnQSingleResult = Marshal.GetFunctionPointerForDelegate(OnQSingleResultDelegate),
             OnDone = Marshal.GetFunctionPointerForDelegate(OnDoneDelegate),
         };
+
+        // The hooks serve every controller, in static fields for the same
+        // reason; the user pointer names the controller's Observers.
+        private static readonly HookCallback OnLogRecordDelegate = OnLogRecord;
+        private static readonly HookCallback OnRequestEventsDelegate = OnRequestEvents;
+        internal static readonly IntPtr LogHook = Marshal.GetFunctionPointerForDelegate(OnLogRecordDelegate);
+        internal static readonly IntPtr EventHook = Marshal.GetFunctionPointerForDelegate(OnRequestEventsDelegate);
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern IntPtr vc_version();
@@ -685,6 +1153,20 @@ namespace VoiceControl
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern int vc_set_timeouts(ControllerHandle controller, uint connectMs,
                                                    uint answerMs);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_cancel(ControllerHandle controller, IntPtr tag);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_nonblocking_calls(ControllerHandle controller, int on);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_log_hook(ControllerHandle controller, IntPtr hook,
+                                                   IntPtr user, int keepFiles);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int vc_set_event_hook(ControllerHandle controller, IntPtr hook,
+                                                     IntPtr user);
 
         // The longest time-out the library takes, in milliseconds.
         private const double MaxTimeoutMs = 600000;
@@ -862,6 +1344,60 @@ namespace VoiceControl
             catch (Exception failure)
             {
                 Request.Fail(tag, failure);
+            }
+        }
+
+        private static void OnLogRecord(IntPtr user, IntPtr record)
+        {
+            try
+            {
+                EnterCallback();
+                Observers observers = Observers.From(user);
+                EventHandler<LogRecordEventArgs> handlers = observers == null ? null : observers.LogRecord;
+                if (handlers == null) return;
+                var native = (LogRecord)Marshal.PtrToStructure(record, typeof(LogRecord));
+                var bytes = new byte[native.Length];
+                if (bytes.Length > 0) Marshal.Copy(native.Bytes, bytes, 0, bytes.Length);
+                Raise(handlers, observers.Sender, new LogRecordEventArgs(native.Sent != 0, bytes,
+                                                                         (long)native.RequestId));
+            }
+            catch
+            {
+                // Out of memory: the record is lost, the command goes on.
+            }
+        }
+
+        private static void OnRequestEvents(IntPtr user, IntPtr events)
+        {
+            try
+            {
+                EnterCallback();
+                Observers observers = Observers.From(user);
+                EventHandler<RequestEndedEventArgs> handlers = observers == null ? null : observers.RequestEnded;
+                if (handlers == null) return;
+                var native = (RequestEvents)Marshal.PtrToStructure(events, typeof(RequestEvents));
+                Raise(handlers, observers.Sender, new RequestEndedEventArgs(native));
+            }
+            catch
+            {
+                // As above.
+            }
+        }
+
+        // Each handler on its own: one that throws neither reaches the
+        // library's thread nor keeps the others from their call.
+        private static void Raise<TArgs>(EventHandler<TArgs> handlers, object sender, TArgs arguments)
+        {
+            foreach (Delegate handler in handlers.GetInvocationList())
+            {
+                try
+                {
+                    ((EventHandler<TArgs>)handler)(sender, arguments);
+                }
+                catch
+                {
+                    // Dropped, as documented with the events.
+                }
             }
         }
 

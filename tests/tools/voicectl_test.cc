@@ -373,6 +373,30 @@ TEST(VoicectlTest, LogDirReceivesBothLogsAndShowLogsPrintsThem) {
   fs::remove_all(dir);
 }
 
+// stderr gets both records, marked, and the phases in their order, with
+// the error of a failed command; stdout is byte for byte as without it.
+TEST(VoicectlTest, TracePrintsRecordsAndPhasesOnStderrOnly) {
+  Server server({});
+  Outcome plain = Client(server, {"qsingle", "s1"});
+  Outcome traced = Client(server, {"--trace", "qsingle", "s1"});
+  EXPECT_EQ(traced.exitCode, 0);
+  EXPECT_EQ(traced.out, plain.out);
+  size_t at = 0;
+  for (const char* part : {"trace: request 1: sent ", "\n  > QSINGLE /MyURL/ HTTP/1.1\n",
+                           "trace: request 1: received ", "\n  < HTTP/1.1 200 OK\n",
+                           "trace: request 1: FlowID 1005, HTTP status 200, ", "\n  connect started ",
+                           " ms\n  connected ", " ms\n  request written ", " ms\n  first answer byte ",
+                           " ms\n  answer complete ", " ms\n  outcome delivered ", " ms\n"}) {
+    at = traced.err.find(part, at);
+    ASSERT_NE(at, std::string::npos) << part << " in order in:\n" << traced.err;
+  }
+  Server silent({"--no-answer"});
+  Outcome failed = Client(silent, {"--trace", "--timeout", "100", "qall"});
+  EXPECT_NE(failed.err.find("  first answer byte  not reached\n"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find("ended in error: timeout. (no answer within 100 ms)\n"), std::string::npos);
+  EXPECT_EQ(failed.out, "");
+}
+
 TEST(VoicectlTest, RealHttpClientGetsAWellFormedAnswer) {
   if (RunProgram({"curl", "--version"}).exitCode != 0) GTEST_SKIP() << "curl is not installed";
   Server server({});

@@ -13,6 +13,7 @@
 #include <voicecontrol/controller/VoiceController.h>
 #include "printing_sink.h"
 #include "text.h"
+#include "trace.h"
 
 namespace voicectl {
 
@@ -40,6 +41,7 @@ void Issue(voicecontrol::VoiceController& controller, const Command& c) {
 int RunCommand(const Command& command, const ClientOptions& options, std::ostream& out,
                std::ostream& err) {
   PrintingSink sink(out, err, options.json);
+  TracePrinter trace(err);  // outlives the controller, which calls it
   {
     // The controller's destructor waits for the receive thread, so leaving
     // this scope means the outcome has been delivered (or timed out).
@@ -51,6 +53,14 @@ int RunCommand(const Command& command, const ClientOptions& options, std::ostrea
                                 std::chrono::milliseconds(options.answerTimeoutMs))) {
       err << "voicectl: the library refused the time-outs\n";
       return kExitUsage;
+    }
+    if (options.trace) {
+      // The log files stay as they are without --trace: --show-logs and
+      // the state directory keep working.
+      using Controller = voicecontrol::VoiceController;
+      controller.SetObserver(&trace, Controller::kObserveLogRecords |
+                                         Controller::kObserveRequestEvents |
+                                         Controller::kObserveKeepLogFiles);
     }
     Issue(controller, command);
   }

@@ -33,6 +33,8 @@ struct ClientOptions {
   // --timeout chose them.
   int64_t connectTimeoutMs = 5000;
   int64_t answerTimeoutMs = 5000;
+  // --trace: each log record and the request's timeline on `err`.
+  bool trace = false;
 };
 
 // Issues the command and waits for its outcome (at most the answer

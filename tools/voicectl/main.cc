@@ -1,7 +1,7 @@
 // voicectl: drive a voice server from the command line, or simulate one.
 //
 //   voicectl [--server HOST:PORT] [--codepage NAME] [--json] [--log-dir DIR] [--show-logs]
-//            [--connect-timeout MS] [--timeout MS] COMMAND ARGS...
+//            [--connect-timeout MS] [--timeout MS] [--trace] COMMAND ARGS...
 //   voicectl --version
 //   voicectl serve [--listen HOST:PORT] [--admin 127.0.0.1:PORT] [--encoding utf-8|gb2312]
 //                  [fault flags]
@@ -46,6 +46,7 @@ struct Arguments {
   bool json = false;
   std::string logDir;
   bool showLogs = false;
+  bool trace = false;
   std::string codePage;
   Command command;
   NumberArgument number;  // change's VALUE, dscall's SECONDS
@@ -240,6 +241,7 @@ bool PlaceLogs(const std::string& logDir, voicectl::LogPlace* place) {
 int Client(Arguments& args) {
   voicectl::ClientOptions options;
   options.json = args.json;
+  options.trace = args.trace;
   std::string host, error;
   if (!voicectl::ParseHostPort(args.server, 1, &host, &options.port, &error)) {
     std::cerr << "voicectl: --server: " << error << "\n";
@@ -309,6 +311,10 @@ int main(int argc, char** argv) {
   AddNumberOption(&app, args.answerTimeout, "MS",
                   "wait at most MS milliseconds (1 to 600000) for the answer once the request "
                   "went out (default 5000)");
+  app.add_flag("--trace", args.trace,
+               "print on stderr each log record (\"> \" request sent, \"< \" answer received) "
+               "and then the request's phases in ms after it was queued, its bytes out and in, "
+               "its HTTP status and its error; stdout stays as without it");
 
   AddCommand(app, args, "create", "create a session",
              {{"SESSION", "id of the new session"},

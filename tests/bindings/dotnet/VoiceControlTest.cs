@@ -8,6 +8,8 @@ using System;
 using System.Collections.Generic;
 using System.Diagnostics;
 using System.Linq;
+using System.Net;
+using System.Net.Sockets;
 using System.Text.RegularExpressions;
 using System.Threading;
 using System.Threading.Tasks;
@@ -371,7 +373,7 @@ internal static class VoiceControlTest
         }
     }
 
-    private static void CancellationEndsTheWaitNotTheRequest()
+    private static void CancellationEndsOnlyItsOwnCommand()
     {
         using (var serve = new Serve("--delay", "1000"))
         using (Controller c = serve.Connect())
@@ -388,6 +390,119 @@ internal static class VoiceControlTest
 
             Task<QSingleResult> early = c.QSingleAsync("x", source.Token);
             Expect(early.IsCanceled, "a cancelled token: nothing is sent");
+        }
+    }
+
+    // A silent server of this test's own, to watch the connection close.
+    private static void CancelBeforeTheAnswerClosesTheConnection()
+    {
+        var listener = new TcpListener(IPAddress.Loopback, 0);
+        listener.Start();  // left to the process's end should the test fail
+        using (var c = new Controller("127.0.0.1", (ushort)((IPEndPoint)listener.LocalEndpoint).Port))
+        using (var source = new CancellationTokenSource())
+        {
+            Task<IReadOnlyList<QAllEntry>> task = c.QAllAsync(source.Token);
+            using (TcpClient peer = listener.AcceptTcpClient())
+            {
+                peer.ReceiveTimeout = 2000;  // within the 5-s answer time-out; a read that times out throws
+                var buffer = new byte[65536];
+                Expect(peer.GetStream().Read(buffer, 0, buffer.Length) > 0, "the request arrives");
+                var watch = Stopwatch.StartNew();
+                source.Cancel();
+                Throws<TaskCanceledException>(() => Outcome(task), "cancelled");
+                Expect(watch.ElapsedMilliseconds < 1000, "cancelled after " + watch.ElapsedMilliseconds + " ms");
+                while (peer.GetStream().Read(buffer, 0, buffer.Length) > 0) { }
+            }
+        }
+        listener.Stop();
+    }
+
+    // Also cancels racing the answers: each task ends once, either way.
+    private static void CancelAfterTheOutcomeChangesNothing()
+    {
+        using (var serve = new Serve())
+        using (Controller c = serve.Connect())
+        {
+            var source = new CancellationTokenSource();
+            Task<QSingleResult> answered = c.QSingleAsync("a", source.Token);
+            ExpectEqual("a", Outcome(answered)[0], "answered");
+            source.Cancel();
+            ExpectEqual(TaskStatus.RanToCompletion, answered.Status, "after the cancel");
+            var sources = Enumerable.Range(0, 200).Select(i => new CancellationTokenSource(i % 10)).ToList();
+            var tasks = sources.Select((s, i) => c.QSingleAsync("r" + i, s.Token)).ToList();
+            for (int i = 0; i < tasks.Count; ++i)
+            {
+                try { ExpectEqual("r" + i, Outcome(tasks[i])[0], "raced " + i); }
+                catch (TaskCanceledException) { }
+            }
+        }
+    }
+
+    // A listener whose accept queue is full: a connect to it waits.
+    private static void NonblockingCallsReturnAtOnce()
+    {
+        var full = new Socket(AddressFamily.InterNetwork, SocketType.Stream, ProtocolType.Tcp);
+        full.Bind(new IPEndPoint(IPAddress.Loopback, 0));
+        full.Listen(0);
+        var fillers = new List<Socket>();
+        try
+        {
+            do fillers.Add(new Socket(AddressFamily.InterNetwork, SocketType.Stream, ProtocolType.Tcp));
+            while (fillers.Count < 64 && fillers.Last().BeginConnect(full.LocalEndPoint, null, null).AsyncWaitHandle.WaitOne(300));
+            using (var c = new Controller("127.0.0.1", (ushort)((IPEndPoint)full.LocalEndPoint).Port))
+            using (var source = new CancellationTokenSource())
+            {
+                c.NonblockingCalls = true;
+                var watch = Stopwatch.StartNew();
+                Task<IReadOnlyList<QAllEntry>> task = c.QAllAsync(source.Token);
+                Expect(watch.ElapsedMilliseconds < 300 && !task.IsCompleted, "returned after " + watch.ElapsedMilliseconds + " ms");
+                source.Cancel();
+                Throws<TaskCanceledException>(() => Outcome(task), "cancelled while connecting");
+                Expect(watch.ElapsedMilliseconds < 2000, "ended after " + watch.ElapsedMilliseconds + " ms");
+            }
+        }
+        finally
+        {
+            foreach (Socket filler in fillers) filler.Close();
+            full.Close();
+        }
+    }
+
+    private static void LogRecordsCarryRequestAndAnswer()
+    {
+        using (var serve = new Serve())
+        using (Controller c = serve.Connect())
+        {
+            var records = new List<LogRecordEventArgs>();
+            object from = null;
+            c.LogRecord += (sender, record) => { lock (records) records.Add(record); from = sender; };
+            Outcome(c.QSingleAsync("logged"));
+            Expect(from == c, "the sender is the controller");
+            ExpectEqual(2, records.Count, "records");
+            Expect(records[0].Sent && records[0].ToString().StartsWith("QSINGLE /MyURL/ HTTP/1.1\r\n") &&
+                   records[0].ToString().Contains("logged"), "request record: " + records[0]);
+            Expect(!records[1].Sent && records[1].ToString().StartsWith("HTTP/1.1 200 OK\r\n"), "answer record: " + records[1]);
+            ExpectEqual(records[0].RequestId, records[1].RequestId, "one request");
+        }
+    }
+
+    private static void RequestEndedTellsTheTimeline()
+    {
+        using (var serve = new Serve("--delay", "20"))
+        using (Controller c = serve.Connect())
+        {
+            var ended = new List<RequestEndedEventArgs>();
+            int sentBytes = 0;
+            c.LogRecord += (sender, record) => { if (record.Sent) sentBytes = record.Length; };
+            c.RequestEnded += (sender, timeline) => { lock (ended) ended.Add(timeline); };
+            Outcome(c.KickAsync("s1", "bob"));
+            RequestEndedEventArgs t = ended.Single();
+            ExpectEqual("1002 200  " + sentBytes, t.FlowId + " " + t.HttpStatus + " " + t.ErrorText + " " + t.BytesOut, "fields");
+            long[] points = { t.QueuedUs, t.ConnectStartedUs, t.ConnectedUs, t.RequestWrittenUs,
+                              t.FirstAnswerByteUs, t.AnswerCompleteUs, t.OutcomeDeliveredUs };
+            for (int i = 0; i < points.Length; ++i)
+                Expect(points[i] > 0 && (i == 0 || points[i - 1] <= points[i]), "timeline " + string.Join(" ", points));
+            Expect(t.SinceQueued(t.AnswerCompleteUs) >= TimeSpan.FromMilliseconds(20) && t.BytesIn > 0, "answered after the delay");
         }
     }
 
@@ -460,7 +575,12 @@ internal static class VoiceControlTest
             { "CodePageAndVersion", CodePageAndVersion },
             { "LogsGoWhereTheHostSays", LogsGoWhereTheHostSays },
             { "DisposeCompletesTheCommandsInFlight", DisposeCompletesTheCommandsInFlight },
-            { "CancellationEndsTheWaitNotTheRequest", CancellationEndsTheWaitNotTheRequest },
+            { "CancellationEndsOnlyItsOwnCommand", CancellationEndsOnlyItsOwnCommand },
+            { "CancelBeforeTheAnswerClosesTheConnection", CancelBeforeTheAnswerClosesTheConnection },
+            { "CancelAfterTheOutcomeChangesNothing", CancelAfterTheOutcomeChangesNothing },
+            { "NonblockingCallsReturnAtOnce", NonblockingCallsReturnAtOnce },
+            { "LogRecordsCarryRequestAndAnswer", LogRecordsCarryRequestAndAnswer },
+            { "RequestEndedTellsTheTimeline", RequestEndedTellsTheTimeline },
             { "GarbageCollectionWhileCommandsAreInFlight", GarbageCollectionWhileCommandsAreInFlight },
             { "AControllerLeftOpenDoesNotHoldUpTheExit", AControllerLeftOpenDoesNotHoldUpTheExit },
             { "ChosenTimeOutsEndCommandsSooner", ChosenTimeOutsEndCommandsSooner },
