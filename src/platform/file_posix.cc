@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 
 #include "platform/file.h"
@@ -37,18 +38,35 @@ namespace platform {
 
 namespace {
 
+void AppendNumber(std::string* out, unsigned long value) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) out->push_back(digits[--count]);
+}
+
 // A hidden name beside `path` that no other process and no other file
 // uses: the file's own name, the process id and a number counted up in
 // the process. Creating it exclusively settles the rare clash: with a file
 // left by a process that ended before it could rename it, or with a child
 // forked from this process, which goes on with its parent's id and count.
-std::string TemporaryPath(const std::string& path) {
+std::string TemporaryPath(const char* path) {
   static std::atomic<unsigned long> counter{0};
-  static const long processId = static_cast<long>(::getpid());
-  const size_t slash = path.rfind('/');
-  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  return path.substr(0, nameStart) + "." + path.substr(nameStart) + "." +
-         std::to_string(processId) + "-" + std::to_string(counter++) + ".tmp";
+  static const unsigned long processId = static_cast<unsigned long>(::getpid());
+  const char* const slash = std::strrchr(path, '/');
+  const size_t nameStart = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
+  // Built in one piece: every record pays for it.
+  std::string temporary;
+  temporary.reserve(std::strlen(path) + 48);
+  temporary.append(path, nameStart).append(1, '.').append(path + nameStart).append(1, '.');
+  AppendNumber(&temporary, processId);
+  temporary += '-';
+  AppendNumber(&temporary, counter++);
+  temporary += ".tmp";
+  return temporary;
 }
 
 // Writes every range of `parts`, in as few calls as the system allows.
@@ -109,11 +127,10 @@ bool IsDirectory(const char* utf8Path) {
 
 bool ReplaceWholeFile(const char* utf8Path, const ByteRange* parts, size_t count) {
   if (utf8Path == nullptr || *utf8Path == '\0') return false;
-  const std::string path(utf8Path);
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
-    temporary = TemporaryPath(path);
+    temporary = TemporaryPath(utf8Path);
     fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) return false;
   }
