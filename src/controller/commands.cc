@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
@@ -15,14 +16,11 @@
 #include "interface/body_encoding.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "platform/clock.h"
-#include "platform/codepage.h"
 
 namespace voicecontrol {
 
 namespace {
 
-// A field's UTF-8 form plus its terminator.
-constexpr int kFieldCapacity = internal::kMaxFieldBytes + 1;
 constexpr int kMaxFields = 4;
 constexpr int kRequestCapacity = 65535;
 
@@ -63,16 +61,16 @@ void RequestIssuer::Send(VoiceController& controller, const Sink& to, int method
                          const std::wstring* const* texts, int textCount, const char* lastValue) {
   const auto request = Transport::NewRequest(controller, to, flowId);
   const int32_t sequence = controller.NextSeqNo();
-  char fields[kMaxFields][kFieldCapacity] = {};
+  std::wstring fields[kMaxFields];
   int fieldCount = 0;
   for (int i = 0; i < textCount; ++i, ++fieldCount) {
     std::string refusal;
-    if (!MakeFieldValue(*texts[i], i + 1, fields[i], &refusal)) {
+    if (!MakeFieldValue(*texts[i], i + 1, &fields[i], &refusal)) {
       return Transport::Refuse(controller, request, kParamError, refusal);
     }
   }
   if (lastValue != nullptr) {
-    std::snprintf(fields[fieldCount++], kFieldCapacity, "%s", lastValue);
+    fields[fieldCount++].assign(lastValue, lastValue + std::strlen(lastValue));  // ASCII
   }
 
   // Serialize terminates what it writes; a failure leaves the request empty.
@@ -88,9 +86,7 @@ void RequestIssuer::Send(VoiceController& controller, const Sink& to, int method
     message.SetFieldNum(fieldCount);
     // The body goes out as UTF-8, so each field reaches the wire as exactly
     // the UTF-8 bytes of its argument, whatever the ANSI code page.
-    for (int i = 0; i < fieldCount; ++i) {
-      message.AddFieldValue(platform::Utf8ToWideString(fields[i], std::strlen(fields[i])));
-    }
+    for (int i = 0; i < fieldCount; ++i) message.AddFieldValue(std::move(fields[i]));
     int length = 0;
     message.Serialize(buffer, kRequestCapacity, &length);
   }

@@ -1,10 +1,7 @@
 #include "controller/text_argument.h"
 
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
-
-#include "platform/codepage.h"
 
 namespace voicecontrol {
 namespace internal {
@@ -36,6 +33,27 @@ uint32_t FirstUncarriable(const wchar_t* text, size_t length) {
   return kNone;
 }
 
+// The length of the UTF-8 form of `length` wide characters that XML can
+// carry (so a 16-bit text's surrogates come in pairs).
+size_t Utf8Length(const wchar_t* text, size_t length) {
+  size_t bytes = 0;
+  for (size_t i = 0; i < length; ++i) {
+    const uint32_t c = static_cast<uint32_t>(text[i]) & (sizeof(wchar_t) == 2 ? 0xFFFF : ~0u);
+    if (c < 0x80) {
+      bytes += 1;
+    } else if (c < 0x800) {
+      bytes += 2;
+    } else if (IsHighSurrogate(c)) {
+      bytes += 4;  // with its partner, which adds nothing
+    } else if (IsLowSurrogate(c)) {
+      continue;
+    } else {
+      bytes += c < 0x10000 ? 3 : 4;
+    }
+  }
+  return bytes;
+}
+
 std::string CodePointName(uint32_t c) {
   char name[16];
   std::snprintf(name, sizeof name, "U+%04lX", static_cast<unsigned long>(c));
@@ -44,8 +62,9 @@ std::string CodePointName(uint32_t c) {
 
 }  // namespace
 
-bool MakeFieldValue(const std::wstring& text, int position, char* out, std::string* refusal) {
-  out[0] = '\0';
+bool MakeFieldValue(const std::wstring& text, int position, std::wstring* out,
+                    std::string* refusal) {
+  out->clear();
   // The text ends at its first U+0000, as a terminated wide string does.
   const size_t length = std::wcslen(text.c_str());
   auto argument = [position] { return "argument " + std::to_string(position); };
@@ -56,14 +75,13 @@ bool MakeFieldValue(const std::wstring& text, int position, char* out, std::stri
   }
   // Too long a text is refused rather than cut: a cut name or number
   // would reach the server as a different one.
-  const std::string utf8 = platform::WideToUtf8String(text.c_str(), length);
-  if (utf8.size() > static_cast<size_t>(kMaxFieldBytes)) {
-    *refusal = argument() + " is " + std::to_string(utf8.size()) + " bytes in UTF-8, more than " +
+  const size_t utf8Length = Utf8Length(text.c_str(), length);
+  if (utf8Length > static_cast<size_t>(kMaxFieldBytes)) {
+    *refusal = argument() + " is " + std::to_string(utf8Length) + " bytes in UTF-8, more than " +
                std::to_string(kMaxFieldBytes);
     return false;
   }
-  std::memcpy(out, utf8.data(), utf8.size());
-  out[utf8.size()] = '\0';
+  out->assign(text, 0, length);
   return true;
 }
 

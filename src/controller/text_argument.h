@@ -27,13 +27,14 @@ constexpr bool XmlCanCarry(uint32_t c) {
 }
 
 // Makes the field value of text argument number `position` (1 for the
-// command's first argument): the UTF-8 form of `text` up to its first
-// U+0000, written with a terminator into `out` (kMaxFieldBytes + 1 bytes).
+// command's first argument): `text` up to its first U+0000, into `out`.
 // False when the text holds a character XML cannot carry (an unpaired
 // surrogate of a UTF-16 text included) or its UTF-8 form is longer than
 // kMaxFieldBytes; `*refusal` then says which argument and why ("argument 2
-// holds U+0001, which XML cannot carry"), and `out` is left empty.
-VC_INTERNAL_API bool MakeFieldValue(const std::wstring& text, int position, char* out,
+// holds U+0001, which XML cannot carry"), and `out` is left empty. The
+// text stays wide: the request is made of wide field values, and its
+// UTF-8 length is counted, not converted for.
+VC_INTERNAL_API bool MakeFieldValue(const std::wstring& text, int position, std::wstring* out,
                                     std::string* refusal);
 
 }  // namespace internal
