@@ -25,6 +25,7 @@
 #include "admin_option.h"
 #include "client.h"
 #include "demo.h"
+#include "fault_flags.h"
 #include "log_place.h"
 #include "record.h"
 #include "replay_option.h"
@@ -66,6 +67,8 @@ struct Arguments {
   NumberArgument status{"", "--status", 100, 999};
   NumberArgument flowId{"", "--flowid", INT32_MIN, INT32_MAX};
   NumberArgument fieldNum{"", "--fieldnum", INT32_MIN, INT32_MAX};
+
+  voicectl::FaultNumbers faultNumbers;  // the flags of fault_flags.h
 
   // serve --replay, and record.
   std::string replay;  // empty: no cassette
@@ -184,6 +187,8 @@ int Serve(Arguments& args) {
     if (!ReadNumber(args.fieldNum, " serve", &value)) return kExitUsage;
     args.fault.fieldNum = static_cast<int>(value);
   }
+
+  if (!voicectl::ReadFaultNumbers(args.faultNumbers, &args.fault, std::cerr)) return kExitUsage;
 
   // Block the stop signals in every thread, then wait for one here.
   sigset_t stopSignals;
@@ -371,6 +376,7 @@ int main(int argc, char** argv) {
   serve->add_flag("--garbage", args.fault.garbage, "answer with a body that is not XML");
   serve->add_flag("--oversize", args.fault.oversize, "answer with more than 80 KB");
   serve->add_flag("--partial", args.fault.partial, "send the headers, never the body");
+  voicectl::AddFaultFlags(serve, &args.fault, &args.faultNumbers);
   CLI::Option* replay =
       serve->add_option("--replay", args.replay,
                         "answer each command from this cassette (written by voicectl record): "

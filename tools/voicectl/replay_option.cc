@@ -27,7 +27,8 @@ bool UseCassette(const std::string& path, bool strict,
     *error = e.what();
     return false;
   }
-  *summary = "replaying " + std::to_string(cassette->size()) + " exchanges of " + path +
+  *summary = "replaying " + std::to_string(cassette->size()) +
+             (cassette->size() == 1 ? " exchange" : " exchanges") + " of " + path +
              (strict ? ", strict" : "");
   options->recorded = [cassette, strict](const ReceivedRequest& request)
       -> std::optional<RecordedAnswer> {
