@@ -1,0 +1,31 @@
+#!/usr/bin/env python3
+"""The host guide's copies of the example files are the files themselves.
+
+    check_guide_examples.py SOURCE_DIR
+
+In docs/host-guide.md a line "<!-- example: PATH -->" announces that the
+fenced code block after it is the file PATH (from the source tree), whole.
+"""
+import os
+import re
+import sys
+
+
+def main(root):
+    with open(os.path.join(root, "docs", "host-guide.md"), encoding="utf-8") as f:
+        guide = f.read()
+    blocks = re.findall(r"^<!-- example: (\S+) -->\n```[a-z+#]*\n(.*?)^```$", guide, re.M | re.S)
+    if len(blocks) < 3:
+        sys.exit("the guide announces %d examples, expected at least 3" % len(blocks))
+    failed = 0
+    for path, text in blocks:
+        with open(os.path.join(root, path), encoding="utf-8") as f:
+            same = f.read() == text
+        print(("ok   " if same else "DIFFERS ") + path)
+        failed += not same
+    if failed:
+        sys.exit("%d example(s) in docs/host-guide.md differ from their files" % failed)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
