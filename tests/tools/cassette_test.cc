@@ -1,6 +1,5 @@
-// Cassettes: the line format both ways, Seq_No rewriting, which recorded
-// exchange a request gets, and a SimulatedServer answering a controller
-// from one.
+// Cassettes: the line format both ways, Seq_No rewriting, and which
+// recorded exchange a request gets (record_replay_test.py plays them).
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -9,7 +8,6 @@
 
 #include "cassette.h"
 #include "exchange.h"
-#include "simulator_fixture.h"
 
 namespace voicecontrol {
 namespace testing {
@@ -161,40 +159,6 @@ TEST(CassetteTest, EachRequestTakesTheNextUnusedExchangeWithItsKey) {
   const RecordedAnswer refused = UnmatchedAnswer(Parsed(kick));
   EXPECT_EQ(refused.bytes.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << refused.bytes;
   EXPECT_NE(refused.bytes.find("KICK [\"s1\", \"bob\"]"), std::string::npos) << refused.bytes;
-}
-
-// A controller against a server that answers from a cassette: each way a
-// recorded exchange ended reaches the host as the original did.
-TEST(CassetteTest, RecordedAnswersReachTheController) {
-  const std::string reset = "HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n";
-  std::istringstream in(Line(1, Request("QALL", 1, 1004, {}), "") + "\n" +
-                        Line(2, Request("QALL", 2, 1004, {}), reset,
-                             RecordedAnswer::End::kReset) + "\n" +
-                        Line(3, Request("QALL", 3, 1004, {}), "", RecordedAnswer::End::kHold) +
-                        "\n" + Line(4, Request("QALL", 4, 1004, {}), Answer(4, 1004, {L"0"})));
-  auto cassette = std::make_shared<Cassette>(in, "c");
-  ServerOptions options;
-  options.recorded = [cassette](const ReceivedRequest& r) { return cassette->Take(r); };
-  SimulatedServer server(options);
-  RecordingSink sink;
-  VoiceController controller(&sink);
-  controller.serverAddress = server.address();
-  controller.serverPort = server.port();
-  internal::ControllerTesting::SetReceiveTimeout(controller, 500);
-  const char* expected[] = {"error timeout.", "error timeout.", "error timeout.",
-                            "error param error.", "empty"};
-  for (size_t i = 0; i < std::size(expected); ++i) {
-    controller.QAll();
-    const auto events = sink.WaitFor(i + 1);
-    ASSERT_GT(events.size(), i);
-    EXPECT_EQ(events[i].rfind(expected[i], 0), 0u) << i << ": " << events[i];
-  }
-  // The fifth was not recorded: the session model answered it.
-  const std::vector<ReceivedRequest> seen = server.Requests();
-  ASSERT_EQ(seen.size(), 5u);
-  EXPECT_EQ(seen[3].fault, "recorded");
-  EXPECT_EQ(seen[3].status, 200);
-  EXPECT_EQ(seen[4].fault, "none");
 }
 
 }  // namespace
