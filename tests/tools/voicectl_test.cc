@@ -302,7 +302,10 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{{"--garbage"}, "bad message.",
                   "answer is not well-formed XML (line 1, column 1)"},
         FaultCase{{"--oversize"}, "decode.", "answer longer than 81919 bytes"},
-        FaultCase{{"--partial"}, "timeout.", "no answer within 5 s"}),
+        FaultCase{{"--partial"}, "timeout.", "no answer within 5 s"},
+        FaultCase{{"--reset-before-headers"}, "timeout.", "receive: Connection reset by peer"},
+        FaultCase{{"--reset-after-headers"}, "timeout.", "receive: Connection reset by peer"},
+        FaultCase{{"--end-mid-body"}, "timeout.", "peer closed before a complete answer"}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) {
                            std::string name;
                            for (const char c : info.param.flags[0]) {
@@ -310,6 +313,37 @@ INSTANTIATE_TEST_SUITE_P(
                            }
                            return name;
                          });
+
+// The flags that shape a run of answers rather than each one alike.
+TEST(VoicectlTest, FaultFlagsOverSeveralAnswers) {
+  const struct {
+    std::vector<std::string> flags;
+    const char* says;  // in the log line of an answer it shaped
+    std::vector<std::string> outcomes;  // of four QALLs: "ok", or the error text
+  } cases[] = {
+      {{"--fail-first", "2", "--close-early"}, "close-early first=2",
+       {"timeout.", "timeout.", "ok", "ok"}},
+      {{"--probability", "0.5", "--seed", "3", "--garbage"}, "garbage probability=0.5 seed=3",
+       {"ok", "bad message.", "ok", "bad message."}},
+      {{"--probability", "0", "--garbage"}, "none",
+       {"ok", "ok", "ok", "ok"}},
+      {{"--dribble", "5", "--dribble-ms", "1"}, "dribble=5/1ms", {"ok", "ok", "ok", "ok"}},
+      {{"--body-delay", "20", "--dribble", "64"}, "dribble=64/0ms body-delay=20",
+       {"ok", "ok", "ok", "ok"}},
+  };
+  for (const auto& c : cases) {
+    Server server(c.flags);
+    std::vector<std::string> outcomes;
+    for (size_t i = 0; i < c.outcomes.size(); ++i) {
+      const Outcome outcome = Client(server, {"qall"});
+      outcomes.push_back(outcome.exitCode == 0 ? "ok" : outcome.err.substr(7, outcome.err.find(" (") - 7));
+    }
+    EXPECT_EQ(outcomes, c.outcomes) << c.says;
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_NE(server.log().find("[faults: " + std::string(c.says) + "]"), std::string::npos)
+        << server.log();
+  }
+}
 
 TEST(VoicectlTest, ChosenTimeOutEndsTheWaitAndIsNamed) {
   Server server({"--no-answer"});
@@ -500,6 +534,14 @@ TEST(VoicectlTest, BadNumbersSayWhichArgumentAndWhatIsExpected) {
       {{"serve", "--flowid", "abc"}, "--flowid must be a whole number"},
       {{"--timeout", "0", "qall"}, "voicectl: --timeout must be a whole number from 1 to 600000, got \"0\""},
       {{"qall", "--connect-timeout", "600001"}, "--connect-timeout must be a whole number from 1 to 600000"},
+      {{"serve", "--dribble", "0"}, "--dribble must be a whole number from 1 to 65536, got \"0\""},
+      {{"serve", "--dribble", "9", "--dribble-ms", "-1"}, "--dribble-ms must be a whole number from 0"},
+      {{"serve", "--body-delay", "600001"}, "--body-delay must be a whole number from 0 to 600000"},
+      {{"serve", "--fail-first", "-2"}, "--fail-first must be a whole number from 0"},
+      {{"serve", "--probability", "1.5"}, "--probability must be a number from 0 to 1, got \"1.5\""},
+      {{"serve", "--probability", "nan"}, "--probability must be a number from 0 to 1"},
+      {{"serve", "--probability", "0.5", "--seed", "-1"}, "--seed must be a whole number from 0"},
+      {{"serve", "--seed", "4"}, "--seed requires --probability"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> argv = {VOICECTL_PATH};

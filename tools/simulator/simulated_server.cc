@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -96,6 +97,7 @@ class SimulatedServer::Impl {
   void WorkerLoop();
   void Serve(int fd, const std::string& peer);
   void AnswerCommand(int fd, ReceivedRequest request, std::string* line);
+  bool AnswerRecorded(int fd, const ReceivedRequest& request, std::string* line);
   void Respond(int fd, const ReceivedRequest& request, const Reply& reply, Ending* ending);
   bool SendShaped(int fd, const std::string& wire, const Fault& fault);
   bool SendPiece(int fd, const std::string& wire, size_t from, size_t to, const Fault& fault);
@@ -379,6 +381,7 @@ void SimulatedServer::Impl::Serve(int fd, const std::string& peer) {
 }
 
 void SimulatedServer::Impl::AnswerCommand(int fd, ReceivedRequest request, std::string* line) {
+  if (AnswerRecorded(fd, request, line)) return;
   const uint64_t number = journal.Record(&request);
   const Reply reply = plan.Take(request.method, number);
   Ending ending;
@@ -394,6 +397,48 @@ void SimulatedServer::Impl::AnswerCommand(int fd, ReceivedRequest request, std::
   *line += request.method + " seq=" + std::to_string(request.seqNo) +
            " values=" + std::to_string(request.values.size()) + " -> " + ending.outcome +
            (options.log ? " [faults: " + fault + "]" : "");
+}
+
+// Recorded answers (ServerOptions::recorded) ------------------------------
+
+// Sends the recorded answer when there is one for `request`: its bytes after
+// its wait, then the ending it had. False when the server answers itself.
+bool SimulatedServer::Impl::AnswerRecorded(int fd, const ReceivedRequest& request,
+                                           std::string* line) {
+  if (!options.recorded) return false;
+  const std::optional<RecordedAnswer> played = options.recorded(request);
+  if (!played) return false;
+  ReceivedRequest entry = request;
+  const uint64_t number = journal.Record(&entry);
+  // Later requests that the server answers itself find the sessions these made.
+  model.Handle(request.method, request.values, std::chrono::system_clock::now());
+  std::string outcome = "recorded " + played->note;
+  if (played->delayMs > 0 && !SleepUnlessStopped(played->delayMs)) {
+    outcome += " (server stopping)";
+  } else {
+    const bool sent = SendAll(fd, played->bytes.data(), played->bytes.size());
+    outcome += " bytes=" + std::to_string(played->bytes.size()) + (sent ? "" : " (send failed)");
+    if (played->end == RecordedAnswer::End::kReset) {
+      ResetOnClose(fd);
+      outcome += " then reset";
+    } else if (played->end == RecordedAnswer::End::kHold) {
+      outcome += " then held open";
+      HoldOpen(fd);
+    }
+  }
+  // The status line as sent, when there was one.
+  int status = 0;
+  if (played->bytes.compare(0, 5, "HTTP/") == 0 && played->bytes.size() > 12) {
+    status = std::atoi(played->bytes.c_str() + 9);
+  }
+  journal.Complete(number, [&](ReceivedRequest& done) {
+    done.fault = "recorded";
+    done.status = status;
+    done.outcome = outcome;
+  });
+  *line += request.method + " seq=" + std::to_string(request.seqNo) +
+           " values=" + std::to_string(request.values.size()) + " -> " + outcome;
+  return true;
 }
 
 // Answers one command as `reply` says. Every way of ending early leaves the

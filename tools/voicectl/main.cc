@@ -5,6 +5,8 @@
 //   voicectl --version
 //   voicectl serve [--listen HOST:PORT] [--admin 127.0.0.1:PORT] [--encoding utf-8|gb2312]
 //                  [fault flags]
+//   voicectl serve --replay FILE [--strict] ...
+//   voicectl record --upstream HOST:PORT [--listen HOST:PORT] --cassette FILE
 //   voicectl demo
 #include <signal.h>
 
@@ -23,7 +25,10 @@
 #include "admin_option.h"
 #include "client.h"
 #include "demo.h"
+#include "fault_flags.h"
 #include "log_place.h"
+#include "record.h"
+#include "replay_option.h"
 #include "stop_signals.h"
 
 namespace {
@@ -62,6 +67,14 @@ struct Arguments {
   NumberArgument status{"", "--status", 100, 999};
   NumberArgument flowId{"", "--flowid", INT32_MIN, INT32_MAX};
   NumberArgument fieldNum{"", "--fieldnum", INT32_MIN, INT32_MAX};
+
+  voicectl::FaultNumbers faultNumbers;  // the flags of fault_flags.h
+
+  // serve --replay, and record.
+  std::string replay;  // empty: no cassette
+  bool strict = false;
+  std::string upstream;
+  std::string cassette;
 };
 
 // An argument of a command: its name in --help and what it means.
@@ -175,6 +188,8 @@ int Serve(Arguments& args) {
     args.fault.fieldNum = static_cast<int>(value);
   }
 
+  if (!voicectl::ReadFaultNumbers(args.faultNumbers, &args.fault, std::cerr)) return kExitUsage;
+
   // Block the stop signals in every thread, then wait for one here.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
@@ -192,6 +207,12 @@ int Serve(Arguments& args) {
     std::cerr << "voicectl serve: " + line + "\n" << std::flush;
   };
   if (args.admin.empty()) options.requestLogLimit = 0;  // nobody reads them back
+  std::string replaying;
+  if (!args.replay.empty() && !voicectl::UseCassette(args.replay, args.strict, &options,
+                                                     &replaying, &error)) {
+    std::cerr << "voicectl serve: --replay: " << error << "\n";
+    return kExitUsage;
+  }
   std::unique_ptr<voicecontrol::testing::SimulatedServer> server;
   std::unique_ptr<voicecontrol::testing::AdminHttpServer> admin;
   try {
@@ -203,8 +224,8 @@ int Serve(Arguments& args) {
   }
   server->SetStandingFault(args.fault);
   std::cout << "listening on " << address << ":" << server->port()
-            << " (faults: " << args.fault.Describe() << "; answers in " << args.encoding << ")"
-            << std::endl;
+            << " (faults: " << args.fault.Describe() << "; answers in " << args.encoding
+            << (replaying.empty() ? "" : "; " + replaying) << ")" << std::endl;
   if (admin) std::cout << "admin on " << adminAddress << ":" << admin->port() << std::endl;
   int signal = 0;
   sigwait(&stopSignals, &signal);
@@ -355,6 +376,32 @@ int main(int argc, char** argv) {
   serve->add_flag("--garbage", args.fault.garbage, "answer with a body that is not XML");
   serve->add_flag("--oversize", args.fault.oversize, "answer with more than 80 KB");
   serve->add_flag("--partial", args.fault.partial, "send the headers, never the body");
+  voicectl::AddFaultFlags(serve, &args.fault, &args.faultNumbers);
+  CLI::Option* replay =
+      serve->add_option("--replay", args.replay,
+                        "answer each command from this cassette (written by voicectl record): "
+                        "its next unused exchange with the same method, FlowID, FieldNum and "
+                        "values (Seq_No and DSCALL's end time aside), Seq_No set to the "
+                        "request's; a command without one gets the model's answer")
+          ->type_name("FILE");
+  serve->add_flag("--strict", args.strict,
+                  "with --replay: answer a command the cassette has nothing left for with "
+                  "404 Not Found (the library reports \"bad message.\")")
+      ->needs(replay);
+
+  CLI::App* record = app.add_subcommand(
+      "record", "forward requests to a real server and write each exchange into a cassette");
+  record->add_option("--upstream", args.upstream, "the server to forward to, HOST:PORT")
+      ->required()
+      ->type_name("HOST:PORT");
+  record->add_option("--listen", args.listen,
+                     "address to listen on, HOST:PORT (port 0: any free one)")
+      ->capture_default_str()
+      ->type_name("HOST:PORT");
+  record->add_option("--cassette", args.cassette,
+                     "the file to write, one JSON line per exchange (replaced)")
+      ->required()
+      ->type_name("FILE");
   app.add_subcommand("demo", "run every command and fault against an in-process simulator");
 
   try {
@@ -369,7 +416,8 @@ int main(int argc, char** argv) {
     // A first word that names no command leaves every subcommand unparsed.
     if (app.get_subcommands().empty() && !app.remaining().empty()) {
       std::cerr << "voicectl: unknown command \"" << app.remaining().front()
-                << "\" (commands: create kick change qall qsingle dscall serve demo; see --help)\n";
+                << "\" (commands: create kick change qall qsingle dscall serve record demo; see "
+                   "--help)\n";
       return kExitUsage;
     }
     app.exit(e);
@@ -377,6 +425,9 @@ int main(int argc, char** argv) {
   }
 
   if (app.got_subcommand("serve")) return Serve(args);
+  if (app.got_subcommand("record")) {
+    return voicectl::RunRecord(args.listen, args.upstream, args.cassette);
+  }
   if (app.got_subcommand("demo")) return voicectl::RunDemo(std::cout, std::cerr);
   return Client(args);
 }

@@ -185,6 +185,21 @@ struct ReceivedRequest {
   std::string outcome;    ///< what the server did, e.g. "200 flow=1004 bytes=517"
 };
 
+/// An answer played back as it was once received from another server
+/// (`voicectl serve --replay`), byte for byte.
+struct RecordedAnswer {
+  /// How the connection ends once the bytes are sent.
+  enum class End {
+    kClose,  ///< an orderly close
+    kReset,  ///< a reset (RST)
+    kHold    ///< kept open until the client closes it (the 30 s hold limit at most)
+  };
+  std::string bytes;   ///< sent as they are (none: nothing is sent)
+  int delayMs = 0;     ///< waited before the first byte
+  End end = End::kClose;  ///< what follows the bytes
+  std::string note;    ///< said in the log line and the journal's outcome, e.g. "exchange 3"
+};
+
 /// How a SimulatedServer listens, answers and logs.
 struct ServerOptions {
   std::string host = "127.0.0.1";  ///< dotted IPv4 address to listen on
@@ -195,6 +210,11 @@ struct ServerOptions {
   std::function<void(const std::string&)> log;
   /// Requests() keeps the most recent this many; RequestCount() counts all.
   size_t requestLogLimit = 10000;
+  /// Asked first for each command request, from connection threads, several
+  /// at once: an answer it returns is sent instead of any the server would
+  /// make (the session model still handles the command; the fault plan is
+  /// not consulted). Empty, or nothing returned: the server answers itself.
+  std::function<std::optional<RecordedAnswer>(const ReceivedRequest&)> recorded;
 };
 
 /// The simulated voice server, listening on a thread of its own.
