@@ -24,8 +24,15 @@ class SimulatorTest : public ::testing::Test {
   SimulatorTest() {
     controller_.serverAddress = server_.address();
     controller_.serverPort = server_.port();
-    internal::ControllerTesting::SetReceiveTimeout(controller_, 500);
+    internal::ControllerTesting::SetReceiveTimeout(controller_, kReceiveTimeoutMs);
   }
+#ifdef _WIN32
+  // Under Wine every send and timed wait goes through the wine server: a
+  // dribbled answer of fifteen pieces can take longer than 500 ms there.
+  static constexpr int kReceiveTimeoutMs = 2000;
+#else
+  static constexpr int kReceiveTimeoutMs = 500;
+#endif
   // Runs one command to its outcome.
   template <typename Command>
   std::string Outcome(Command command) {
