@@ -1,13 +1,16 @@
 cmake_minimum_required(VERSION 3.20)
 # Checks that a Windows binary needs nothing a host would not have.
 #
-#   cmake -DOBJDUMP=... -DBINARY=voicecontrol.dll -P check-imports.cmake
+#   cmake -DOBJDUMP=... -DBINARY=voicecontrol.dll [-DALSO=voicecontrol.dll] -P check-imports.cmake
 #
+# ALSO names DLLs of the zip that BINARY may import besides (voicectl.exe
+# imports voicecontrol.dll).
 # Every DLL that BINARY imports must be a system DLL of the allowed set. The
 # C++ runtime (libgcc, libstdc++, winpthreads) is linked in statically (see
 # windows.cmake), so an import of libgcc_s_*.dll, libstdc++-6.dll or
 # libwinpthread-1.dll, or of anything else, fails the check.
 set(system_dlls kernel32.dll msvcrt.dll ws2_32.dll ole32.dll oleaut32.dll user32.dll advapi32.dll)
+list(APPEND system_dlls ${ALSO})
 
 execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

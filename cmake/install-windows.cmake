@@ -1,13 +1,17 @@
 # The Windows side of the install (included by install.cmake): what the zip
 # holds beside the DLL, its import library and the headers.
 #
-#   bin/                  voicecontrol.dll (the C++ runtime linked in, see windows.cmake)
-#   lib/                  libvoicecontrol.dll.a (mingw), voicecontrol.def (MSVC: lib /def)
-#   include/              voicecontrol/... (the simulator's testing/ is Linux only)
+#   bin/                  voicecontrol.dll (the C++ runtime linked in, see windows.cmake),
+#                         voicectl.exe (client, simulated server, its admin interface)
+#   lib/                  libvoicecontrol.dll.a (mingw), voicecontrol.def (MSVC: lib /def),
+#                         libvoicecontrol_testing.a (the simulator, for mingw hosts' tests;
+#                         installed by tools/simulator)
+#   include/              voicecontrol/... (testing/simulator.h included)
 #   examples/host-c/      a C host, built from the zip alone
 #   bindings/dotnet/      VoiceControl.cs, the C# binding over the C interface
 #   docs/html/            the reference (install-reference.cmake, VC_BUILD_REFERENCE=ON)
-#   LICENSE.txt, THIRD-PARTY-NOTICES.txt, README-windows.txt, host-guide.md
+#   LICENSE.txt, THIRD-PARTY-NOTICES.txt, README-windows.txt, host-guide.md,
+#   simulator-admin.md
 #
 # The zip's name says the process bitness it serves: a 32-bit host process
 # can load only the win32 DLL, a 64-bit one only the win64 DLL.
@@ -35,10 +39,17 @@ add_custom_command(OUTPUT ${VC_DEF_FILE}
 add_custom_target(voicecontrol_def ALL DEPENDS ${VC_DEF_FILE})
 install(FILES ${VC_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
+# voicectl.exe, built like the DLL with the runtime linked in: it needs
+# voicecontrol.dll beside it and system DLLs only.
+if(TARGET voicectl)
+  install(TARGETS voicectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host-c DESTINATION examples)
 # The C# source alone: Mono's dllmap file beside it is for Linux.
 install(FILES ${PROJECT_SOURCE_DIR}/bindings/dotnet/VoiceControl.cs DESTINATION bindings/dotnet)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.txt
               ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
-              ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION .)
+              ${PROJECT_SOURCE_DIR}/docs/host-guide.md
+              ${PROJECT_SOURCE_DIR}/docs/simulator-admin.md DESTINATION .)

@@ -7,6 +7,7 @@
 #   lib*/cmake/voicecontrol/           include/voicecontrol/...
 #   lib*/pkgconfig/voicecontrol.pc     README-windows.txt
 #   bin/voicectl (RUNPATH $ORIGIN/../lib*), share/man/man1/voicectl.1
+#   lib*/libvoicecontrol_testing.a     lib/libvoicecontrol_testing.a, bin/voicectl.exe
 #   share/doc/voicecontrol/            docs/html/ (the reference)
 #   lib/python3/dist-packages/voicecontrol/ (the Python package)
 #
@@ -35,15 +36,11 @@ install(TARGETS voicecontrol EXPORT voicecontrolTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-# Exactly the public headers; the internal ones under src/ stay behind, and
-# so does the simulator's (testing/) on Windows, where it is not built.
-set(VC_HEADER_EXCLUDES "")
-if(WIN32)
-  set(VC_HEADER_EXCLUDES PATTERN testing EXCLUDE)
-endif()
+# Exactly the public headers (the simulator's testing/ among them); the
+# internal ones under src/ stay behind.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/voicecontrol
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h" ${VC_HEADER_EXCLUDES})
+        FILES_MATCHING PATTERN "*.h")
 # version.h, generated into the build tree (version.cmake).
 install(FILES ${VC_GENERATED_INCLUDE_DIR}/voicecontrol/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voicecontrol)

@@ -143,9 +143,8 @@ TEST(AdminHttpTest, FramingRefusesWhatItCannotRead) {
     return HandleAdminRequest(server, request);
   });
   auto exchange = [&admin](const std::string& bytes) {
-    const int fd = ConnectAndSend(admin.port(), bytes);
-    const std::string answer = ReadToEnd(fd);
-    close(fd);
+    platform::TcpSocket client = ConnectAndSend(admin.port(), bytes);
+    const std::string answer = ReadToEnd(client);
     return answer.substr(0, answer.find("\r\n"));
   };
   const std::map<std::string, std::string> cases = {

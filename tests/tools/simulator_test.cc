@@ -3,7 +3,6 @@
 // scripted answers, the request log, the session model, and Stop while
 // clients are still connected.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -114,7 +113,7 @@ TEST(SimulatedServerTest, StopWithClientsConnectedEndsEveryConnectionAtOnce) {
   server.QueueFault(Fault::Delay(60000));
   server.QueueFault(Fault::NoAnswer());
   server.QueueFault(Fault::Partial());
-  std::vector<int> clients;
+  std::vector<platform::TcpSocket> clients;
   for (int i = 0; i < 3; ++i) clients.push_back(ConnectAndSend(server.port(), CommandRequest("QALL", 1004, "x")));
   clients.push_back(ConnectAndSend(server.port(), "QALL /MyURL/ HTTP/1.1\r\n"));  // half a request
   clients.push_back(ConnectAndSend(server.port(), ""));                            // nothing yet
@@ -124,10 +123,9 @@ TEST(SimulatedServerTest, StopWithClientsConnectedEndsEveryConnectionAtOnce) {
   // Far below the 60 s delay and the clients' own time-outs, with room for a
   // loaded machine.
   EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
-  for (const int fd : clients) {
-    const std::string answer = ReadToEnd(fd);  // ends: the server has closed
+  for (platform::TcpSocket& client : clients) {
+    const std::string answer = ReadToEnd(client);  // ends: the server has closed
     EXPECT_TRUE(answer.empty() || answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0) << answer;
-    close(fd);
   }
 }
 
@@ -136,12 +134,10 @@ TEST(SimulatedServerTest, Gb2312AnswersCarryTheTextInGb2312AndSayItInTheDeclarat
   options.encoding = Encoding::kGb2312;
   SimulatedServer server(options);
   const std::string chinese = "\xE5\x91\xA8\xE4\xBC\x9A";  // 周会 in UTF-8
-  const int create = ConnectAndSend(server.port(), CommandRequest("CREATE", 1001, chinese));
+  platform::TcpSocket create = ConnectAndSend(server.port(), CommandRequest("CREATE", 1001, chinese));
   ReadToEnd(create);
-  close(create);
-  const int query = ConnectAndSend(server.port(), CommandRequest("QSINGLE", 1005, chinese));
+  platform::TcpSocket query = ConnectAndSend(server.port(), CommandRequest("QSINGLE", 1005, chinese));
   const std::string answer = ReadToEnd(query);
-  close(query);
   EXPECT_NE(answer.find("<?xml version=\"1.0\" encoding=\"GB2312\" ?>"), std::string::npos);
   EXPECT_NE(answer.find("<Field_Value>\xD6\xDC\xBB\xE1</Field_Value>"), std::string::npos)
       << answer;  // 周会 in GB2312

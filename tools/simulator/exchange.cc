@@ -1,6 +1,8 @@
 #include "exchange.h"
 
+#ifndef _WIN32
 #include <iconv.h>
+#endif
 #include <strings.h>
 
 #include <cerrno>
@@ -12,6 +14,12 @@
 #include <voicecontrol/interface/interface_message.h>
 
 #include "text.h"
+
+#ifdef _WIN32
+// After the library's headers, which bring winsock2.h: it must come
+// before windows.h.
+#include <windows.h>
+#endif
 
 namespace voicecontrol {
 namespace testing {
@@ -54,6 +62,26 @@ std::optional<size_t> ReadLength(const std::string& text) {
   return value;
 }
 
+#ifdef _WIN32
+// UTF-8 text in GB2312 through the system's code page 936, which Windows
+// (and Wine) convert everywhere; it is GBK, GB2312's superset, so a
+// character only GBK holds is sent as GBK, where iconv's GB2312 sends '?'.
+// A character code page 936 does not hold becomes '?', so the answer is
+// always sent.
+std::string Utf8ToGb2312(const std::string& utf8) {
+  if (utf8.empty()) return utf8;
+  const int wideLength =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                      wideLength);
+  const int length =
+      WideCharToMultiByte(936, 0, wide.data(), wideLength, nullptr, 0, "?", nullptr);
+  std::string out(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(936, 0, wide.data(), wideLength, out.data(), length, "?", nullptr);
+  return out;
+}
+#else
 // UTF-8 text in GB2312 through the C library's iconv. A character GB2312
 // does not hold becomes '?', so the answer is always sent.
 std::string Utf8ToGb2312(const std::string& utf8) {
@@ -88,6 +116,7 @@ std::string Utf8ToGb2312(const std::string& utf8) {
   out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
+#endif
 
 // Swaps the declaration's encoding name (the writer always writes GB2312).
 std::string Declare(std::string body, const char* encoding) {

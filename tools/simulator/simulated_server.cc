@@ -2,17 +2,9 @@
 // each connection to a worker thread; a worker serves one connection at a
 // time and then waits for the next, so at most kMaxConnections are served
 // at once and threads are reused instead of started per request. Every
-// wait watches a pipe that Stop makes readable, so nothing outlives Stop.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// wait watches a waker that Stop sets off, so nothing outlives Stop. The
+// sockets are the tools' own (tools/common/net.h): POSIX or Windows Sockets.
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <condition_variable>
@@ -29,6 +21,7 @@
 #include "exchange.h"
 #include "fault_plan.h"
 #include "journal.h"
+#include "net.h"
 #include "session_model.h"
 
 namespace voicecontrol {
@@ -49,18 +42,9 @@ int RemainingMs(SteadyClock::time_point deadline) {
   return static_cast<int>(std::max<int64_t>(0, left.count()));
 }
 
-// What became of waiting on a connection.
-enum class Ready { kReady, kTimedOut, kStopped, kFailed };
-
-// Waits until `fd` is ready for `events`, the stop pipe becomes readable,
-// or `timeoutMs` passes.
-Ready WaitFor(int fd, short events, int wakeFd, int timeoutMs) {
-  pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-  const int n = poll(fds, 2, timeoutMs);
-  if (n < 0) return errno == EINTR ? Ready::kTimedOut : Ready::kFailed;
-  if (fds[1].revents != 0) return Ready::kStopped;
-  return n == 0 ? Ready::kTimedOut : Ready::kReady;
-}
+using net::Failure;
+using net::Ready;
+using net::Socket;
 
 }  // namespace
 
@@ -88,31 +72,31 @@ class SimulatedServer::Impl {
 
  private:
   struct Connection {
-    int fd;
+    Socket socket;
     std::string peer;
   };
   enum class ReadEnd { kComplete, kClosed, kTimedOut, kStopped, kNoLength, kTooLarge };
 
   void AcceptLoop();
   void WorkerLoop();
-  void Serve(int fd, const std::string& peer);
-  void AnswerCommand(int fd, ReceivedRequest request, std::string* line);
-  bool AnswerRecorded(int fd, const ReceivedRequest& request, std::string* line);
-  void Respond(int fd, const ReceivedRequest& request, const Reply& reply, Ending* ending);
-  bool SendShaped(int fd, const std::string& wire, const Fault& fault);
-  bool SendPiece(int fd, const std::string& wire, size_t from, size_t to, const Fault& fault);
+  void Serve(Socket& socket, const std::string& peer);
+  void AnswerCommand(Socket& socket, ReceivedRequest request, std::string* line);
+  bool AnswerRecorded(Socket& socket, const ReceivedRequest& request, std::string* line);
+  void Respond(Socket& socket, const ReceivedRequest& request, const Reply& reply,
+               Ending* ending);
+  bool SendShaped(Socket& socket, const std::string& wire, const Fault& fault);
+  bool SendPiece(Socket& socket, const std::string& wire, size_t from, size_t to,
+                 const Fault& fault);
   void RecordRefusal(ReceivedRequest* request, int status, const std::string& outcome);
-  ReadEnd ReadRequest(int fd, std::string* data, RequestHead* head);
-  bool SendAll(int fd, const char* data, size_t length);
-  void Refuse(int fd, int status, const std::string& reason);
-  void HoldOpen(int fd);
-  // A linger time of 0 makes the close send a reset instead of an orderly end.
-  static void ResetOnClose(int fd);
+  ReadEnd ReadRequest(Socket& socket, std::string* data, RequestHead* head);
+  bool SendAll(Socket& socket, const char* data, size_t length);
+  void Refuse(Socket& socket, int status, const std::string& reason);
+  void HoldOpen(Socket& socket);
   bool SleepUnlessStopped(int milliseconds);
   void Log(const std::string& line);
 
-  int listenFd_ = -1;
-  int wakeFds_[2] = {-1, -1};  // Stop writes one byte; readable from then on
+  net::Listener listener_;
+  net::Waker waker_;  // Stop wakes it; every wait ends from then on
   bool stopping_ = false;
   std::deque<Connection> pending_;  // accepted, not yet taken by a worker
   size_t busy_ = 0;                 // connections being served
@@ -126,27 +110,9 @@ class SimulatedServer::Impl {
   std::mutex stopMutex_;  // held for the whole of Stop
 };
 
-SimulatedServer::Impl::Impl(ServerOptions opts) : options(std::move(opts)) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(options.port);
-  if (inet_pton(AF_INET, options.host.c_str(), &address.sin_addr) != 1) {
-    throw std::runtime_error("not an IPv4 address: " + options.host);
-  }
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  const int yes = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenFd_, SOMAXCONN) != 0 || pipe2(wakeFds_, O_CLOEXEC) != 0) {
-    const std::string reason = std::strerror(errno);
-    close(listenFd_);
-    throw std::runtime_error("cannot listen on " + options.host + ":" +
-                             std::to_string(options.port) + ": " + reason);
-  }
-  socklen_t length = sizeof address;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port = ntohs(address.sin_port);
+SimulatedServer::Impl::Impl(ServerOptions opts)
+    : options(std::move(opts)), listener_(options.host, options.port) {
+  port = listener_.port();
   acceptThread_ = std::thread(&Impl::AcceptLoop, this);
 }
 
@@ -160,15 +126,11 @@ void SimulatedServer::Impl::Stop() {
   workReady_.notify_all();
   capacity_.notify_all();
   stopCv_.notify_all();
-  const char byte = 0;
-  (void)!write(wakeFds_[1], &byte, 1);
+  waker_.Wake();
   acceptThread_.join();
   for (std::thread& worker : workers_) worker.join();
-  for (const Connection& c : pending_) close(c.fd);
-  pending_.clear();
-  close(listenFd_);
-  close(wakeFds_[0]);
-  close(wakeFds_[1]);
+  pending_.clear();  // closes them
+  listener_.Close();
 }
 
 void SimulatedServer::Impl::AcceptLoop() {
@@ -182,27 +144,23 @@ void SimulatedServer::Impl::AcceptLoop() {
       if (stopping_) return;
     }
     // The listener does not block: under load the backlog is rarely empty,
-    // and poll is only needed when it is.
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    const int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (fd < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const Ready ready = WaitFor(listenFd_, POLLIN, wakeFds_[0], -1);
-      if (ready == Ready::kStopped || ready == Ready::kFailed) return;
-      continue;
-    }
-    if (fd < 0) {
-      // Out of descriptors: the connection stays queued; try again shortly
-      // rather than spinning on a listener that stays readable.
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+    // and a wait is only needed when it is.
+    std::string peer;
+    Socket socket = listener_.Accept(&peer);
+    if (!socket.IsOpen()) {
+      const Failure failure = net::LastFailure();
+      if (failure == Failure::kWouldBlock) {
+        const Ready ready = WaitFor(listener_.socket(), false, waker_, -1);
+        if (ready == Ready::kStopped || ready == Ready::kFailed) return;
+      } else if (failure == Failure::kNoResources) {
+        // Out of descriptors: the connection stays queued; try again shortly
+        // rather than spinning on a listener that stays readable.
         SleepUnlessStopped(10);
       }
       continue;
     }
-    char text[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     std::lock_guard<std::mutex> lock(mutex);
-    pending_.push_back({fd, std::string(text) + ":" + std::to_string(ntohs(peer.sin_port))});
+    pending_.push_back({std::move(socket), std::move(peer)});
     if (pending_.size() > idle_ && workers_.size() < kMaxConnections) {
       ++idle_;  // counted idle from its start, so that no second one is started for it
       workers_.emplace_back(&Impl::WorkerLoop, this);
@@ -216,12 +174,12 @@ void SimulatedServer::Impl::WorkerLoop() {
   for (;;) {
     workReady_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
     if (stopping_) return;
-    const Connection connection = std::move(pending_.front());
+    Connection connection = std::move(pending_.front());
     pending_.pop_front();
     --idle_;
     ++busy_;
     lock.unlock();
-    Serve(connection.fd, connection.peer);
+    Serve(connection.socket, connection.peer);
     lock.lock();
     --busy_;
     ++idle_;
@@ -229,7 +187,8 @@ void SimulatedServer::Impl::WorkerLoop() {
   }
 }
 
-SimulatedServer::Impl::ReadEnd SimulatedServer::Impl::ReadRequest(int fd, std::string* data,
+SimulatedServer::Impl::ReadEnd SimulatedServer::Impl::ReadRequest(Socket& socket,
+                                                                  std::string* data,
                                                                   RequestHead* head) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kReadDeadlineMs);
   bool headRead = false;
@@ -250,17 +209,20 @@ SimulatedServer::Impl::ReadEnd SimulatedServer::Impl::ReadRequest(int fd, std::s
       // The client waits for this before it sends the body.
       if (head->expectContinue && !continued) {
         continued = true;
-        if (!SendAll(fd, kContinueAnswer, sizeof(kContinueAnswer) - 1)) return ReadEnd::kClosed;
+        if (!SendAll(socket, kContinueAnswer, sizeof(kContinueAnswer) - 1)) {
+          return ReadEnd::kClosed;
+        }
       }
     } else if (data->size() > kMaxRequestBytes) {
       return ReadEnd::kTooLarge;
     }
     // Most requests are already there when the connection is taken: read
     // first, wait only when nothing has arrived.
-    const ssize_t n = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const Ready ready = WaitFor(fd, POLLIN, wakeFds_[0], RemainingMs(deadline));
+    const long n = socket.Receive(chunk, sizeof chunk);
+    const Failure failure = n < 0 ? net::LastFailure() : Failure::kOther;
+    if (n < 0 && failure == Failure::kInterrupted) continue;
+    if (n < 0 && failure == Failure::kWouldBlock) {
+      const Ready ready = WaitFor(socket, false, waker_, RemainingMs(deadline));
       if (ready == Ready::kStopped) return ReadEnd::kStopped;
       if (ready == Ready::kFailed) return ReadEnd::kClosed;
       if (ready == Ready::kTimedOut && RemainingMs(deadline) == 0) return ReadEnd::kTimedOut;
@@ -271,13 +233,14 @@ SimulatedServer::Impl::ReadEnd SimulatedServer::Impl::ReadRequest(int fd, std::s
   }
 }
 
-bool SimulatedServer::Impl::SendAll(int fd, const char* data, size_t length) {
+bool SimulatedServer::Impl::SendAll(Socket& socket, const char* data, size_t length) {
   while (length > 0) {
-    const ssize_t n = send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    const long n = socket.Send(data, length);
+    const Failure failure = n < 0 ? net::LastFailure() : Failure::kOther;
+    if (n < 0 && failure == Failure::kInterrupted) continue;
+    if (n < 0 && failure == Failure::kWouldBlock) {
       // A peer that does not read must not hold up Stop.
-      if (WaitFor(fd, POLLOUT, wakeFds_[0], kReadDeadlineMs) != Ready::kReady) return false;
+      if (WaitFor(socket, true, waker_, kReadDeadlineMs) != Ready::kReady) return false;
       continue;
     }
     if (n <= 0) return false;
@@ -290,15 +253,15 @@ bool SimulatedServer::Impl::SendAll(int fd, const char* data, size_t length) {
 // Answers a request that is no command, then reads what the client still
 // sends for a while before closing, so that it sees the answer rather than
 // a connection reset.
-void SimulatedServer::Impl::Refuse(int fd, int status, const std::string& reason) {
+void SimulatedServer::Impl::Refuse(Socket& socket, int status, const std::string& reason) {
   const std::string answer = RefusalAnswer(status, reason);
-  if (!SendAll(fd, answer.data(), answer.size())) return;
-  shutdown(fd, SHUT_WR);
+  if (!SendAll(socket, answer.data(), answer.size())) return;
+  socket.ShutdownWrite();
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kLingerMs);
   char sink[16384];
   for (size_t drained = 0; drained < kLingerBytes;) {
-    if (WaitFor(fd, POLLIN, wakeFds_[0], RemainingMs(deadline)) != Ready::kReady) return;
-    const ssize_t n = recv(fd, sink, sizeof sink, 0);
+    if (WaitFor(socket, false, waker_, RemainingMs(deadline)) != Ready::kReady) return;
+    const long n = socket.Receive(sink, sizeof sink);
     if (n <= 0) return;
     drained += static_cast<size_t>(n);
   }
@@ -306,17 +269,12 @@ void SimulatedServer::Impl::Refuse(int fd, int status, const std::string& reason
 
 // Keeps a connection open without answering until the peer closes it, the
 // server stops, or the hold limit passes.
-void SimulatedServer::Impl::HoldOpen(int fd) {
+void SimulatedServer::Impl::HoldOpen(Socket& socket) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kHoldLimitMs);
   char sink[4096];
-  while (WaitFor(fd, POLLIN, wakeFds_[0], RemainingMs(deadline)) == Ready::kReady) {
-    if (recv(fd, sink, sizeof sink, 0) <= 0) return;
+  while (WaitFor(socket, false, waker_, RemainingMs(deadline)) == Ready::kReady) {
+    if (socket.Receive(sink, sizeof sink) <= 0) return;
   }
-}
-
-void SimulatedServer::Impl::ResetOnClose(int fd) {
-  const linger abort{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
 bool SimulatedServer::Impl::SleepUnlessStopped(int milliseconds) {
@@ -340,11 +298,11 @@ void SimulatedServer::Impl::Log(const std::string& line) {
   options.log(line);
 }
 
-void SimulatedServer::Impl::Serve(int fd, const std::string& peer) {
+void SimulatedServer::Impl::Serve(Socket& socket, const std::string& peer) {
   std::string line = peer + " ";
   ReceivedRequest request;
   RequestHead head;
-  const ReadEnd end = ReadRequest(fd, &request.raw, &head);
+  const ReadEnd end = ReadRequest(socket, &request.raw, &head);
   switch (end) {
     case ReadEnd::kClosed:
       line += "closed before a whole request";
@@ -357,35 +315,36 @@ void SimulatedServer::Impl::Serve(int fd, const std::string& peer) {
       break;
     case ReadEnd::kNoLength:
       RecordRefusal(&request, 400, "no Content-Length -> 400");
-      Refuse(fd, 400, "a request needs a Content-Length header");
+      Refuse(socket, 400, "a request needs a Content-Length header");
       line += "no Content-Length -> 400";
       break;
     case ReadEnd::kTooLarge:
       RecordRefusal(&request, 413, "request too large -> 413");
-      Refuse(fd, 413, "requests are limited to " + std::to_string(kMaxRequestBytes) + " bytes");
+      Refuse(socket, 413, "requests are limited to " + std::to_string(kMaxRequestBytes) + " bytes");
       line += "request too large -> 413";
       break;
     case ReadEnd::kComplete:
       ReadCommand(request.raw, head, &request);
       if (request.isCommand) {
-        AnswerCommand(fd, std::move(request), &line);
+        AnswerCommand(socket, std::move(request), &line);
       } else {
         RecordRefusal(&request, 400, "unreadable request -> 400");
-        Refuse(fd, 400, "not a command request");
+        Refuse(socket, 400, "not a command request");
         line += "unreadable request -> 400";
       }
       break;
   }
-  close(fd);
+  socket.Close();
   Log(line);
 }
 
-void SimulatedServer::Impl::AnswerCommand(int fd, ReceivedRequest request, std::string* line) {
-  if (AnswerRecorded(fd, request, line)) return;
+void SimulatedServer::Impl::AnswerCommand(Socket& socket, ReceivedRequest request,
+                                          std::string* line) {
+  if (AnswerRecorded(socket, request, line)) return;
   const uint64_t number = journal.Record(&request);
   const Reply reply = plan.Take(request.method, number);
   Ending ending;
-  Respond(fd, request, reply, &ending);
+  Respond(socket, request, reply, &ending);
   const std::string fault = reply.fault.Describe();
   journal.Complete(number, [&](ReceivedRequest& entry) {
     entry.fault = fault;
@@ -403,7 +362,7 @@ void SimulatedServer::Impl::AnswerCommand(int fd, ReceivedRequest request, std::
 
 // Sends the recorded answer when there is one for `request`: its bytes after
 // its wait, then the ending it had. False when the server answers itself.
-bool SimulatedServer::Impl::AnswerRecorded(int fd, const ReceivedRequest& request,
+bool SimulatedServer::Impl::AnswerRecorded(Socket& socket, const ReceivedRequest& request,
                                            std::string* line) {
   if (!options.recorded) return false;
   const std::optional<RecordedAnswer> played = options.recorded(request);
@@ -416,14 +375,14 @@ bool SimulatedServer::Impl::AnswerRecorded(int fd, const ReceivedRequest& reques
   if (played->delayMs > 0 && !SleepUnlessStopped(played->delayMs)) {
     outcome += " (server stopping)";
   } else {
-    const bool sent = SendAll(fd, played->bytes.data(), played->bytes.size());
+    const bool sent = SendAll(socket, played->bytes.data(), played->bytes.size());
     outcome += " bytes=" + std::to_string(played->bytes.size()) + (sent ? "" : " (send failed)");
     if (played->end == RecordedAnswer::End::kReset) {
-      ResetOnClose(fd);
+      socket.ResetOnClose();
       outcome += " then reset";
     } else if (played->end == RecordedAnswer::End::kHold) {
       outcome += " then held open";
-      HoldOpen(fd);
+      HoldOpen(socket);
     }
   }
   // The status line as sent, when there was one.
@@ -443,8 +402,8 @@ bool SimulatedServer::Impl::AnswerRecorded(int fd, const ReceivedRequest& reques
 
 // Answers one command as `reply` says. Every way of ending early leaves the
 // connection to Serve, which closes it (with a reset where one was asked).
-void SimulatedServer::Impl::Respond(int fd, const ReceivedRequest& request, const Reply& reply,
-                                    Ending* ending) {
+void SimulatedServer::Impl::Respond(Socket& socket, const ReceivedRequest& request,
+                                    const Reply& reply, Ending* ending) {
   const Fault& fault = reply.fault;
   const testing::Answer answer =
       model.Handle(request.method, request.values, std::chrono::system_clock::now());
@@ -457,17 +416,17 @@ void SimulatedServer::Impl::Respond(int fd, const ReceivedRequest& request, cons
     return;
   }
   if (fault.resetBeforeHeaders) {
-    ResetOnClose(fd);
+    socket.ResetOnClose();
     ending->outcome = "reset before the headers";
     return;
   }
   if (fault.noAnswer) {
     ending->outcome = "no answer";
-    HoldOpen(fd);
+    HoldOpen(socket);
     return;
   }
   const std::string wire = BuildAnswer(request.seqNo, answer, reply.body, fault, options.encoding);
-  const bool sent = SendShaped(fd, wire, fault);
+  const bool sent = SendShaped(socket, wire, fault);
   ending->status = fault.status;
   ending->flowId = fault.flowId.value_or(answer.flowId);
   ending->outcome = std::to_string(fault.status) + " flow=" + std::to_string(ending->flowId) +
@@ -475,38 +434,38 @@ void SimulatedServer::Impl::Respond(int fd, const ReceivedRequest& request, cons
                     (reply.body ? " (scripted)" : "") +
                     (fault.resetAfterHeaders ? " (reset after the headers)" : "") +
                     (fault.endMidBody ? " (ended mid-body)" : "");
-  if (fault.partial) HoldOpen(fd);
+  if (fault.partial) HoldOpen(socket);
 }
 
 // The answer's bytes as the fault shapes their sending: cut after the
 // header block or in the middle of the body, a pause in the body, pieces.
-bool SimulatedServer::Impl::SendShaped(int fd, const std::string& wire, const Fault& fault) {
+bool SimulatedServer::Impl::SendShaped(Socket& socket, const std::string& wire,
+                                       const Fault& fault) {
   const size_t head = HeaderBlockLength(wire);
   const size_t middle = head + (wire.size() - head) / 2;
   if (fault.resetAfterHeaders) {
-    const bool sent = SendPiece(fd, wire, 0, head, fault);
-    ResetOnClose(fd);
+    const bool sent = SendPiece(socket, wire, 0, head, fault);
+    socket.ResetOnClose();
     return sent;
   }
-  if (fault.endMidBody) return SendPiece(fd, wire, 0, middle, fault);
+  if (fault.endMidBody) return SendPiece(socket, wire, 0, middle, fault);
   if (fault.bodyDelayMs > 0) {
-    return SendPiece(fd, wire, 0, middle, fault) && SleepUnlessStopped(fault.bodyDelayMs) &&
-           SendPiece(fd, wire, middle, wire.size(), fault);
+    return SendPiece(socket, wire, 0, middle, fault) && SleepUnlessStopped(fault.bodyDelayMs) &&
+           SendPiece(socket, wire, middle, wire.size(), fault);
   }
-  return SendPiece(fd, wire, 0, wire.size(), fault);
+  return SendPiece(socket, wire, 0, wire.size(), fault);
 }
 
 // Bytes [from, to) of `wire`, at once or dribbled. Dribbled pieces go out
 // without Nagle's delay, so that each leaves as a segment of its own.
-bool SimulatedServer::Impl::SendPiece(int fd, const std::string& wire, size_t from, size_t to,
-                                      const Fault& fault) {
-  if (fault.dribbleBytes <= 0) return SendAll(fd, wire.data() + from, to - from);
-  const int yes = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+bool SimulatedServer::Impl::SendPiece(Socket& socket, const std::string& wire, size_t from,
+                                      size_t to, const Fault& fault) {
+  if (fault.dribbleBytes <= 0) return SendAll(socket, wire.data() + from, to - from);
+  socket.NoDelay();
   const size_t piece = static_cast<size_t>(fault.dribbleBytes);
   for (size_t at = from; at < to; at += piece) {
     if (at > from && fault.dribbleMs > 0 && !SleepUnlessStopped(fault.dribbleMs)) return false;
-    if (!SendAll(fd, wire.data() + at, std::min(piece, to - at))) return false;
+    if (!SendAll(socket, wire.data() + at, std::min(piece, to - at))) return false;
   }
   return true;
 }

@@ -1,9 +1,8 @@
 #include "admin_option.h"
 
-#include <arpa/inet.h>
-
 #include "admin_routes.h"
 #include "client.h"
+#include "net.h"
 
 namespace voicectl {
 
@@ -13,9 +12,8 @@ bool ReadAdminAddress(const std::string& text, std::string* address, uint16_t* p
   if (!ParseHostPort(text, 0, &host, port, error) || !ResolveIpv4(host, address, error)) {
     return false;
   }
-  in_addr parsed{};
-  if (inet_pton(AF_INET, address->c_str(), &parsed) != 1 ||
-      (ntohl(parsed.s_addr) >> 24) != 127) {
+  uint32_t parsed = 0;
+  if (!voicecontrol::testing::net::ParseIpv4(*address, &parsed) || (parsed >> 24) != 127) {
     *error = host + " is not a loopback address; the admin interface listens on 127.0.0.1 "
              "(or another 127.x.y.z) only, since whoever reaches it decides every answer";
     return false;

@@ -1,16 +1,10 @@
 #include "client.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <iostream>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include "net.h"
 #include "printing_sink.h"
 #include "text.h"
 #include "trace.h"
@@ -102,21 +96,7 @@ bool ParseHostPort(const std::string& text, uint16_t minPort, std::string* host,
 }
 
 bool ResolveIpv4(const std::string& host, std::string* address, std::string* error) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (result != 0 || found == nullptr) {
-    *error = "cannot find an IPv4 address for host \"" + host + "\": " +
-             (result == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(result));
-    return false;
-  }
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
-  freeaddrinfo(found);
-  *address = text;
-  return true;
+  return voicecontrol::testing::net::ResolveIpv4(host, address, error);
 }
 
 }  // namespace voicectl

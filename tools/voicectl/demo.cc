@@ -70,7 +70,7 @@ int RunDemo(std::ostream& out, std::ostream& err) {
   });
   std::string error;
   if (!logPlace.UsePrivateDirectory(&error) ||
-      !voicecontrol::SetLogDirectory(logPlace.dir().c_str())) {
+      !voicecontrol::SetLogDirectory(logPlace.dir().u8string().c_str())) {
     err << "voicectl demo: no directory for the logs: " << error << "\n";
     return 1;
   }

@@ -1,16 +1,22 @@
 #include "log_place.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <ostream>
+#include <random>
 
 namespace voicectl {
 
@@ -19,6 +25,58 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kLogNames[] = {"SendVoiceMsg.log", "RecvVoiceMsg.log"};
+
+// What the sweeps of left-behind directories ask of the system: this
+// process's id, whether another process has gone, whether a directory is
+// this user's own, and a new directory nobody else can have taken.
+#ifdef _WIN32
+using pid_t = DWORD;
+
+pid_t getpid() { return GetCurrentProcessId(); }
+
+// A process that cannot be opened for other reasons (another user's) is
+// taken to run.
+bool IsGone(pid_t pid) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  DWORD status = 0;
+  const bool ended = GetExitCodeProcess(process, &status) && status != STILL_ACTIVE;
+  CloseHandle(process);
+  return ended;
+}
+
+// The temporary directory is the user's own on Windows (under the
+// profile): a directory that is no link (junction) is taken as theirs.
+bool IsOwnDirectory(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_directory(fs::symlink_status(path, ec)) && !ec;
+}
+
+// `pattern` ends in XXXXXX, replaced by random letters until a new
+// directory of that name can be made, as mkdtemp does.
+char* mkdtemp(char* pattern) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::mt19937 draw(seed());
+  const size_t length = std::strlen(pattern);
+  if (length < 6) return nullptr;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    for (size_t i = length - 6; i < length; ++i) pattern[i] = kLetters[draw() % 36];
+    if (CreateDirectoryA(pattern, nullptr)) return pattern;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+#else
+bool IsGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+// A directory of this user's own, not a link to one.
+bool IsOwnDirectory(const fs::path& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid();
+}
+#endif
 
 // The process id in `name` after `prefix`, up to `end` (or the name's end).
 std::optional<pid_t> PidIn(const std::string& name, const std::string& prefix, char end) {
@@ -32,14 +90,6 @@ std::optional<pid_t> PidIn(const std::string& name, const std::string& prefix, c
   if (i == prefix.size() || pid <= 0 || pid > INT_MAX) return std::nullopt;
   if (end != '\0' && i == name.size()) return std::nullopt;
   return static_cast<pid_t>(pid);
-}
-
-bool IsGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
-
-// A directory of this user's own, not a link to one.
-bool IsOwnDirectory(const fs::path& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid();
 }
 
 // Removes the two logs in `dir`, then `dir` if that left it empty.
@@ -93,11 +143,18 @@ void ShowLog(const fs::path& path, const LogRecord& before, const LogRecord& now
 }  // namespace
 
 fs::path DefaultLogDir() {
+#ifdef _WIN32
+  // The user's local application data, as Windows programs keep state.
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (local != nullptr && fs::path(local).is_absolute()) return fs::path(local) / "voicectl";
+  return {};
+#else
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && fs::path(state).is_absolute()) return fs::path(state) / "voicectl";
   const char* home = std::getenv("HOME");
   if (home == nullptr || *home == '\0') return {};
   return fs::path(home) / ".local" / "state" / "voicectl";
+#endif
 }
 
 bool LogPlace::UseDirectory(const fs::path& dir, std::string* error) {

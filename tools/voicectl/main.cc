@@ -8,7 +8,9 @@
 //   voicectl serve --replay FILE [--strict] ...
 //   voicectl record --upstream HOST:PORT [--listen HOST:PORT] --cassette FILE
 //   voicectl demo
-#include <signal.h>
+#ifdef _WIN32
+#include <objbase.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <cctype>
@@ -27,7 +29,10 @@
 #include "demo.h"
 #include "fault_flags.h"
 #include "log_place.h"
+#include "net.h"
+#ifndef _WIN32
 #include "record.h"
+#endif
 #include "replay_option.h"
 #include "stop_signals.h"
 
@@ -131,14 +136,24 @@ bool ReadNumber(const NumberArgument& argument, const std::string& context, int6
   return false;
 }
 
+#ifdef _WIN32
+constexpr char kStateDirHelp[] = "%LOCALAPPDATA%\\voicectl\\";
+constexpr char kNoStateDir[] = "LOCALAPPDATA is not set";
+#else
+constexpr char kStateDirHelp[] = "$XDG_STATE_HOME/voicectl/ (else ~/.local/state/voicectl/)";
+constexpr char kNoStateDir[] = "neither HOME nor XDG_STATE_HOME is set";
+#endif
+
 // Where the client's logs go by default, for --help.
 std::string LogHelp() {
   const std::filesystem::path dir = voicectl::DefaultLogDir();
-  return "Logs: the last request and answer are kept in SendVoiceMsg.log and\n"
-         "RecvVoiceMsg.log in $XDG_STATE_HOME/voicectl/ (else ~/.local/state/voicectl/),\n"
+  return std::string("Logs: the last request and answer are kept in SendVoiceMsg.log and\n"
+                     "RecvVoiceMsg.log in ") +
+         kStateDirHelp +
+         ",\n"
          "here " +
-         (dir.empty() ? std::string("in a private temporary directory removed at exit, as "
-                                    "neither HOME nor XDG_STATE_HOME is set")
+         (dir.empty() ? std::string("in a private temporary directory removed at exit, as ") +
+                            kNoStateDir
                       : dir.string()) +
          "; --log-dir DIR puts them in DIR.\n"
          "--show-logs prints the records this command wrote and names the others.";
@@ -190,12 +205,7 @@ int Serve(Arguments& args) {
 
   if (!voicectl::ReadFaultNumbers(args.faultNumbers, &args.fault, std::cerr)) return kExitUsage;
 
-  // Block the stop signals in every thread, then wait for one here.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  voicectl::StopSignalWait stopSignals;
 
   voicecontrol::testing::ServerOptions options;
   options.host = address;
@@ -227,8 +237,7 @@ int Serve(Arguments& args) {
             << " (faults: " << args.fault.Describe() << "; answers in " << args.encoding
             << (replaying.empty() ? "" : "; " + replaying) << ")" << std::endl;
   if (admin) std::cout << "admin on " << adminAddress << ":" << admin->port() << std::endl;
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  const int signal = stopSignals.Wait();
   std::cerr << "voicectl serve: stopping on signal " << signal << "\n";
   if (admin) admin->Stop();
   server->Stop();
@@ -248,10 +257,16 @@ bool PlaceLogs(const std::string& logDir, voicectl::LogPlace* place) {
     return false;
   }
   if (dir.empty()) {
+#ifdef _WIN32
+    std::cerr << "voicectl: " << kNoStateDir << ": the logs go to "
+#else
     std::cerr << "voicectl: neither XDG_STATE_HOME nor HOME is set: the logs go to "
+#endif
+
               << place->dir().string() << ", removed at exit\n";
   }
-  if (!voicecontrol::SetLogDirectory(place->dir().c_str())) {
+  // UTF-8, which the library takes: the path's own bytes on POSIX.
+  if (!voicecontrol::SetLogDirectory(place->dir().u8string().c_str())) {
     std::cerr << "voicectl: the library cannot write logs into " << place->dir().string()
               << "\n";
     return false;
@@ -309,6 +324,22 @@ int Client(Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Windows Sockets, for the resolver and the simulator (the library
+  // itself never initialises it); nothing on POSIX.
+  const voicecontrol::testing::net::SocketLibrary sockets;
+  if (!sockets.ok()) {
+    std::cerr << "voicectl: Windows Sockets cannot be initialised\n";
+    return 1;
+  }
+#ifdef _WIN32
+  // COM in the multithreaded apartment, for the whole run: the library's
+  // receive threads and the simulator's workers read XML with the
+  // system's DOM and join no apartment themselves (a host does the same).
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+    std::cerr << "voicectl: COM cannot be initialised\n";
+    return 1;
+  }
+#endif
   Arguments args;
   CLI::App app{"voicectl: drive a voice server, or simulate one for testing a host"};
   app.require_subcommand(1, 1);
@@ -389,6 +420,9 @@ int main(int argc, char** argv) {
                   "404 Not Found (the library reports \"bad message.\")")
       ->needs(replay);
 
+#ifndef _WIN32
+  // The recording proxy's sockets are POSIX ones so far; replaying a
+  // cassette works everywhere.
   CLI::App* record = app.add_subcommand(
       "record", "forward requests to a real server and write each exchange into a cassette");
   record->add_option("--upstream", args.upstream, "the server to forward to, HOST:PORT")
@@ -402,6 +436,7 @@ int main(int argc, char** argv) {
                      "the file to write, one JSON line per exchange (replaced)")
       ->required()
       ->type_name("FILE");
+#endif
   app.add_subcommand("demo", "run every command and fault against an in-process simulator");
 
   try {
@@ -425,9 +460,11 @@ int main(int argc, char** argv) {
   }
 
   if (app.got_subcommand("serve")) return Serve(args);
+#ifndef _WIN32
   if (app.got_subcommand("record")) {
     return voicectl::RunRecord(args.listen, args.upstream, args.cassette);
   }
+#endif
   if (app.got_subcommand("demo")) return voicectl::RunDemo(std::cout, std::cerr);
   return Client(args);
 }

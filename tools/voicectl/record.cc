@@ -1,4 +1,5 @@
 #include "record.h"
+#include "stop_signals.h"
 
 #include <signal.h>
 
@@ -211,12 +212,9 @@ int RunRecord(const std::string& listen, const std::string& upstream,
   options.log = [](const std::string& line) {
     std::cerr << "voicectl record: " + line + "\n" << std::flush;
   };
-  // Block the stop signals in every thread, then wait for one here.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before the recorder starts its threads, so that they leave the stop
+  // signals to this one.
+  StopSignalWait stopSignals;
   std::unique_ptr<Recorder> recorder;
   try {
     recorder = std::make_unique<Recorder>(options);
@@ -227,8 +225,7 @@ int RunRecord(const std::string& listen, const std::string& upstream,
   std::cout << "listening on " << options.listenAddress << ":" << recorder->port()
             << " (recording " << options.upstreamAddress << ":" << options.upstreamPort
             << " into " << cassette << ")" << std::endl;
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  const int signal = stopSignals.Wait();
   std::cerr << "voicectl record: stopping on signal " << signal << "\n";
   recorder->Stop();
   return 0;

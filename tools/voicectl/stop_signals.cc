@@ -60,4 +60,20 @@ void CleanUpOnStopSignal::Wait() {
   raise(signal);
 }
 
+StopSignalWait::StopSignalWait() {
+  // Blocked in every thread, then waited for here.
+  sigemptyset(&signals_);
+  sigaddset(&signals_, SIGINT);
+  sigaddset(&signals_, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+}
+
+StopSignalWait::~StopSignalWait() = default;
+
+int StopSignalWait::Wait() {
+  int signal = 0;
+  sigwait(&signals_, &signal);
+  return signal;
+}
+
 }  // namespace voicectl

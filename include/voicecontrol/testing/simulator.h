@@ -27,7 +27,11 @@
 /// The library is static and compiled with the host's tests: its structs
 /// may grow between releases (new members come last).
 ///
-/// Linux only. Link `voicecontrol::testing`. Every member function may be
+/// Link `voicecontrol::testing` (Linux), or `libvoicecontrol_testing.a` from a
+/// Windows zip with the zip's mingw-w64 toolchain (and `ws2_32`). On Windows
+/// the test program initialises Windows Sockets and joins COM's multithreaded
+/// apartment, as it does for the library: the server's threads read the
+/// requests with the system's XML DOM. Every member function may be
 /// called from any thread, also while requests are in flight.
 #ifndef VOICECONTROL_TESTING_SIMULATOR_H_
 #define VOICECONTROL_TESTING_SIMULATOR_H_

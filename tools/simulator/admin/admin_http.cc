@@ -1,17 +1,8 @@
 #include "admin_http.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <stdexcept>
 
 #include "exchange.h"
@@ -27,12 +18,10 @@ constexpr int kReadDeadlineMs = 5000;
 constexpr size_t kMaxConnections = 32;
 constexpr size_t kMaxAdminRequestBytes = 64 * 1024;
 
-// Waits until `fd` has `events` or the stop pipe is readable; false on
-// stop, time-out or failure.
-bool WaitReady(int fd, short events, int wakeFd, int timeoutMs) {
-  pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-  const int n = poll(fds, 2, timeoutMs);
-  return n > 0 && fds[1].revents == 0 && fds[0].revents != 0;
+// Waits until `socket` is readable (writable: `write`), unless the waker
+// wakes first; false on stop, time-out or failure.
+bool WaitReady(const net::Socket& socket, bool write, const net::Waker& waker, int timeoutMs) {
+  return net::WaitFor(socket, write, waker, timeoutMs) == net::Ready::kReady;
 }
 
 const char* Reason(int status) {
@@ -112,27 +101,7 @@ bool ParseTarget(const std::string& target, std::string* path,
 }
 
 AdminHttpServer::AdminHttpServer(const std::string& host, uint16_t port, Handler handler)
-    : handler_(std::move(handler)) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-    throw std::runtime_error("not an IPv4 address: " + host);
-  }
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  const int yes = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenFd_, SOMAXCONN) != 0 || pipe2(wakeFds_, O_CLOEXEC) != 0) {
-    const std::string reason = std::strerror(errno);
-    close(listenFd_);
-    throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " +
-                             reason);
-  }
-  socklen_t length = sizeof address;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+    : handler_(std::move(handler)), listener_(host, port), port_(listener_.port()) {
   acceptThread_ = std::thread(&AdminHttpServer::AcceptLoop, this);
 }
 
@@ -142,14 +111,11 @@ void AdminHttpServer::Stop() {
   std::lock_guard<std::mutex> lock(stopMutex_);
   if (stopped_) return;
   stopped_ = true;
-  const char byte = 0;
-  (void)!write(wakeFds_[1], &byte, 1);
+  waker_.Wake();
   acceptThread_.join();
   for (auto& connection : connections_) connection->thread.join();
   connections_.clear();
-  close(listenFd_);
-  close(wakeFds_[0]);
-  close(wakeFds_[1]);
+  listener_.Close();
 }
 
 void AdminHttpServer::ReapFinished() {
@@ -165,27 +131,26 @@ void AdminHttpServer::ReapFinished() {
 
 void AdminHttpServer::AcceptLoop() {
   for (;;) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
-    const int n = poll(fds, 2, -1);
-    if (n < 0 && errno == EINTR) continue;  // a signal is no reason to stop serving
-    if (n < 0 || fds[1].revents != 0) return;
-    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    const net::Ready ready = net::WaitFor(listener_.socket(), false, waker_, -1);
+    if (ready == net::Ready::kTimedOut) continue;  // a signal is no reason to stop serving
+    if (ready != net::Ready::kReady) return;
+    std::string peer;
+    net::Socket socket = listener_.Accept(&peer);
+    if (!socket.IsOpen()) continue;
     ReapFinished();
-    if (connections_.size() >= kMaxConnections) {
-      close(fd);
-      continue;
-    }
+    if (connections_.size() >= kMaxConnections) continue;  // closes it
     connections_.push_back(std::make_unique<Connection>());
     Connection* connection = connections_.back().get();
-    connection->thread = std::thread(&AdminHttpServer::Serve, this, fd, connection);
+    connection->thread =
+        std::thread(&AdminHttpServer::Serve, this, std::move(socket), connection);
   }
 }
 
 // Reads one request whole: its header block and the body its
 // Content-Length announces. False with `refusal` set when it cannot be
 // answered as asked; false with refusal->status 0 when the connection ended.
-bool AdminHttpServer::ReadRequest(int fd, std::string* data, AdminResponse* refusal) {
+bool AdminHttpServer::ReadRequest(net::Socket& socket, std::string* data,
+                                  AdminResponse* refusal) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadDeadlineMs);
   RequestHead head;
@@ -204,10 +169,12 @@ bool AdminHttpServer::ReadRequest(int fd, std::string* data, AdminResponse* refu
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !WaitReady(fd, POLLIN, wakeFds_[0], static_cast<int>(left.count()))) {
+    if (left.count() <= 0 ||
+        !WaitReady(socket, false, waker_, static_cast<int>(left.count()))) {
       return false;
     }
-    const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    const long n = socket.Receive(chunk, sizeof chunk);
+    if (n < 0 && net::LastFailure() == net::Failure::kWouldBlock) continue;
     if (n <= 0) return false;
     data->append(chunk, static_cast<size_t>(n));
   }
@@ -235,11 +202,11 @@ std::string HeaderValue(const std::string& head, const std::string& name) {
 
 }  // namespace
 
-void AdminHttpServer::Serve(int fd, Connection* self) {
+void AdminHttpServer::Serve(net::Socket socket, Connection* self) {
   std::string data;
   AdminResponse response;
   response.status = 0;
-  if (ReadRequest(fd, &data, &response)) {
+  if (ReadRequest(socket, &data, &response)) {
     RequestHead head;
     ReadHead(data, &head);
     const std::string line = data.substr(0, data.find("\r\n"));
@@ -261,13 +228,14 @@ void AdminHttpServer::Serve(int fd, Connection* self) {
   if (response.status != 0) {
     const std::string wire = Wire(response);
     size_t sent = 0;
-    while (sent < wire.size() && WaitReady(fd, POLLOUT, wakeFds_[0], kReadDeadlineMs)) {
-      const ssize_t n = send(fd, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
+    while (sent < wire.size() && WaitReady(socket, true, waker_, kReadDeadlineMs)) {
+      const long n = socket.Send(wire.data() + sent, wire.size() - sent);
+      if (n < 0 && net::LastFailure() == net::Failure::kWouldBlock) continue;
       if (n <= 0) break;
       sent += static_cast<size_t>(n);
     }
   }
-  close(fd);
+  socket.Close();
   self->done = true;
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "net.h"
+
 namespace voicecontrol {
 namespace testing {
 
@@ -61,13 +63,13 @@ class AdminHttpServer {
     std::atomic<bool> done{false};
   };
   void AcceptLoop();
-  void Serve(int fd, Connection* self);
-  bool ReadRequest(int fd, std::string* data, AdminResponse* refusal);
+  void Serve(net::Socket socket, Connection* self);
+  bool ReadRequest(net::Socket& socket, std::string* data, AdminResponse* refusal);
   void ReapFinished();
 
   Handler handler_;
-  int listenFd_ = -1;
-  int wakeFds_[2] = {-1, -1};  // Stop writes a byte: every wait ends
+  net::Listener listener_;
+  net::Waker waker_;  // Stop wakes it: every wait ends
   uint16_t port_ = 0;
   std::thread acceptThread_;
   std::list<std::unique_ptr<Connection>> connections_;  // the accept thread's
