@@ -86,9 +86,14 @@ bool LoopSet::Change(const TcpSocket& socket, uint64_t key, unsigned events) {
   return false;
 }
 
-// Closing the socket takes it out of the set (the library holds no other
-// descriptor of it), which saves a system call per request.
-void LoopSet::Forget(const TcpSocket&, uint64_t) {}
+// Closing the socket would take it out of the set only while no other
+// descriptor of it exists; a child the host forks without exec holds one,
+// and the set would go on reporting the dead socket.
+void LoopSet::Forget(const TcpSocket& socket, uint64_t) {
+  if (socket.IsOpen()) {
+    ::epoll_ctl(impl_->set, EPOLL_CTL_DEL, static_cast<int>(socket.handle_), nullptr);
+  }
+}
 
 void LoopSet::Wake() {
   const uint64_t one = 1;
