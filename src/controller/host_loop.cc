@@ -88,6 +88,11 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
   // where the rest happens.
   entries_.emplace(entry->key, entry);
   SetDeadline(*entry, platform::MonotonicMilliseconds() + r.connectTimeoutMs);
+  // Issued outside Process, with the earliest deadline of all: the loop
+  // may be waiting with a longer time-out, or none (a timer an adapter
+  // armed before). Waking it makes it ask NextTimeoutMs again. Inside
+  // Process the host asks anyway once Process returns.
+  if (driving_ == 0 && deadlines_.begin()->second == entry->key) set_.Wake();
 }
 
 void HostLoop::Refuse(const std::shared_ptr<Request>& request, const char* text,

@@ -235,6 +235,21 @@ TEST(HostLoop, OtherThreadsWakeAndCancel) {
   EXPECT_EQ(loop.strayCalls, 0);
 }
 
+// A command issued outside vc_process with the earliest deadline wakes the
+// loop, whose timer may have been armed for later; the connect time-out
+// then ends the stalled connect.
+TEST(HostLoop, ANewEarliestDeadlineWakesTheLoop) {
+  testing::FullListener full;
+  ASSERT_TRUE(full.full());
+  Loop loop(full.port());
+  ASSERT_EQ(vc_set_timeouts(loop.ctl, 200, 5000), VC_OK);
+  EXPECT_FALSE(WaitReady(vc_loop_descriptor(loop.ctl), 0));
+  loop.Issue(Tag(1));
+  EXPECT_TRUE(WaitReady(vc_loop_descriptor(loop.ctl), 0));
+  loop.Run();
+  EXPECT_EQ(loop.outcomes[Tag(1)].at(0), "connect error. connect: no answer within 200 ms");
+}
+
 TEST(HostLoop, RefusedWhereNotHostDriven) {
   vc_controller* threaded = vc_controller_create(nullptr, nullptr);
   const std::pair<vc_status, vc_status> rows[] = {
