@@ -61,6 +61,9 @@ HostLoop::~HostLoop() = default;
 
 void HostLoop::Start(const std::shared_ptr<Request>& request, const char* address, uint16_t port,
                      const char* bytes, size_t length) {
+  // A command issued by a callback of the controller's own end: nothing is
+  // left to carry it.
+  if (closed_) return Transport::Fail(*request, kCancelled, kDestroyedDetail);
   auto entry = std::make_shared<Entry>();
   entry->request = request;
   entry->key = ++lastKey_;
@@ -97,6 +100,7 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
 
 void HostLoop::Refuse(const std::shared_ptr<Request>& request, const char* text,
                       const std::string& detail) {
+  if (closed_) return Transport::Fail(*request, text, detail);
   auto entry = std::make_shared<Entry>();
   entry->request = request;
   entry->key = ++lastKey_;
