@@ -16,6 +16,7 @@
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <windows.h>
+#include <objbase.h>
 #else
 #define _POSIX_C_SOURCE 200809L
 #include <dirent.h>
@@ -122,7 +123,11 @@ int main(int argc, char** argv) {
   long commands, threads_before, threads_after;
 #if defined(_WIN32)
   WSADATA wsa;
-  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 2;
+  /* Answers are read on the thread that calls vc_process, into the
+   * system's XML DOM: COM must be usable on it. */
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0 || FAILED(CoInitializeEx(NULL, COINIT_MULTITHREADED))) {
+    return 2;
+  }
 #endif
   if (argc < 3 || argc > 4) {
     fprintf(stderr, "usage: host-loop ADDRESS PORT [COMMANDS]\n");

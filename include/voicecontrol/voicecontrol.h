@@ -462,6 +462,9 @@ VC_API vc_status VC_CALL vc_set_event_hook(vc_controller* controller, vc_event_h
  *   returns, and the vc_process running then returns without touching the
  *   controller. The descriptor is closed with the controller, or when that
  *   vc_process returns: remove it from the loop before.
+ * - On Windows, answers are read into the system's XML DOM on the thread
+ *   that calls vc_process: COM must be initialised on it (CoInitializeEx),
+ *   else every answer fails with "init http parse.".
  * - When the library cannot watch a command's socket (the system refuses
  *   it a place in its set), that command ends with "socket error." (detail
  *   "the socket cannot be watched: ..."), or, after its request went out,
