@@ -104,7 +104,13 @@ typedef enum vc_status {
   VC_ERROR_BAD_TIMEOUT = -7,
   /** vc_cancel: no command with that tag is in flight any more (it has
    * ended, or its outcome is being delivered); nothing was done. */
-  VC_ERROR_NOT_IN_FLIGHT = -8
+  VC_ERROR_NOT_IN_FLIGHT = -8,
+  /** vc_process and vc_loop_descriptor: the controller is not driven by
+   * its host (vc_use_host_loop); nothing was done. */
+  VC_ERROR_NOT_HOST_DRIVEN = -9,
+  /** vc_use_host_loop: the system has no descriptor (or event object)
+   * left; the controller was left as it was. */
+  VC_ERROR_NO_RESOURCES = -10
 } vc_status;
 
 /** @brief The callbacks of a controller.
@@ -399,6 +405,141 @@ typedef void(VC_CALL* vc_event_hook)(void* user, const vc_request_events* events
  */
 VC_API vc_status VC_CALL vc_set_event_hook(vc_controller* controller, vc_event_hook hook,
                                            void* user);
+
+/**
+ * @name Driving the library from the host's own loop
+ *
+ * A controller made host-driven by vc_use_host_loop starts no thread, ever:
+ * its sockets are non-blocking, and the host's event loop (a poll or epoll
+ * loop, Qt, GLib, libuv, Asio, asyncio, a Win32 message loop) carries its
+ * commands. The host waits on ONE thing per controller, the descriptor of
+ * vc_loop_descriptor, for at most vc_next_timeout_ms, and then calls
+ * vc_process, which never blocks:
+ *
+ * @code
+ *   vc_use_host_loop(ctl);
+ *   struct pollfd p = {(int)vc_loop_descriptor(ctl), POLLIN, 0};
+ *   vc_qall(ctl, tag);
+ *   while (commands_in_flight) {
+ *     poll(&p, 1, vc_next_timeout_ms(ctl));   // -1: no deadline pending
+ *     vc_process(ctl);                         // the callbacks run here
+ *   }
+ * @endcode
+ *
+ * Why one descriptor, and not a watch hook per socket and a timer hook as
+ * libcurl's multi_socket interface and c-ares' socket-state callback have:
+ * every loop a host uses can watch one descriptor with one call
+ * (QSocketNotifier, g_unix_fd_add, uv_poll, an Asio descriptor,
+ * loop.add_reader), nothing is registered or unregistered per command, and
+ * there is no hook to call back into the host from inside a command call,
+ * whose failure would need a path of its own. The library keeps its
+ * sockets in a set of its own (epoll on Linux, WSAEventSelect on Windows)
+ * and the host pays one system call per wake-up, whatever the number of
+ * commands in flight. The descriptor is readable (Linux) or the event
+ * signalled (Windows) while some command can move on.
+ *
+ * The rules:
+ * - Every callback of a host-driven command, and its log and event hooks,
+ *   run inside vc_process, on its thread; the failures a command call
+ *   finds itself ("param error.", "socket error.", a connect refused at
+ *   once) too: the call returns VC_OK and makes the descriptor ready. The
+ *   one exception is vc_controller_destroy (below).
+ * - The commands, vc_process, vc_next_timeout_ms and vc_loop_descriptor of
+ *   one controller belong to one thread at a time (normally the loop's);
+ *   vc_wakeup and vc_cancel may be called from any thread.
+ * - A callback may issue commands, cancel, call vc_process again, or
+ *   destroy the controller.
+ * - The time-outs of vc_set_timeouts hold as in the other modes: "connect
+ *   error." when the connect takes longer, "timeout." when the answer is
+ *   not complete within the answer time-out after the request went out; a
+ *   server that takes no more of the request for that long gives "send
+ *   error.". Deadlines are ended by vc_process, so call it when
+ *   vc_next_timeout_ms says, and ask it again after every vc_process. A
+ *   command issued outside vc_process whose deadline comes before all
+ *   others makes the descriptor ready, so a timer armed before it is never
+ *   too late.
+ * - vc_controller_destroy does not wait: every command still in flight
+ *   ends at once with on_error "cancelled." (detail "the controller was
+ *   destroyed with the command in flight") and on_done, inside the destroy
+ *   call. Called from a callback, the rest of that command's outcome
+ *   (further entries, its event hook, on_done) still follows after destroy
+ *   returns, and the vc_process running then returns without touching the
+ *   controller. The descriptor is closed with the controller, or when that
+ *   vc_process returns: remove it from the loop before.
+ * - On Windows, answers are read into the system's XML DOM on the thread
+ *   that calls vc_process: COM must be initialised on it (CoInitializeEx),
+ *   else every answer fails with "init http parse.".
+ * - When the library cannot watch a command's socket (the system refuses
+ *   it a place in its set), that command ends with "socket error." (detail
+ *   "the socket cannot be watched: ..."), or, after its request went out,
+ *   "timeout." ("the answer cannot be awaited: ..."); never without an
+ *   outcome.
+ * @{
+ */
+
+/**
+ * @brief Makes the controller host-driven (see above) for the rest of its
+ * life; commands issued before keep their threads.
+ *
+ * Like vc_set_server, it may not run beside any other call on the same
+ * controller. Calling it again does nothing.
+ *
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_NO_RESOURCES when the
+ *   system has no descriptor left (the controller is as before).
+ */
+VC_API vc_status VC_CALL vc_use_host_loop(vc_controller* controller);
+
+/**
+ * @brief What the host's loop waits on.
+ *
+ * On Linux a file descriptor (cast it to int) to watch for readability;
+ * on Windows the HANDLE of an event object (cast it to HANDLE) to wait on
+ * (WaitForMultipleObjects, MsgWaitForMultipleObjects, QWinEventNotifier).
+ * Never read from it or close it; it stays the same for the controller's
+ * life.
+ *
+ * @return The descriptor; -1 for NULL or a controller that is not
+ *   host-driven.
+ */
+VC_API intptr_t VC_CALL vc_loop_descriptor(const vc_controller* controller);
+
+/**
+ * @brief How long the host's loop may wait on the descriptor before it
+ * must call vc_process anyway.
+ *
+ * @return Milliseconds; 0 when vc_process has work now; -1 when no
+ *   deadline is pending (wait for the descriptor alone), also for NULL or a
+ *   controller that is not host-driven.
+ */
+VC_API int32_t VC_CALL vc_next_timeout_ms(const vc_controller* controller);
+
+/**
+ * @brief Moves every command on that can move (its connect done, its
+ * request written, its answer read as far as it has come), ends those
+ * whose time-out has run out, and delivers their outcomes through the
+ * callbacks, on the calling thread. Never waits.
+ *
+ * Call it when the descriptor is ready, when vc_next_timeout_ms has
+ * passed, or at any other time (it then may find nothing to do).
+ *
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_NOT_HOST_DRIVEN;
+ *   VC_ERROR_OUT_OF_MEMORY when memory ran out (the commands it could not
+ *   move on are moved on by a later call).
+ */
+VC_API vc_status VC_CALL vc_process(vc_controller* controller);
+
+/**
+ * @brief From any thread: makes the descriptor ready, so that the loop
+ * waiting on it wakes; the next vc_process returns after one pass.
+ *
+ * For a host whose other threads hand its loop work (commands to issue on
+ * the loop's thread, say). Not after vc_controller_destroy has begun.
+ *
+ * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_NOT_HOST_DRIVEN.
+ */
+VC_API vc_status VC_CALL vc_wakeup(vc_controller* controller);
+
+/** @} */
 
 /**
  * @brief Sends CREATE (FlowID 1001); the answer comes to on_command_result.

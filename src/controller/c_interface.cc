@@ -34,7 +34,9 @@
 #include <voicecontrol/controller/RequestObserver.h>
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/cancel.h"
+#include "controller/controller_testing.h"
 #include "controller/forced_unwind.h"
+#include "controller/host_loop.h"
 #include "controller/request_issuer.h"
 #include "controller/request_sink.h"
 #include "platform/codepage.h"
@@ -98,7 +100,10 @@ struct vc_controller {
   // issued with, so none is changed or freed before the controller goes.
   voicecontrol::HookObserver hooks;
   bool keepLogFiles = false;
-  std::vector<std::unique_ptr<voicecontrol::HookObserver>> hookSets;
+  // Shared, so that a drive call of the host's loop can keep them beyond
+  // the controller (vc_controller_destroy).
+  std::shared_ptr<std::vector<std::unique_ptr<voicecontrol::HookObserver>>> hookSets =
+      std::make_shared<std::vector<std::unique_ptr<voicecontrol::HookObserver>>>();
   // Its own sink is never called: every command names a sink of its own.
   // Declared last, so that it is destroyed, waiting for the requests in
   // flight, before the hook sets they use.
@@ -111,8 +116,8 @@ struct vc_controller {
     if (hooks.logHook != nullptr) what |= Controller::kObserveLogRecords;
     if (hooks.eventHook != nullptr) what |= Controller::kObserveRequestEvents;
     if (keepLogFiles) what |= Controller::kObserveKeepLogFiles;
-    hookSets.push_back(std::make_unique<voicecontrol::HookObserver>(hooks));
-    controller.SetObserver(hookSets.back().get(), what);
+    hookSets->push_back(std::make_unique<voicecontrol::HookObserver>(hooks));
+    controller.SetObserver(hookSets->back().get(), what);
   }
 };
 
@@ -213,6 +218,10 @@ vc_status IssueCommand(vc_controller* controller, void* tag, Issue issue) {
 }  // namespace
 }  // namespace voicecontrol
 
+voicecontrol::VoiceController& voicecontrol::internal::ControllerOf(vc_controller* controller) {
+  return controller->controller;
+}
+
 using voicecontrol::AnyNull;
 using voicecontrol::Guarded;
 using voicecontrol::IssueCommand;
@@ -245,7 +254,15 @@ vc_controller* VC_CALL vc_controller_create(const vc_callbacks* callbacks, void*
 }
 
 void VC_CALL vc_controller_destroy(vc_controller* controller) {
-  // The destructor waits for the requests in flight; it does not throw.
+  if (controller == nullptr) return;
+  // Destroyed from a callback of a host-driven command: the rest of that
+  // command's outcome still comes, its timeline through the hook set it was
+  // issued with, so the drive call keeps the sets until it returns.
+  using voicecontrol::internal::Transport;
+  voicecontrol::internal::HostLoop* loop = Transport::LoopOf(controller->controller);
+  if (loop != nullptr) loop->KeepUntilReturn(controller->hookSets);
+  // The destructor waits for the requests of the threads in flight, and
+  // ends those of the host's loop; it does not throw.
   delete controller;
 }
 
@@ -361,4 +378,35 @@ vc_status VC_CALL vc_dscall(vc_controller* controller, const char* a, const char
       Issuer::DsCall(target, to, wa, wb, duration_seconds);
     });
   });
+}
+
+vc_status VC_CALL vc_use_host_loop(vc_controller* controller) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  return Guarded([&] {
+    return controller->controller.UseHostLoop() ? VC_OK : VC_ERROR_NO_RESOURCES;
+  });
+}
+
+intptr_t VC_CALL vc_loop_descriptor(const vc_controller* controller) {
+  return controller == nullptr ? -1 : controller->controller.LoopDescriptor();
+}
+
+int32_t VC_CALL vc_next_timeout_ms(const vc_controller* controller) {
+  return controller == nullptr ? -1 : controller->controller.NextTimeoutMs();
+}
+
+vc_status VC_CALL vc_process(vc_controller* controller) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  if (controller->controller.LoopDescriptor() == -1) return VC_ERROR_NOT_HOST_DRIVEN;
+  return Guarded([&] {
+    controller->controller.Process();
+    return VC_OK;
+  });
+}
+
+vc_status VC_CALL vc_wakeup(vc_controller* controller) {
+  if (controller == nullptr) return VC_ERROR_NULL_ARGUMENT;
+  if (controller->controller.LoopDescriptor() == -1) return VC_ERROR_NOT_HOST_DRIVEN;
+  controller->controller.Wakeup();
+  return VC_OK;
 }

@@ -1,5 +1,6 @@
 #include "controller/cancel.h"
 
+#include "platform/loop_set.h"
 #include "platform/socket.h"
 
 namespace voicecontrol {
@@ -10,6 +11,7 @@ bool CancelPoint::Cancel() {
   if (!state_.compare_exchange_strong(open, kCancelled, std::memory_order_acq_rel)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   if (socket_ != nullptr) socket_->Shutdown();
+  if (loop_ != nullptr) loop_->Wake();
   return true;
 }
 
@@ -19,18 +21,20 @@ bool CancelPoint::Settle() {
          open == kSettled;
 }
 
-bool CancelPoint::Attach(platform::TcpSocket* socket) {
+bool CancelPoint::Attach(platform::TcpSocket* socket, platform::LoopSet* loop) {
   std::lock_guard<std::mutex> lock(mutex_);
   // Checked under the lock: a cancel that came before has found no socket
   // to shut down, and one that comes after will find this one.
   if (cancelled()) return false;
   socket_ = socket;
+  loop_ = loop;
   return true;
 }
 
 void CancelPoint::Detach() {
   std::lock_guard<std::mutex> lock(mutex_);
   socket_ = nullptr;
+  loop_ = nullptr;
 }
 
 int CancelRegistry::Cancel(void* key) {

@@ -21,6 +21,7 @@
 
 namespace voicecontrol {
 namespace platform {
+class LoopSet;
 class TcpSocket;
 }
 
@@ -46,8 +47,11 @@ class CancelPoint {
 
   // The owner: the socket a cancel shuts down, from now until Detach. False
   // when the request has been cancelled already (the socket is then left
-  // alone, and the owner ends the request).
-  bool Attach(platform::TcpSocket* socket);
+  // alone, and the owner ends the request). `loop`: the set of a host's
+  // loop that owns the request, woken by a cancel as well, so that the
+  // loop ends the request even where a shut-down socket reports nothing
+  // (a connect in progress on Windows).
+  bool Attach(platform::TcpSocket* socket, platform::LoopSet* loop = nullptr);
   // The owner, before it closes the socket.
   void Detach();
 
@@ -57,6 +61,7 @@ class CancelPoint {
   std::atomic<int> state_{kOpen};
   std::mutex mutex_;  // guards socket_ against its owner's Detach
   platform::TcpSocket* socket_ = nullptr;
+  platform::LoopSet* loop_ = nullptr;
   // Guarded by the registry's mutex while linked.
   void* key_ = nullptr;
   CancelPoint* previous_ = nullptr;

@@ -1,6 +1,6 @@
 // What a host chooses per controller beyond its server: the connect
-// time-out, whether a command call may block, and who observes its
-// requests.
+// time-out, whether a command call may block, who observes its requests,
+// and whether its own loop drives them.
 //
 // The controller's public class has no room for them (its size and layout
 // are part of the library's ABI), so they live in the one private object it
@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/timeouts.h"
@@ -18,10 +19,17 @@
 namespace voicecontrol {
 namespace internal {
 
+class HostLoop;
+
 struct ControllerOptions {
   int64_t connectTimeoutMs = kDefaultTimeoutMs;
   // Commands only queue their request; a library thread does the rest.
   bool nonblockingCalls = false;
+  // Set once (UseHostLoop): the host's loop carries every request issued
+  // from then on, and no thread of the library does. Shared with the drive
+  // call running when the controller is destroyed from one of its
+  // callbacks, which still needs it until it returns.
+  std::shared_ptr<HostLoop> hostLoop;
   RequestObserver* observer = nullptr;
   unsigned observe = 0;  // VoiceController::Observe bits
   // Numbers the requests for the observer; counted only while observed.

@@ -8,6 +8,10 @@
 #include <cstdint>
 
 #include <voicecontrol/controller/VoiceController.h>
+#include <voicecontrol/voicecontrol.h>
+#include "controller/host_loop.h"
+#include "controller/receive_threads.h"
+#include "internal_export.h"
 
 namespace voicecontrol {
 namespace internal {
@@ -23,7 +27,18 @@ class ControllerTesting {
   static void FailThreadStarts(VoiceController& controller, bool fail) {
     controller.failThreadStarts = fail;
   }
+
+  // The host's loop of `controller` (UseHostLoop) refuses to take sockets
+  // into its set (`add`), or to re-arm them for the answer (`change`).
+  static void FailWatches(VoiceController& controller, bool add, bool change) {
+    HostLoop& loop = *controller.receiveThreads->options.hostLoop;
+    loop.failAdd = add;
+    loop.failChange = change;
+  }
 };
+
+// The controller inside a C interface controller (c_interface.cc).
+VC_INTERNAL_API VoiceController& ControllerOf(vc_controller* controller);
 
 }  // namespace internal
 }  // namespace voicecontrol

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "controller/host_loop.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -52,7 +53,12 @@ struct ReceiveThreads::State {
 
 ReceiveThreads::ReceiveThreads() : state_(std::make_shared<State>()) {}
 
-ReceiveThreads::~ReceiveThreads() { Shutdown(); }
+ReceiveThreads::~ReceiveThreads() {
+  // The requests the host's loop carries end now; those of the threads
+  // are waited for.
+  if (options.hostLoop != nullptr) options.hostLoop->Close();
+  Shutdown();
+}
 
 bool ReceiveThreads::Run(Job job, const platform::TcpSocket* awaited, int64_t deadlineMs) {
   // Joining comes first: once the job is handed over, its callbacks may

@@ -1,6 +1,8 @@
 // Carrying one request to the server and its answer back: a connection of
 // its own per request, a thread of the library that owns that connection,
-// the two log files, and the request's observer.
+// the two log files, and the request's observer. A controller driven by
+// its host's loop carries the same request through host_loop.cc instead of
+// a thread, with the steps and texts of this file.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -10,10 +12,12 @@
 
 #include <voicecontrol/controller/VoiceController.h>
 #include "controller/answer.h"
+#include "controller/answer_buffer.h"
 #include "controller/cancel.h"
 #include "controller/error_detail.h"
 #include "controller/error_texts.h"
 #include "controller/forced_unwind.h"
+#include "controller/host_loop.h"
 #include "controller/logs.h"
 #include "controller/receive_threads.h"
 #include "controller/request_issuer.h"
@@ -28,14 +32,13 @@ namespace voicecontrol {
 
 namespace {
 
-// The whole answer must fit, with a terminator, into this many bytes.
-constexpr int kResponseCapacity = 81920;
-// At most this much is read at once.
-constexpr int kReadChunk = 8192;
-
 // Why a socket call failed, in the words of the system.
 std::string SystemReason(const platform::TcpSocket& socket) {
   return platform::SocketErrorText(socket.lastError().code);
+}
+
+std::string ConnectTimedOut(int64_t timeoutMs) {
+  return "connect: no answer within " + internal::DescribeWait(timeoutMs);
 }
 
 // `timeoutMs`: the connect time-out the attempt had.
@@ -43,64 +46,13 @@ std::string ConnectFailure(const platform::TcpSocket& socket, const std::string&
                            int64_t timeoutMs) {
   switch (socket.lastError().kind) {
     case platform::SocketError::Kind::kTimedOut:
-      return "connect: no answer within " + internal::DescribeWait(timeoutMs);
+      return ConnectTimedOut(timeoutMs);
     case platform::SocketError::Kind::kBadAddress:
       return "connect: \"" + address + "\" is not a dotted IPv4 address";
     default:
       return "connect: " + SystemReason(socket);
   }
 }
-
-// Where an answer is read into. Nearly every answer arrives whole within
-// the first read, into room on the thread's stack; one that outgrows it
-// moves to the heap and is freed with the request, so that no long-lived
-// receive thread keeps resident the stack pages of its largest answer.
-class AnswerBuffer {
- public:
-  AnswerBuffer() { first_[0] = '\0'; }
-  // It points into itself.
-  AnswerBuffer(const AnswerBuffer&) = delete;
-  AnswerBuffer& operator=(const AnswerBuffer&) = delete;
-
-  char* data() { return data_; }
-  int size() const { return size_; }
-
-  // Makes room for the next read. False when there is none: the answer has
-  // filled the whole capacity (Full()), or the memory for a larger one is
-  // not to be had (an answer that cannot be held is as undecodable as one
-  // too long).
-  bool MakeRoom() {
-    if (size_ < capacity_ - 1) return true;
-    if (Full()) return false;
-    // The whole capacity at once and not zero-filled: only the pages an
-    // answer fills are ever touched.
-    char* const grown = new (std::nothrow) char[kResponseCapacity];
-    if (grown == nullptr) return false;
-    std::memcpy(grown, first_, static_cast<size_t>(size_) + 1);
-    grown_.reset(grown);
-    data_ = grown;
-    capacity_ = kResponseCapacity;
-    return true;
-  }
-
-  // Where the next read goes and how much it may take: never more than one
-  // read's worth, and always a byte left for the terminator.
-  char* room() { return data_ + size_; }
-  bool Full() const { return size_ >= kResponseCapacity - 1; }
-  int roomSize() const { return std::min(kReadChunk, capacity_ - 1 - size_); }
-
-  void Received(int count) {
-    size_ += count;
-    data_[size_] = '\0';
-  }
-
- private:
-  char first_[kReadChunk + 1];
-  std::unique_ptr<char[]> grown_;
-  char* data_ = first_;
-  int capacity_ = kReadChunk + 1;
-  int size_ = 0;
-};
 
 }  // namespace
 
@@ -227,6 +179,10 @@ std::shared_ptr<Transport::Request> Transport::NewRequest(VoiceController& contr
 int Transport::Send(VoiceController& controller, const std::shared_ptr<Request>& request,
                     const char* bytes) {
   const size_t length = bytes == nullptr ? 0 : std::strlen(bytes);
+  if (HostLoop* loop = controller.receiveThreads->options.hostLoop.get()) {
+    loop->Start(request, controller.serverAddress.c_str(), controller.serverPort, bytes, length);
+    return 0;
+  }
   if (controller.receiveThreads->options.nonblockingCalls) {
     // Everything from the connect on happens on a library thread, which
     // must not read the controller: keep what it needs.
@@ -250,6 +206,9 @@ int Transport::Send(VoiceController& controller, const std::shared_ptr<Request>&
 
 void Transport::Refuse(VoiceController& controller, const std::shared_ptr<Request>& request,
                        const char* text, const std::string& detail) {
+  if (HostLoop* loop = controller.receiveThreads->options.hostLoop.get()) {
+    return loop->Refuse(request, text, detail);
+  }
   if (!controller.receiveThreads->options.nonblockingCalls) return Fail(*request, text, detail);
   Start(controller, request, [request, text, detail] { Fail(*request, text, detail); });
 }
@@ -300,16 +259,13 @@ bool Transport::ConnectAndSend(Request& request, const char* address, uint16_t p
   // its caller longer.
   Stamp(request, &RequestEvents::connectStartedUs);
   if (!socket.Connect(address, port, request.connectTimeoutMs)) {
-    Fail(request, kConnectError, ConnectFailure(socket, address, request.connectTimeoutMs));
+    Fail(request, kConnectError, ConnectFailed(request, address));
     return false;
   }
   Stamp(request, &RequestEvents::connectedUs);
   const long sent = socket.Send(bytes, length);
   if (sent < 1) {
-    const std::string reason = sent < 0       ? "send: " + SystemReason(socket)
-                               : length == 0 ? "send: the request is empty"
-                                             : "send: nothing was sent";
-    Fail(request, kSendError, reason);
+    Fail(request, kSendError, SendFailure(request, sent, length));
     return false;
   }
   Stamp(request, &RequestEvents::requestWrittenUs);
@@ -325,20 +281,11 @@ void Transport::Receive(Request& request) {
   platform::TcpSocket& socket = request.socket;
   AnswerBuffer response;
   const int64_t deadline = request.deadlineMs;
-  // Made only when needed: the common path allocates nothing for it.
-  auto noAnswer = [&request] {
-    return "no answer within " + DescribeWait(request.timeoutMs);
-  };
+  std::string detail;
   for (;;) {
-    if (!response.MakeRoom()) {
-      // Not complete within the buffer: it never will be.
-      return Fail(request, kDecode,
-                  response.Full()
-                      ? "answer longer than " + std::to_string(kResponseCapacity - 1) + " bytes"
-                      : "no memory for the answer");
-    }
+    if (const char* text = MakeRoom(response, &detail)) return Fail(request, text, detail);
     const int64_t left = deadline - platform::MonotonicMilliseconds();
-    if (left <= 0) return Fail(request, kTimeout, noAnswer());
+    if (left <= 0) return Fail(request, kTimeout, NoAnswer(request));
     // A thread handed this request while waiting wakes when the answer has
     // arrived: read first, and wait only when nothing is there yet.
     char* const into = response.room();
@@ -349,22 +296,62 @@ void Transport::Receive(Request& request) {
         case platform::WaitResult::kReady:
           break;
         case platform::WaitResult::kTimedOut:
-          return Fail(request, kTimeout, noAnswer());
+          return Fail(request, kTimeout, NoAnswer(request));
         case platform::WaitResult::kFailed:
           return Fail(request, kTimeout, "receive: the wait for the answer failed");
       }
       got = socket.Receive(into, static_cast<size_t>(room));
     }
-    // The server closed (or broke) the connection before the answer was
-    // complete; waiting longer cannot complete it.
-    if (got == 0) return Fail(request, kTimeout, "peer closed before a complete answer");
-    if (got < 0) return Fail(request, kTimeout, "receive: " + SystemReason(socket));
-    if (response.size() == 0) Stamp(request, &RequestEvents::firstAnswerByteUs);
-    response.Received(static_cast<int>(got));
+    if (const char* text = Absorb(request, response, got, &detail)) {
+      return Fail(request, text, detail);
+    }
     if (IsResponseComplete(response.data(), response.size())) break;
   }
   Stamp(request, &RequestEvents::answerCompleteUs);
   Deliver(request, response.data(), response.size());
+}
+
+const char* Transport::MakeRoom(AnswerBuffer& response, std::string* detail) {
+  if (response.MakeRoom()) return nullptr;
+  // Not complete within the buffer: it never will be.
+  *detail = response.Full()
+                ? "answer longer than " + std::to_string(kResponseCapacity - 1) + " bytes"
+                : "no memory for the answer";
+  return kDecode;
+}
+
+const char* Transport::Absorb(Request& request, AnswerBuffer& response, long got,
+                              std::string* detail) {
+  // The server closed (or broke) the connection before the answer was
+  // complete; waiting longer cannot complete it.
+  if (got == 0) return *detail = "peer closed before a complete answer", kTimeout;
+  if (got < 0) return *detail = "receive: " + SystemReason(request.socket), kTimeout;
+  if (response.size() == 0) Stamp(request, &RequestEvents::firstAnswerByteUs);
+  response.Received(static_cast<int>(got));
+  return nullptr;
+}
+
+// Made only when needed: the common path allocates nothing for it.
+std::string Transport::NoAnswer(const Request& request) {
+  return "no answer within " + DescribeWait(request.timeoutMs);
+}
+
+std::string Transport::ConnectFailed(const Request& request, const char* address) {
+  return ConnectFailure(request.socket, address, request.connectTimeoutMs);
+}
+
+std::string Transport::ConnectTimedOut(const Request& request) {
+  return voicecontrol::ConnectTimedOut(request.connectTimeoutMs);
+}
+
+HostLoop* Transport::LoopOf(VoiceController& controller) {
+  return controller.receiveThreads->options.hostLoop.get();
+}
+
+std::string Transport::SendFailure(const Request& request, long sent, size_t length) {
+  return sent < 0       ? "send: " + SystemReason(request.socket)
+         : length == 0 ? "send: the request is empty"
+                       : "send: nothing was sent";
 }
 
 void Transport::Fail(Request& request, const char* text, const std::string& detail) {
@@ -374,7 +361,13 @@ void Transport::Fail(Request& request, const char* text, const std::string& deta
 }
 
 void Transport::Report(Request& request, const char* text, const std::string& detail) {
-  ReportError(request.sink.get(), text, detail);
+  {
+    // Another request's delivery may be running around this one (a sink
+    // call that issued or cancelled, or destroyed a host-driven
+    // controller): its witness must not take this request's error.
+    WitnessErrors alone(nullptr);
+    ReportError(request.sink.get(), text, detail);
+  }
   if (request.timed) Ended(request, text, detail);
 }
 
@@ -384,6 +377,7 @@ void Transport::Deliver(Request& request, const char* data, int size) {
   Log(request, false, data, static_cast<size_t>(size));
   internal::Answer answer;
   if (!request.timed) {
+    WitnessErrors alone(nullptr);  // as in Report
     ParseAndDeliver(data, size, request.sink.get(), &answer);
     return;
   }

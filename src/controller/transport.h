@@ -10,6 +10,10 @@
 //   Refuse    ends a request before anything is sent ("param error."), on
 //             the calling thread or a library thread by the same rule.
 //
+// A controller driven by its host's loop hands both to its HostLoop
+// (host_loop.h), which takes the request through the same steps without a
+// thread: its outcome comes inside the host's drive call.
+//
 // Every failure goes through Fail, and the answer through Deliver: they
 // close the connection first, let a cancel that came earlier turn the
 // outcome into "cancelled.", and tell the observer, if any, how the request
@@ -24,6 +28,7 @@
 
 #include <voicecontrol/controller/RequestObserver.h>
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/answer_buffer.h"
 #include "controller/error_detail.h"
 #include "controller/request_issuer.h"
 #include "platform/socket.h"
@@ -57,6 +62,8 @@ struct VoiceController::Request {
 
 namespace internal {
 
+class HostLoop;
+
 class Transport {
  public:
   using Request = VoiceController::Request;
@@ -69,11 +76,16 @@ class Transport {
   static void Refuse(VoiceController& controller, const std::shared_ptr<Request>& request,
                      const char* text, const std::string& detail);
 
+  // The loop that carries the controller's requests; null unless its host
+  // drives it (VoiceController::UseHostLoop).
+  static HostLoop* LoopOf(VoiceController& controller);
+
   // The receive thread's work; touches only the request, never the
   // controller, which may be gone once the sink has been called.
   static void Receive(Request& request);
 
  private:
+  friend class HostLoop;
   // Hands `work` to a thread of the library: the receive thread of a
   // request that has been sent, or any for one that has not. 0 when
   // started; otherwise -1 once the failure has been reported.
@@ -85,6 +97,18 @@ class Transport {
   static bool ConnectAndSend(Request& request, const char* address, uint16_t port,
                              const char* bytes, size_t length);
   static void Fail(Request& request, const char* text, const std::string& detail);
+  // Room for the next read; else the error text ("decode."), `detail` set.
+  static const char* MakeRoom(AnswerBuffer& response, std::string* detail);
+  // Takes one read's result `got` (ReceiveNow's, not kNothingYet) into
+  // `response`. Null when the answer may go on; else the error text, with
+  // `detail` set.
+  static const char* Absorb(Request& request, AnswerBuffer& response, long got,
+                            std::string* detail);
+  // The details of a time-out, a failed connect and a failed send.
+  static std::string NoAnswer(const Request& request);
+  static std::string ConnectFailed(const Request& request, const char* address);
+  static std::string ConnectTimedOut(const Request& request);
+  static std::string SendFailure(const Request& request, long sent, size_t length);
   static void Report(Request& request, const char* text, const std::string& detail);
   static void Deliver(Request& request, const char* data, int size);
   // The socket is of no more use: it stops being cancellable and closes.

@@ -81,6 +81,24 @@ class VC_INTERNAL_API TcpSocket {
   static constexpr long kNothingYet = -2;
   long ReceiveNow(char* buffer, size_t capacity);
 
+  // For a socket that a host's loop drives (controller/host_loop.h): the
+  // socket never blocks from now on, and the attempt only begins here. Its
+  // end is seen by the socket becoming writable (or failing), after which
+  // FinishConnect tells the result. kFailed: lastError() says why (as
+  // Connect's, with kBadAddress for an address inet_addr rejects).
+  enum class Connecting { kDone, kInProgress, kFailed };
+  Connecting StartConnect(const char* dottedAddress, uint16_t port);
+
+  // The result of the attempt StartConnect began, once the socket has been
+  // reported writable or failed. `reported`: an error code the readiness
+  // report itself carried (Windows Sockets reports a failed connect so),
+  // 0 when it carried none. False: lastError() says why.
+  bool FinishConnect(int reported);
+
+  // One send without waiting: the bytes the system took, kNothingYet when
+  // it has no room for any now, or -1.
+  long SendNow(const char* data, size_t length);
+
   // Ends the connection in both directions at once, from any thread, while
   // its owner may be blocked in Connect or waiting to read: the attempt
   // fails, a wait returns and reads see the end of the stream. The socket
@@ -101,6 +119,7 @@ class VC_INTERNAL_API TcpSocket {
   friend class TcpListener;
   friend class SocketWatch;
   friend class WatchWaker;
+  friend class LoopSet;
   static constexpr intptr_t kInvalid = -1;
   explicit TcpSocket(intptr_t handle) : handle_(handle) {}
 

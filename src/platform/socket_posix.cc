@@ -134,19 +134,68 @@ bool TcpSocket::Create() {
   return true;
 }
 
-bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeoutMs) {
-  if (!IsOpen()) return FailWithSystemError(EBADF);
-  if (!IsDottedIPv4(dottedAddress)) return FailWith(SocketError::Kind::kBadAddress);
-  const in_addr_t address = ::inet_addr(dottedAddress);
+namespace {
+
+sockaddr_in PeerAddress(const char* dottedAddress, uint16_t port) {
   sockaddr_in peer;
   std::memset(&peer, 0, sizeof peer);
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
-  peer.sin_addr.s_addr = address;
+  peer.sin_addr.s_addr = ::inet_addr(dottedAddress);
+  return peer;
+}
+
+}  // namespace
+
+bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeoutMs) {
+  if (!IsOpen()) return FailWithSystemError(EBADF);
+  if (!IsDottedIPv4(dottedAddress)) return FailWith(SocketError::Kind::kBadAddress);
+  const sockaddr_in peer = PeerAddress(dottedAddress, port);
   const int error = ConnectWithin(static_cast<int>(handle_), peer, timeoutMs);
   if (error == kTimedOutMarker) return FailWith(SocketError::Kind::kTimedOut);
   if (error != 0) return FailWithSystemError(error);
   return true;
+}
+
+TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_t port) {
+  if (!IsOpen()) return FailWithSystemError(EBADF), Connecting::kFailed;
+  if (!IsDottedIPv4(dottedAddress)) {
+    return FailWith(SocketError::Kind::kBadAddress), Connecting::kFailed;
+  }
+  const int fd = static_cast<int>(handle_);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    return FailWithSystemError(errno), Connecting::kFailed;
+  }
+  const sockaddr_in peer = PeerAddress(dottedAddress, port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    return Connecting::kDone;
+  }
+  // Interrupted, the attempt goes on in the background just the same.
+  if (errno == EINPROGRESS || errno == EINTR) return Connecting::kInProgress;
+  return FailWithSystemError(errno), Connecting::kFailed;
+}
+
+bool TcpSocket::FinishConnect(int reported) {
+  if (!IsOpen()) return FailWithSystemError(EBADF);
+  if (reported != 0) return FailWithSystemError(reported);
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+    return FailWithSystemError(errno);
+  }
+  return error == 0 || FailWithSystemError(error);
+}
+
+long TcpSocket::SendNow(const char* data, size_t length) {
+  if (!IsOpen()) return FailWithSystemError(EBADF), -1;
+  for (;;) {
+    const ssize_t sent =
+        ::send(static_cast<int>(handle_), data, length, kSendFlags | MSG_DONTWAIT);
+    if (sent >= 0) return static_cast<long>(sent);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kNothingYet;
+    if (errno != EINTR) return FailWithSystemError(errno), -1;
+  }
 }
 
 long TcpSocket::Send(const char* data, size_t length) {

@@ -189,6 +189,49 @@ bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeou
   return true;
 }
 
+TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_t port) {
+  if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK), Connecting::kFailed;
+  if (!IsDottedIPv4(dottedAddress)) {
+    return FailWith(SocketError::Kind::kBadAddress), Connecting::kFailed;
+  }
+  const SOCKET s = AsSocket(handle_);
+  // A socket in an event set is non-blocking already; this covers one that
+  // is not (yet).
+  if (!SetBlocking(s, false)) return FailWithSystemError(::WSAGetLastError()), Connecting::kFailed;
+  sockaddr_in peer;
+  std::memset(&peer, 0, sizeof peer);
+  peer.sin_family = AF_INET;
+  peer.sin_port = ::htons(port);
+  peer.sin_addr.s_addr = ::inet_addr(dottedAddress);
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    return Connecting::kDone;
+  }
+  const int error = ::WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return Connecting::kInProgress;
+  return FailWithSystemError(error), Connecting::kFailed;
+}
+
+bool TcpSocket::FinishConnect(int reported) {
+  if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK);
+  if (reported != 0) return FailWithSystemError(reported);
+  int error = 0;
+  int size = sizeof error;
+  if (::getsockopt(AsSocket(handle_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                   &size) != 0) {
+    return FailWithSystemError(::WSAGetLastError());
+  }
+  return error == 0 || FailWithSystemError(error);
+}
+
+long TcpSocket::SendNow(const char* data, size_t length) {
+  if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK), -1;
+  const int sent = ::send(AsSocket(handle_), data, ClampLength(length), 0);
+  if (sent != SOCKET_ERROR) return static_cast<long>(sent);
+  const int error = ::WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return kNothingYet;
+  return FailWithSystemError(error), -1;
+}
+
 long TcpSocket::Send(const char* data, size_t length) {
   if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK), -1;
   const int sent = ::send(AsSocket(handle_), data, ClampLength(length), 0);

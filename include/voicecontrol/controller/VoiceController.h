@@ -323,6 +323,68 @@ class VC_API VoiceController {
                    unsigned what = kObserveLogRecords | kObserveRequestEvents);
 
   /**
+   * @brief Lets the host's own event loop carry this controller's
+   * commands, with no thread of the library at all.
+   *
+   * From then on a command only creates its socket and begins a
+   * non-blocking connect; the host waits on LoopDescriptor() (readable)
+   * and on NextTimeoutMs() in its loop, and calls Process() when either
+   * comes. Every sink call and observer call of those commands happens
+   * inside Process(), on its thread, a failure found by the command call
+   * itself ("param error.", "socket error.", a connect refused at once)
+   * too. The time-outs, cancels (CancelToken), observers, error texts and
+   * details are those of the other modes. Issue the commands and call
+   * Process() from one thread at a time; only Wakeup() (and a cancel) may
+   * come from other threads. A sink call may issue commands, cancel,
+   * call Process() again, or destroy the controller. Destroying the
+   * controller ends every command still in flight at once with
+   * "cancelled." (detail "the controller was destroyed with the command
+   * in flight") in the destructor, instead of waiting for the answers; one
+   * destroyed from inside a sink call still completes that call's outcome
+   * after the destructor has returned, and Process() then returns. The
+   * descriptor closes with the controller (or, when destroyed inside
+   * Process(), as Process() returns): take it out of the loop first.
+   *
+   * Once on, it stays on; commands issued before keep their threads. Call
+   * it as you set serverAddress. See the host guide, "Driving the library
+   * from your own loop", and vc_use_host_loop for the design.
+   *
+   * @return true when the controller is (now) driven by its host; false,
+   *   changing nothing, when the system has no descriptor left.
+   */
+  bool UseHostLoop();
+
+  /**
+   * @brief What the host's loop waits on: on Linux a file descriptor to
+   * watch for readability (an epoll descriptor), on Windows the HANDLE of
+   * an event object to wait on; -1 unless UseHostLoop() is on.
+   */
+  std::intptr_t LoopDescriptor() const;
+
+  /**
+   * @brief How long the host's loop may wait, at most, before it calls
+   * Process(): milliseconds, 0 when Process() has work now, -1 when it
+   * has no deadline (wait for the descriptor alone).
+   */
+  int NextTimeoutMs() const;
+
+  /**
+   * @brief Takes every command that can move one step further (a connect
+   * done, a request written, an answer read), ends those whose time-out
+   * has run out, and delivers their outcomes to the sink, on this thread.
+   * Never waits. Does nothing unless UseHostLoop() is on.
+   */
+  void Process();
+
+  /**
+   * @brief From any thread: makes the descriptor ready, so that the loop
+   * waiting on it wakes and calls Process(), which returns after one pass.
+   * For a host that hands its loop work of its own (say, commands its
+   * other threads queued for the loop's thread).
+   */
+  void Wakeup();
+
+  /**
    * @brief Takes the next sequence number; every command takes one.
    * @return 1, 2, ... 65534, then 1 again.
    */
