@@ -244,7 +244,7 @@ VC_CATCHES_FORCED_UNWIND void Transport::Guarded(Work& work) {
 bool Transport::ConnectAndSend(Request& request, const char* address, uint16_t port,
                                const char* bytes, size_t length) {
   platform::TcpSocket& socket = request.socket;
-  if (!socket.Create()) {
+  if (!socket.Create(/*nonBlocking=*/true)) {
     Fail(request, kSocketError, "socket: " + SystemReason(socket));
     return false;
   }
@@ -256,17 +256,26 @@ bool Transport::ConnectAndSend(Request& request, const char* address, uint16_t p
   }
   // The connection must be made within the connect time-out, as the
   // answer must come within the answer time-out: a command never blocks
-  // its caller longer.
+  // its caller longer. Where the system allows, the request goes out with
+  // the connection's first chance, so that "connected" and "written" may
+  // be stamped at one moment.
   Stamp(request, &RequestEvents::connectStartedUs);
-  if (!socket.Connect(address, port, request.connectTimeoutMs)) {
-    Fail(request, kConnectError, ConnectFailed(request, address));
-    return false;
-  }
-  Stamp(request, &RequestEvents::connectedUs);
-  const long sent = socket.Send(bytes, length);
-  if (sent < 1) {
-    Fail(request, kSendError, SendFailure(request, sent, length));
-    return false;
+  long sent = 0;
+  switch (socket.ConnectAndSend(address, port, request.connectTimeoutMs, bytes, length, &sent)) {
+    case platform::TcpSocket::Sending::kConnectFailed:
+      Fail(request, kConnectError, ConnectFailed(request, address));
+      return false;
+    case platform::TcpSocket::Sending::kSendFailed:
+      Stamp(request, &RequestEvents::connectedUs);
+      Fail(request, kSendError,
+           SendFailure(request, socket.lastError().kind == platform::SocketError::Kind::kNone
+                                    ? sent
+                                    : -1,
+                       length));
+      return false;
+    case platform::TcpSocket::Sending::kSent:
+      Stamp(request, &RequestEvents::connectedUs);
+      break;
   }
   Stamp(request, &RequestEvents::requestWrittenUs);
   request.timeline.bytesOut = static_cast<uint64_t>(sent);
@@ -300,7 +309,9 @@ void Transport::Receive(Request& request) {
         case platform::WaitResult::kFailed:
           return Fail(request, kTimeout, "receive: the wait for the answer failed");
       }
-      got = socket.Receive(into, static_cast<size_t>(room));
+      // Readable now; a wake-up without data (rare) just waits again.
+      got = socket.ReceiveNow(into, static_cast<size_t>(room));
+      if (got == platform::TcpSocket::kNothingYet) continue;
     }
     if (const char* text = Absorb(request, response, got, &detail)) {
       return Fail(request, text, detail);

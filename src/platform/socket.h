@@ -53,7 +53,22 @@ class VC_INTERNAL_API TcpSocket {
   TcpSocket& operator=(const TcpSocket&) = delete;
 
   // Creates an IPv4 stream socket. False when the system refuses one.
-  bool Create();
+  // `nonBlocking` (POSIX; ignored on Windows): the socket never blocks,
+  // as ConnectAndSend wants it.
+  bool Create(bool nonBlocking = false);
+
+  // Connects to `dottedAddress`:`port` within `timeoutMs` and sends
+  // `length` bytes of `data`, as Connect then Send would; `*sent` counts
+  // the bytes the system took. On POSIX (the socket made non-blocking by
+  // Create) the send goes first and the wait for the connection only
+  // follows when it is not made yet: against a near server the connection
+  // is made within the connect call, and the wait and its system calls are
+  // saved. The socket then stays non-blocking: read it with ReceiveNow and
+  // WaitReadable. kConnectFailed, kSendFailed: lastError() says why (with
+  // kSendFailed and nothing wrong, nothing could be sent).
+  enum class Sending { kSent, kConnectFailed, kSendFailed };
+  Sending ConnectAndSend(const char* dottedAddress, uint16_t port, int64_t timeoutMs,
+                         const char* data, size_t length, long* sent);
 
   // Connects to `dottedAddress`:`port` (port in host order), waiting at
   // most `timeoutMs` milliseconds for the peer (kNoTimeLimit: as long as

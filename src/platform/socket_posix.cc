@@ -25,12 +25,14 @@ constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed peer must not raise SIGPIP
 constexpr int kSendFlags = 0;  // SO_NOSIGPIPE is set on the socket instead
 #endif
 
-int NewStreamSocket() {
-#if defined(SOCK_CLOEXEC)
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int NewStreamSocket(bool nonBlocking = false) {
+#if defined(SOCK_CLOEXEC) && defined(SOCK_NONBLOCK)
+  const int fd =
+      ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
 #else
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (fd >= 0 && nonBlocking) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 #endif
 #if defined(SO_NOSIGPIPE)
   if (fd >= 0) {
@@ -126,9 +128,9 @@ std::string SocketErrorText(int code) {
   return text;
 }
 
-bool TcpSocket::Create() {
+bool TcpSocket::Create(bool nonBlocking) {
   Close();
-  const int fd = NewStreamSocket();
+  const int fd = NewStreamSocket(nonBlocking);
   if (fd < 0) return FailWithSystemError(errno);
   handle_ = fd;
   return true;
@@ -155,6 +157,73 @@ bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeou
   if (error == kTimedOutMarker) return FailWith(SocketError::Kind::kTimedOut);
   if (error != 0) return FailWithSystemError(error);
   return true;
+}
+
+namespace {
+
+// Errors with which a send on a socket whose connection is still being
+// made tells that the connection failed.
+bool MeansNotConnected(int fd) {
+  sockaddr_in peer;
+  socklen_t size = sizeof peer;
+  return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0 && errno == ENOTCONN;
+}
+
+}  // namespace
+
+TcpSocket::Sending TcpSocket::ConnectAndSend(const char* dottedAddress, uint16_t port,
+                                             int64_t timeoutMs, const char* data, size_t length,
+                                             long* sent) {
+  *sent = 0;
+  if (!IsOpen()) return FailWithSystemError(EBADF), Sending::kConnectFailed;
+  if (!IsDottedIPv4(dottedAddress)) {
+    return FailWith(SocketError::Kind::kBadAddress), Sending::kConnectFailed;
+  }
+  const int fd = static_cast<int>(handle_);
+  const int64_t deadline = MonotonicMilliseconds() + (timeoutMs < 0 ? 0 : timeoutMs);
+  const sockaddr_in peer = PeerAddress(dottedAddress, port);
+  bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+  if (!connected && errno != EINPROGRESS && errno != EINTR) {
+    return FailWithSystemError(errno), Sending::kConnectFailed;
+  }
+  size_t done = 0;
+  while (done < length || length == 0) {
+    const ssize_t n = ::send(fd, data + done, length - done, kSendFlags | MSG_DONTWAIT);
+    if (n > 0) {
+      connected = true;
+      done += static_cast<size_t>(n);
+      *sent = static_cast<long>(done);
+      continue;
+    }
+    if (n == 0) break;  // nothing taken of an empty request
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      const int error = errno;
+      if (!connected && MeansNotConnected(fd)) {
+        return FailWithSystemError(error), Sending::kConnectFailed;
+      }
+      return FailWithSystemError(error), Sending::kSendFailed;
+    }
+    // No room yet: the connection is still being made, or the system's
+    // buffer is full. Either way the socket becomes writable.
+    const int64_t left = deadline - MonotonicMilliseconds();
+    const WaitResult ready = PollOne(fd, POLLOUT, left);
+    if (!connected) {
+      if (ready == WaitResult::kTimedOut) {
+        return FailWith(SocketError::Kind::kTimedOut), Sending::kConnectFailed;
+      }
+      if (ready == WaitResult::kFailed) return FailWithSystemError(errno), Sending::kConnectFailed;
+      int error = 0;
+      socklen_t size = sizeof error;
+      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+      if (error != 0) return FailWithSystemError(error), Sending::kConnectFailed;
+      connected = true;
+    } else if (ready != WaitResult::kReady) {
+      return FailWithSystemError(ready == WaitResult::kTimedOut ? ETIMEDOUT : errno),
+             Sending::kSendFailed;
+    }
+  }
+  return done > 0 ? Sending::kSent : Sending::kSendFailed;
 }
 
 TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_t port) {

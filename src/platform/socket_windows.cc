@@ -142,7 +142,7 @@ std::string SocketErrorText(int code) {
   return "Windows Sockets error " + std::to_string(code);
 }
 
-bool TcpSocket::Create() {
+bool TcpSocket::Create(bool /*nonBlocking*/) {
   Close();
   const SOCKET s = NewStreamSocket();
   if (s == INVALID_SOCKET) return FailWithSystemError(::WSAGetLastError());
@@ -230,6 +230,17 @@ long TcpSocket::SendNow(const char* data, size_t length) {
   const int error = ::WSAGetLastError();
   if (error == WSAEWOULDBLOCK) return kNothingYet;
   return FailWithSystemError(error), -1;
+}
+
+// Windows Sockets tells nothing useful from a send on a socket still
+// connecting, so the connection is awaited first.
+TcpSocket::Sending TcpSocket::ConnectAndSend(const char* dottedAddress, uint16_t port,
+                                             int64_t timeoutMs, const char* data, size_t length,
+                                             long* sent) {
+  *sent = 0;
+  if (!Connect(dottedAddress, port, timeoutMs)) return Sending::kConnectFailed;
+  *sent = Send(data, length);
+  return *sent < 1 ? Sending::kSendFailed : Sending::kSent;
 }
 
 long TcpSocket::Send(const char* data, size_t length) {
