@@ -9,6 +9,8 @@
 //                 any conforming client must at least do
 //          cpp    VoiceController with a sink that wakes the caller
 //          c      the C interface (vc_*), woken by on_done
+//          hd     the C interface driven from this thread's poll loop
+//                 (vc_use_host_loop, vc_process): no library thread
 // COMMAND  qsingle (session s01), qall (expects 10 entries), create
 //          (session s01 again, which the server refuses as existing: the
 //          answer has the shape of any CREATE result, and the server's
@@ -19,6 +21,7 @@
 // program.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -179,6 +182,10 @@ class Outcomes {
     std::lock_guard<std::mutex> lock(mutex_);
     return bad_;
   }
+  long finished() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return finished_;
+  }
 
  private:
   std::mutex mutex_;
@@ -270,7 +277,22 @@ void VC_CALL OnDone(void* user, void*) {
   state->outcomes.Finish(good);
 }
 
-int RunC(Command command, long count, uint16_t port) {
+// Issues `command` on the C controller `controller`.
+vc_status IssueC(vc_controller* controller, Command command) {
+  switch (command) {
+    case Command::kQSingle:
+      return vc_qsingle(controller, "s01", nullptr);
+    case Command::kQAll:
+      return vc_qall(controller, nullptr);
+    case Command::kCreate:
+      return vc_create(controller, "s01", "alice", "weekly sync", "alice,bob", nullptr);
+  }
+  return VC_ERROR_INTERNAL;
+}
+
+// The C interface, threaded (`hostDriven` false) or driven from this
+// thread's poll loop.
+int RunC(Command command, long count, uint16_t port, bool hostDriven) {
   CState state;
   vc_callbacks callbacks{};
   callbacks.on_error = OnError;
@@ -281,21 +303,18 @@ int RunC(Command command, long count, uint16_t port) {
   callbacks.on_done = OnDone;
   vc_controller* controller = vc_controller_create(&callbacks, &state);
   if (controller == nullptr || vc_set_server(controller, "127.0.0.1", port) != VC_OK) return 1;
+  if (hostDriven && vc_use_host_loop(controller) != VC_OK) return 1;
+  pollfd loop{static_cast<int>(vc_loop_descriptor(controller)), POLLIN, 0};
   for (long i = 0; i < count; ++i) {
-    vc_status status = VC_OK;
-    switch (command) {
-      case Command::kQSingle:
-        status = vc_qsingle(controller, "s01", nullptr);
-        break;
-      case Command::kQAll:
-        status = vc_qall(controller, nullptr);
-        break;
-      case Command::kCreate:
-        status = vc_create(controller, "s01", "alice", "weekly sync", "alice,bob", nullptr);
-        break;
+    if (IssueC(controller, command) != VC_OK) return 1;
+    if (!hostDriven) {
+      if (!state.outcomes.WaitFor(i + 1)) std::_Exit(1);
+      continue;
     }
-    if (status != VC_OK) return 1;
-    if (!state.outcomes.WaitFor(i + 1)) std::_Exit(1);
+    while (state.outcomes.finished() < i + 1) {
+      ::poll(&loop, 1, vc_next_timeout_ms(controller));
+      if (vc_process(controller) != VC_OK) return 1;
+    }
   }
   vc_controller_destroy(controller);
   return state.outcomes.bad() == 0 ? 0 : 1;
@@ -305,7 +324,7 @@ int RunC(Command command, long count, uint16_t port) {
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fprintf(stderr, "usage: cost_driver floor|cpp|c qsingle|qall|create COUNT PORT\n");
+    std::fprintf(stderr, "usage: cost_driver floor|cpp|c|hd qsingle|qall|create COUNT PORT\n");
     return 2;
   }
   const std::string client = argv[1], name = argv[2];
@@ -329,7 +348,8 @@ int main(int argc, char** argv) {
   int rc = 2;
   if (client == "floor") rc = RunFloor(command, count, static_cast<uint16_t>(port));
   if (client == "cpp") rc = RunCpp(command, count, static_cast<uint16_t>(port));
-  if (client == "c") rc = RunC(command, count, static_cast<uint16_t>(port));
+  if (client == "c") rc = RunC(command, count, static_cast<uint16_t>(port), false);
+  if (client == "hd") rc = RunC(command, count, static_cast<uint16_t>(port), true);
   if (rc == 1) std::fprintf(stderr, "cost_driver: %s %s failed\n", argv[1], argv[2]);
   if (rc == 2) std::fprintf(stderr, "cost_driver: no client %s\n", argv[1]);
   return rc;

@@ -70,7 +70,8 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
   Request& r = *request;
   if (length > 0) r.bytes.assign(bytes, length);
   platform::TcpSocket& socket = r.socket;
-  if (!socket.Create()) {
+  // Non-blocking from its creation: StartConnect then needs no switch.
+  if (!socket.Create(/*nonBlocking=*/true)) {
     return Defer(entry, kSocketError, "socket: " + platform::SocketErrorText(socket.lastError().code));
   }
   // A cancel from now on shuts the socket down and wakes the loop, which

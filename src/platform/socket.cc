@@ -7,7 +7,10 @@ namespace platform {
 TcpSocket::~TcpSocket() { Close(); }
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept
-    : handle_(other.handle_), error_(other.error_), wakeEvent_(other.wakeEvent_) {
+    : handle_(other.handle_),
+      error_(other.error_),
+      nonBlocking_(other.nonBlocking_),
+      wakeEvent_(other.wakeEvent_) {
   other.handle_ = kInvalid;
   other.wakeEvent_ = kInvalid;
 }
@@ -17,6 +20,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     Close();
     handle_ = other.handle_;
     error_ = other.error_;
+    nonBlocking_ = other.nonBlocking_;
     wakeEvent_ = other.wakeEvent_;
     other.handle_ = kInvalid;
     other.wakeEvent_ = kInvalid;

@@ -144,6 +144,7 @@ class VC_INTERNAL_API TcpSocket {
 
   intptr_t handle_ = kInvalid;
   SocketError error_;
+  bool nonBlocking_ = false;  // POSIX: made so by Create or StartConnect
   // Windows: an event that Shutdown sets, so that a connect in progress
   // ends at once (Windows Sockets does not end it on a shutdown). Made with
   // the socket, before another thread may shut it down, and closed with it.

@@ -133,6 +133,7 @@ bool TcpSocket::Create(bool nonBlocking) {
   const int fd = NewStreamSocket(nonBlocking);
   if (fd < 0) return FailWithSystemError(errno);
   handle_ = fd;
+  nonBlocking_ = nonBlocking;
   return true;
 }
 
@@ -232,9 +233,12 @@ TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_
     return FailWith(SocketError::Kind::kBadAddress), Connecting::kFailed;
   }
   const int fd = static_cast<int>(handle_);
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-    return FailWithSystemError(errno), Connecting::kFailed;
+  if (!nonBlocking_) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+      return FailWithSystemError(errno), Connecting::kFailed;
+    }
+    nonBlocking_ = true;
   }
   const sockaddr_in peer = PeerAddress(dottedAddress, port);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
