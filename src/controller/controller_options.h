@@ -1,5 +1,4 @@
-// What a host chooses per controller beyond its server: the connect
-// time-out, whether a command call may block, who observes its requests,
+// What a host chooses per controller beyond its server: the time-outs, whether a command call may block, who observes its requests,
 // and whether its own loop drives them.
 //
 // The controller's public class has no room for them (its size and layout
@@ -23,6 +22,9 @@ class HostLoop;
 
 struct ControllerOptions {
   int64_t connectTimeoutMs = kDefaultTimeoutMs;
+  int64_t answerTimeoutMs = kDefaultTimeoutMs;
+  // Tests only (ControllerTesting): no receive thread can be started.
+  bool failThreadStarts = false;
   // Commands only queue their request; a library thread does the rest.
   bool nonblockingCalls = false;
   // Set once (UseHostLoop): the host's loop carries every request issued

@@ -20,12 +20,12 @@ class ControllerTesting {
  public:
   // The receive time-out of requests sent afterwards (5000 by default).
   static void SetReceiveTimeout(VoiceController& controller, int64_t milliseconds) {
-    controller.receiveTimeoutMs = milliseconds;
+    controller.receiveThreads->options.answerTimeoutMs = milliseconds;
   }
 
   // While true, every request's receive thread fails to start.
   static void FailThreadStarts(VoiceController& controller, bool fail) {
-    controller.failThreadStarts = fail;
+    controller.receiveThreads->options.failThreadStarts = fail;
   }
 
   // The host's loop of `controller` (UseHostLoop) refuses to take sockets

@@ -89,7 +89,7 @@ bool VoiceController::SetTimeoutsMs(long long connectMs, long long answerMs) {
     return false;
   }
   receiveThreads->options.connectTimeoutMs = connectMs;
-  receiveTimeoutMs = answerMs;
+  receiveThreads->options.answerTimeoutMs = answerMs;
   return true;
 }
 
@@ -161,7 +161,7 @@ std::shared_ptr<Transport::Request> Transport::NewRequest(VoiceController& contr
   request->cancel = route.cancel;
   ControllerOptions& options = controller.receiveThreads->options;
   request->connectTimeoutMs = options.connectTimeoutMs;
-  request->timeoutMs = controller.receiveTimeoutMs;
+  request->timeoutMs = options.answerTimeoutMs;
   request->logFiles = options.WritesLogFiles();
   if (options.observer != nullptr) {
     request->observer = options.observer;
@@ -220,7 +220,7 @@ int Transport::Start(VoiceController& controller, const std::shared_ptr<Request>
   // starts at once.
   const bool sent = request->socket.IsOpen();
   auto job = [work = std::move(work)]() mutable { Guarded(work); };
-  const bool started = !controller.failThreadStarts &&
+  const bool started = !controller.receiveThreads->options.failThreadStarts &&
                        controller.receiveThreads->Run(std::move(job),
                                                       sent ? &request->socket : nullptr,
                                                       request->deadlineMs);

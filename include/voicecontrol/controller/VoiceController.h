@@ -456,9 +456,9 @@ class VC_API VoiceController {
 
   VoiceEventSink* sink;
   std::atomic<int32_t> seqNo{0};
-  // The answer time-out of the requests sent from now on. The connect
-  // time-out is kept by receiveThreads: this class's size and layout are
-  // part of the library's ABI and have no room left.
+  // Unused since 1.1: the controller's settings live in the private object
+  // receiveThreads points to. These two keep the class's size and layout,
+  // which are part of the library's ABI, until the next major version.
   int64_t receiveTimeoutMs = 5000;
   bool failThreadStarts = false;
 
