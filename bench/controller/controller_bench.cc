@@ -18,6 +18,10 @@
 // flight at all times against a server that answers after a millisecond
 // (beside a raw client doing the same), and the memory that 1000 commands in
 // flight take.
+// The host-driven mode (vc_use_host_loop) has the same three measures of its
+// own: HostDriven (its round trip in turns with the raw client, the floor
+// and the threaded C interface), HostDrivenInFlight64 and
+// HostDrivenMemory1000InFlight; this thread's poll loop carries it.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
@@ -35,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <voicecontrol/controller/VoiceController.h>
@@ -371,6 +376,191 @@ void BM_CInterface(benchmark::State& state) {
 }
 BENCHMARK(BM_CInterface)->UseRealTime()->MinTime(2.0);
 
+// A host-driven controller through the C interface and the loop that
+// carries it, on the thread that uses this object: every callback runs
+// inside Turn(), so nothing here needs a lock. The commands are kicks, the
+// same bytes as the floor's, against the same servers. With a capacity,
+// each command's tag is a counter of its own (outcomes exactly once) and a
+// finished command issues the next one while refill holds, as
+// InFlightClient does for the threaded mode.
+class HostDrivenClient {
+ public:
+  HostDrivenClient(uint16_t port, size_t commands) : outcomes_(commands, 0) {
+    vc_callbacks callbacks{};
+    callbacks.on_error = [](void* user, void* tag, const char*) {
+      static_cast<HostDrivenClient*>(user)->Outcome(tag, true);
+    };
+    callbacks.on_command_result = [](void* user, void* tag, int32_t, int32_t, const char*) {
+      static_cast<HostDrivenClient*>(user)->Outcome(tag, false);
+    };
+    callbacks.on_done = [](void* user, void*) { static_cast<HostDrivenClient*>(user)->Done(); };
+    controller_ = vc_controller_create(&callbacks, this);
+    started_ = controller_ != nullptr && vc_use_host_loop(controller_) == VC_OK &&
+               vc_set_server(controller_, "127.0.0.1", port) == VC_OK;
+    if (started_) descriptor_ = static_cast<int>(vc_loop_descriptor(controller_));
+  }
+  ~HostDrivenClient() {
+    if (controller_ != nullptr) vc_controller_destroy(controller_);
+  }
+  HostDrivenClient(const HostDrivenClient&) = delete;
+  HostDrivenClient& operator=(const HostDrivenClient&) = delete;
+
+  bool started() const { return started_; }
+
+  // One kick whose outcome is only counted.
+  bool Kick() { return Send(nullptr); }
+
+  // Issues the next command of the capacity; false when every slot has
+  // been used.
+  bool Issue() {
+    if (issued_ >= outcomes_.size()) return false;
+    Send(&outcomes_[issued_++]);
+    return true;
+  }
+
+  // One turn of the host's loop: wait on the descriptor for at most what
+  // vc_next_timeout_ms allows, and no longer than capMs (so that a caller
+  // watching the clock gets control back), then let the library move on.
+  void Turn(int capMs) {
+    int timeout = vc_next_timeout_ms(controller_);
+    if (timeout < 0 || timeout > capMs) timeout = capMs;
+    pollfd entry{descriptor_, POLLIN, 0};
+    poll(&entry, 1, timeout);
+    ++turns_;
+    if (vc_process(controller_) != VC_OK) ++errors_;
+  }
+
+  // Every command ends within its time-outs, so this returns.
+  void RunUntilIdle() {
+    while (inFlight_ > 0) Turn(1000);
+  }
+  void RunFor(Clock::duration span) {
+    const Clock::time_point end = Clock::now() + span;
+    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+      Turn(static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count()));
+    }
+  }
+  template <typename Predicate>
+  void RunWhile(Predicate keepGoing, Clock::duration limit) {
+    const Clock::time_point end = Clock::now() + limit;
+    while (keepGoing() && Clock::now() < end) Turn(10);
+  }
+
+  void set_refill(bool refill) { refill_ = refill; }
+  long inFlight() const { return inFlight_; }
+  long finished() const { return finished_; }
+  long errors() const { return errors_; }
+  long turns() const { return turns_; }
+  Clock::time_point lastOutcome() const { return lastOutcome_; }
+  // Commands of the capacity whose outcome did not arrive exactly once.
+  long NotExactlyOnce() const {
+    long wrong = 0;
+    for (size_t i = 0; i < issued_; ++i) wrong += outcomes_[i] != 1;
+    return wrong;
+  }
+
+ private:
+  bool Send(int* tag) {
+    if (vc_kick(controller_, "conference-1", "participant-42", tag) != VC_OK) {
+      ++errors_;
+      return false;
+    }
+    ++inFlight_;
+    return true;
+  }
+  void Outcome(void* tag, bool error) {
+    lastOutcome_ = Clock::now();
+    if (tag != nullptr) ++*static_cast<int*>(tag);
+    if (error) ++errors_;
+  }
+  void Done() {
+    --inFlight_;
+    ++finished_;
+    if (refill_) Issue();
+  }
+
+  vc_controller* controller_ = nullptr;
+  bool started_ = false;
+  int descriptor_ = -1;
+  std::vector<int> outcomes_;  // outcomes per command of the capacity
+  size_t issued_ = 0;
+  long inFlight_ = 0, finished_ = 0, errors_ = 0, turns_ = 0;
+  bool refill_ = false;
+  Clock::time_point lastOutcome_;
+};
+
+// Medians of the host-driven run, in microseconds.
+struct HostDrivenMedians {
+  double raw = 0, floor = 0, c = 0, hostDriven = 0;
+};
+HostDrivenMedians g_hostDriven;
+
+// The host-driven round trip, one kick at a time, in turns with the raw
+// client, the floor and the threaded C interface, one request each per
+// iteration: on a busy machine only ratios from the same moments mean
+// anything. Timed up to the callback, as CInterface is; with the host's
+// loop that callback runs on this thread, so no wake-up is left out.
+void BM_HostDriven(benchmark::State& state) {
+  const std::string request = KickRequest();
+  const uint16_t port = SharedServer().port();
+  WaitingSink cSink;
+  CClient cClient(port, &cSink);
+  HostDrivenClient host(port, 0);
+  if (!host.started()) {
+    state.SkipWithError("the controller could not be made host-driven");
+    return;
+  }
+  std::string answer;
+  std::vector<double> raw, floor, viaC, hostDriven;
+  long expected = 0;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    if (!RawRoundTrip(request, port, &answer)) state.SkipWithError("raw round trip failed");
+    raw.push_back(Micros(start, Clock::now()));
+    start = Clock::now();
+    if (!FloorRoundTrip(request, port, &answer)) state.SkipWithError("floor round trip failed");
+    floor.push_back(Micros(start, Clock::now()));
+    ++expected;
+    auto threaded = [&] {
+      const auto begin = Clock::now();
+      if (!cClient.Kick()) state.SkipWithError("vc_kick failed");
+      cSink.WaitFor(expected);
+      viaC.push_back(Micros(begin, cSink.lastOutcome));
+    };
+    auto driven = [&] {
+      const auto begin = Clock::now();
+      if (!host.Kick()) state.SkipWithError("host-driven vc_kick failed");
+      host.RunUntilIdle();
+      hostDriven.push_back(Micros(begin, host.lastOutcome()));
+    };
+    // The two modes take turns at going first.
+    if (expected % 2 == 0) {
+      threaded();
+      driven();
+    } else {
+      driven();
+      threaded();
+    }
+  }
+  if (cSink.errors > 0 || host.errors() > 0) state.SkipWithError("a command failed");
+  HostDrivenMedians& m = g_hostDriven;
+  ReportLatencies(state, &raw, &m.raw);
+  ReportLatencies(state, &floor, &m.floor);
+  ReportLatencies(state, &viaC, &m.c);
+  ReportLatencies(state, &hostDriven, &m.hostDriven);
+  state.counters.erase("median_us");
+  state.counters.erase("p90_us");
+  state.counters["raw_us"] = m.raw;
+  state.counters["floor_us"] = m.floor;
+  state.counters["c_us"] = m.c;
+  state.counters["hd_us"] = m.hostDriven;
+  state.counters["hd/floor"] = m.hostDriven / m.floor;
+  state.counters["hd/raw"] = m.hostDriven / m.raw;
+  state.counters["hd/c"] = m.hostDriven / m.c;
+}
+BENCHMARK(BM_HostDriven)->UseRealTime()->MinTime(2.0);
+
 // Threads that keep every core busy while they live, so that a run beside
 // them sees a loaded machine whatever else runs on it.
 class BusyThreads {
@@ -589,6 +779,8 @@ class DelayedResponder {
     answerer_.join();
   }
   uint16_t port() const { return listener_.Port(); }
+  // Requests read in full so far.
+  long received() const { return received_.load(); }
 
  private:
   struct Pending {
@@ -601,6 +793,7 @@ class DelayedResponder {
     while (!Stopping()) {
       platform::TcpSocket connection = listener_.Accept(20);
       if (!connection.IsOpen() || !ReadMessage(connection, &request)) continue;
+      received_.fetch_add(1);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(Pending{Clock::now() + delay_, std::move(connection)});
@@ -642,6 +835,7 @@ class DelayedResponder {
   std::condition_variable due_;
   std::deque<Pending> pending_;  // guarded by mutex_
   bool stop_ = false;            // guarded by mutex_
+  std::atomic<long> received_{0};
   std::thread acceptor_, answerer_;
 };
 
@@ -913,6 +1107,142 @@ void BM_Memory1000InFlight(benchmark::State& state) {
 }
 BENCHMARK(BM_Memory1000InFlight)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// ControllerInFlight for the host-driven mode: this thread is the host's
+// loop for the whole window, so the commands move on only when it turns.
+long HostDrivenInFlight(uint16_t port, int inFlight, Clock::duration window, long* failures,
+                        long* growthKilobytes, double* cpuMicros, long* turns) {
+  HostDrivenClient client(port, 1 << 20);
+  if (!client.started()) {
+    *failures = 1;
+    return 0;
+  }
+  const long before = ResidentKilobytes();
+  client.set_refill(true);
+  for (int i = 0; i < inFlight; ++i) client.Issue();
+  client.RunFor(window / 4);  // warm-up
+  const long finishedBefore = client.finished(), turnsBefore = client.turns();
+  const double cpuBefore = CpuMicros();
+  client.RunFor(window);
+  const long counted = client.finished() - finishedBefore;
+  *cpuMicros = CpuMicros() - cpuBefore;
+  *turns = client.turns() - turnsBefore;
+  *growthKilobytes = ResidentKilobytes() - before;
+  client.set_refill(false);
+  client.RunUntilIdle();
+  *failures = client.errors() + client.NotExactlyOnce();
+  return counted;
+}
+
+double g_hdInFlightRatio = 0, g_hdInFlightVsThreaded = 0, g_hdKilobytesPerRequest = 0;
+
+// BM_InFlight64 for the host-driven mode: the raw client, the threaded
+// controller and the host-driven one in turns against the same responder,
+// commands per second. The threaded one is here again so that the two
+// modes are compared within one run.
+void BM_HostDrivenInFlight64(benchmark::State& state) {
+  constexpr int kInFlight = 64;
+  const Clock::duration window = std::chrono::milliseconds(1000);
+  DelayedResponder responder(KickAnswer(), 1);
+  std::vector<double> raw, controller, hostDriven, rawCpu, controllerCpu, hostDrivenCpu,
+      turnsPerCommand;
+  long failures = 0, growth = 0;
+  const double seconds = std::chrono::duration<double>(window).count();
+  for (auto _ : state) {
+    long failed = 0, peak = 0;
+    double cpu = 0;
+    const long rawCount = RawInFlight(responder.port(), kInFlight, window, &failed, &cpu);
+    raw.push_back(rawCount / seconds);
+    rawCpu.push_back(cpu / std::max(1L, rawCount));
+    failures += failed;
+    const long controllerCount =
+        ControllerInFlight(responder.port(), kInFlight, window, &failed, &peak, &cpu);
+    controller.push_back(controllerCount / seconds);
+    controllerCpu.push_back(cpu / std::max(1L, controllerCount));
+    failures += failed;
+    long turns = 0;
+    const long hostDrivenCount =
+        HostDrivenInFlight(responder.port(), kInFlight, window, &failed, &peak, &cpu, &turns);
+    hostDriven.push_back(hostDrivenCount / seconds);
+    hostDrivenCpu.push_back(cpu / std::max(1L, hostDrivenCount));
+    turnsPerCommand.push_back(static_cast<double>(turns) / std::max(1L, hostDrivenCount));
+    failures += failed;
+    growth = std::max(growth, peak);
+  }
+  auto median = [](std::vector<double>& values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  };
+  if (failures > 0) state.SkipWithError("a command failed");
+  const double rawMedian = median(raw), controllerMedian = median(controller),
+               hostDrivenMedian = median(hostDriven);
+  state.counters["raw_cpu_us"] = median(rawCpu);
+  state.counters["ctl_cpu_us"] = median(controllerCpu);
+  state.counters["hd_cpu_us"] = median(hostDrivenCpu);
+  // Wake-ups of the loop per command: below 1 when one vc_process moves
+  // several commands on.
+  state.counters["hd_turns_per_cmd"] = median(turnsPerCommand);
+  state.counters["raw_per_s"] = rawMedian;
+  state.counters["ctl_per_s"] = controllerMedian;
+  state.counters["hd_per_s"] = hostDrivenMedian;
+  state.counters["hd/raw"] = hostDrivenMedian / rawMedian;
+  state.counters["hd/ctl"] = hostDrivenMedian / controllerMedian;
+  state.counters["hd_rss_growth_kb"] = static_cast<double>(growth);
+  g_hdInFlightRatio = hostDrivenMedian / rawMedian;
+  g_hdInFlightVsThreaded = hostDrivenMedian / controllerMedian;
+}
+BENCHMARK(BM_HostDrivenInFlight64)->UseRealTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// BM_Memory1000InFlight for the host-driven mode. A host-driven command
+// only connects when issued; its request goes out when the loop turns. So
+// the loop turns until the server has read all 1000 requests (it answers
+// none for a second), and memory is sampled then: every command connected,
+// its request sent, its answer awaited, the state it spends longest in.
+void BM_HostDrivenMemory1000InFlight(benchmark::State& state) {
+  constexpr int kCommands = 1000;
+  constexpr int kWarmUp = 8;
+  DelayedResponder responder(KickAnswer(), 1000);
+  double perRequest = 0;
+  long wrong = 0, errors = 0, pendingAtSample = 0, receivedAtSample = 0;
+  for (auto _ : state) {
+    HostDrivenClient client(responder.port(), kCommands + kWarmUp);
+    if (!client.started()) {
+      state.SkipWithError("the controller could not be made host-driven");
+      break;
+    }
+    // A few commands first, so that what every process pays once (the
+    // parser's start-up, the first log records) is not counted per request.
+    for (int i = 0; i < kWarmUp; ++i) client.Issue();
+    client.RunUntilIdle();
+    const long before = ResidentKilobytes();
+    const long receivedBefore = responder.received();
+    for (int i = 0; i < kCommands; ++i) client.Issue();
+    client.RunWhile(
+        [&] {
+          return responder.received() - receivedBefore < kCommands &&
+                 client.finished() == kWarmUp;
+        },
+        std::chrono::seconds(5));
+    const long during = ResidentKilobytes();
+    pendingAtSample = client.inFlight();
+    receivedAtSample = responder.received() - receivedBefore;
+    client.RunUntilIdle();
+    perRequest = static_cast<double>(during - before) / kCommands;
+    wrong += client.NotExactlyOnce();
+    errors += client.errors();
+  }
+  state.counters["rss_kb_per_request"] = perRequest;
+  state.counters["in_flight_at_sample"] = static_cast<double>(pendingAtSample);
+  state.counters["sent_at_sample"] = static_cast<double>(receivedAtSample);
+  state.counters["not_exactly_once"] = static_cast<double>(wrong);
+  state.counters["errors"] = static_cast<double>(errors);
+  g_hdKilobytesPerRequest = perRequest;
+  if (wrong > 0 || errors > 0) state.SkipWithError("an outcome was lost, doubled or failed");
+}
+BENCHMARK(BM_HostDrivenMemory1000InFlight)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace voicecontrol
 
@@ -953,6 +1283,21 @@ int main(int argc, char** argv) {
   if (voicecontrol::g_kilobytesPerRequest > 0) {
     std::printf("1000 in flight: %.1f KB resident per request (goal <= 17)\n",
                 voicecontrol::g_kilobytesPerRequest);
+  }
+  if (const auto& m = voicecontrol::g_hostDriven; m.floor > 0 && m.hostDriven > 0) {
+    std::printf("host-driven round trip (medians, in turns): raw %.1f us, floor %.1f us, "
+                "C threaded %.1f us, host-driven %.1f us\n",
+                m.raw, m.floor, m.c, m.hostDriven);
+    std::printf("  host-driven / floor = %.2f, / raw = %.2f, / C threaded = %.3f\n",
+                m.hostDriven / m.floor, m.hostDriven / m.raw, m.hostDriven / m.c);
+  }
+  if (voicecontrol::g_hdInFlightRatio > 0) {
+    std::printf("64 in flight, host-driven: throughput / raw = %.2f, / threaded = %.2f\n",
+                voicecontrol::g_hdInFlightRatio, voicecontrol::g_hdInFlightVsThreaded);
+  }
+  if (voicecontrol::g_hdKilobytesPerRequest > 0) {
+    std::printf("1000 in flight, host-driven: %.1f KB resident per request\n",
+                voicecontrol::g_hdKilobytesPerRequest);
   }
   curl_global_cleanup();
   fs::current_path(previous);
