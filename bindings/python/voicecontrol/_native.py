@@ -36,6 +36,8 @@ _STATUS_TEXTS = {
     -6: "not an existing directory",
     -7: "a time-out outside 1 ms to 10 minutes",
     -8: "no such command in flight",
+    -9: "the controller is not host-driven",
+    -10: "the system has no descriptor left",
 }
 
 # The error text reserved to cancelled commands.
@@ -323,6 +325,12 @@ _LATER_SIGNATURES = {
     "vc_set_nonblocking_calls": (_STATUS, [_HANDLE, _c.c_int]),
     "vc_set_log_hook": (_STATUS, [_HANDLE, LogHook, _c.c_void_p, _c.c_int]),
     "vc_set_event_hook": (_STATUS, [_HANDLE, EventHook, _c.c_void_p]),
+    # The host-driven mode (AsyncController's on Linux). The descriptor is
+    # an intptr_t: an int on Linux, an event HANDLE on Windows.
+    "vc_use_host_loop": (_STATUS, [_HANDLE]),
+    "vc_loop_descriptor": (_c.c_ssize_t, [_HANDLE]),
+    "vc_next_timeout_ms": (_c.c_int32, [_HANDLE]),
+    "vc_process": (_STATUS, [_HANDLE]),
 }
 
 

@@ -500,6 +500,29 @@ class AsyncTest(unittest.TestCase):
         self.assertEqual([type(outcome) for outcome in outcomes], [asyncio.TimeoutError] * 4)
         self.assertLess(max(gaps), 0.25)
 
+    @unittest.skipUnless(sys.platform.startswith("linux"), "host-driven, counted in /proc")
+    def test_the_loop_carries_the_commands_without_a_thread(self):
+        # /proc/self/task sees the library's threads too, threading does not.
+        threads = lambda: len(os.listdir("/proc/self/task"))  # noqa: E731
+
+        async def scenario(before):
+            async with voicecontrol.AsyncController("127.0.0.1", self.server.port,
+                                                    LIBRARY) as controller:
+                for name, commands in [
+                        ("one at a time", lambda: [controller.qall() for _ in range(100)]),
+                        ("at once", lambda: [asyncio.gather(
+                            *(controller.qsingle("s%d" % n) for n in range(100)))]),
+                        ("given up", lambda: [asyncio.wait_for(controller.qall(), 0.001)
+                                              for _ in range(20)])]:
+                    with self.subTest(name):
+                        for command in commands():
+                            await asyncio.gather(command, return_exceptions=True)
+                            self.assertEqual(threads(), before)
+
+        before = threads()
+        asyncio.run(scenario(before))
+        self.assertEqual(threads(), before)
+
     def test_outcomes_for_a_closed_loop_are_dropped(self):
         slow = Simulator("--delay", "300")
         self.addCleanup(slow.stop)
