@@ -8,7 +8,9 @@ import asyncio
 import concurrent.futures
 import functools
 import select
+import signal
 import sys
+import threading
 from typing import Any, Callable, List, Optional
 
 from . import _native
@@ -43,6 +45,26 @@ def _running_loop() -> Optional[asyncio.AbstractEventLoop]:
     except RuntimeError:
         return None
 
+
+
+class _CtrlCAfterwards:
+    """Holds SIGINT back while vc_process runs the callbacks on this thread.
+
+    A KeyboardInterrupt raised inside a ctypes callback cannot leave it: ctypes
+    prints it as ignored, and the outcome being delivered would be lost. With
+    the signal blocked, a Ctrl-C pressed meanwhile arrives once vc_process has
+    returned, and is raised there, in the loop's own code. Only the main
+    thread receives SIGINT, so only there is anything held back."""
+
+    def __enter__(self) -> None:
+        self._held = None
+        on_main_thread = threading.current_thread() is threading.main_thread()
+        if hasattr(signal, "pthread_sigmask") and on_main_thread:
+            self._held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+
+    def __exit__(self, *exc: object) -> None:
+        if self._held is not None:
+            signal.pthread_sigmask(signal.SIG_SETMASK, self._held)
 
 class AsyncController:
     """The asyncio form of Controller: `await controller.qall()`.
@@ -277,7 +299,8 @@ class AsyncController:
     def _process_once(self) -> None:
         self._processing = True
         try:
-            status = self._library.vc_process(self._controller._handle)
+            with _CtrlCAfterwards():
+                status = self._library.vc_process(self._controller._handle)
         finally:
             self._processing = False
         self._arm(_RETRY_AFTER_NO_MEMORY if status == _native.VC_ERROR_OUT_OF_MEMORY else 0)
