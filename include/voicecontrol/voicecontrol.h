@@ -484,6 +484,7 @@ VC_API vc_status VC_CALL vc_set_event_hook(vc_controller* controller, vc_event_h
  * Like vc_set_server, it may not run beside any other call on the same
  * controller. Calling it again does nothing.
  *
+ * @param controller The controller.
  * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_NO_RESOURCES when the
  *   system has no descriptor left (the controller is as before).
  */
@@ -498,6 +499,7 @@ VC_API vc_status VC_CALL vc_use_host_loop(vc_controller* controller);
  * Never read from it or close it; it stays the same for the controller's
  * life.
  *
+ * @param controller The controller.
  * @return The descriptor; -1 for NULL or a controller that is not
  *   host-driven.
  */
@@ -507,6 +509,7 @@ VC_API intptr_t VC_CALL vc_loop_descriptor(const vc_controller* controller);
  * @brief How long the host's loop may wait on the descriptor before it
  * must call vc_process anyway.
  *
+ * @param controller The controller.
  * @return Milliseconds; 0 when vc_process has work now; -1 when no
  *   deadline is pending (wait for the descriptor alone), also for NULL or a
  *   controller that is not host-driven.
@@ -522,6 +525,7 @@ VC_API int32_t VC_CALL vc_next_timeout_ms(const vc_controller* controller);
  * Call it when the descriptor is ready, when vc_next_timeout_ms has
  * passed, or at any other time (it then may find nothing to do).
  *
+ * @param controller The controller.
  * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_NOT_HOST_DRIVEN;
  *   VC_ERROR_OUT_OF_MEMORY when memory ran out (the commands it could not
  *   move on are moved on by a later call).
@@ -535,6 +539,7 @@ VC_API vc_status VC_CALL vc_process(vc_controller* controller);
  * For a host whose other threads hand its loop work (commands to issue on
  * the loop's thread, say). Not after vc_controller_destroy has begun.
  *
+ * @param controller The controller.
  * @return VC_OK; VC_ERROR_NULL_ARGUMENT; VC_ERROR_NOT_HOST_DRIVEN.
  */
 VC_API vc_status VC_CALL vc_wakeup(vc_controller* controller);

@@ -358,6 +358,7 @@ class VC_API VoiceController {
    * @brief What the host's loop waits on: on Linux a file descriptor to
    * watch for readability (an epoll descriptor), on Windows the HANDLE of
    * an event object to wait on; -1 unless UseHostLoop() is on.
+   * @return The descriptor, or -1.
    */
   std::intptr_t LoopDescriptor() const;
 
@@ -365,6 +366,7 @@ class VC_API VoiceController {
    * @brief How long the host's loop may wait, at most, before it calls
    * Process(): milliseconds, 0 when Process() has work now, -1 when it
    * has no deadline (wait for the descriptor alone).
+   * @return The milliseconds, 0 or -1.
    */
   int NextTimeoutMs() const;
 
