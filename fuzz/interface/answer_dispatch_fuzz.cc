@@ -48,9 +48,8 @@ class CountingSink : public VoiceEventSink {
 size_t LongestList(const internal::Answer& answer) {
   size_t longest = 0;
   for (int k = 0; k < 8; ++k) {
-    std::vector<std::wstring> items;
-    SplitList(answer.values[k], L",", &items);
-    longest = std::max(longest, items.size());
+    const std::string& list = answer.values[k];
+    longest = std::max(longest, static_cast<size_t>(std::count(list.begin(), list.end(), ',')));
   }
   return longest;
 }

@@ -29,15 +29,33 @@ struct Answer {
   enum class Kind { kBadMessage, kParamError, kCommandResult, kQAll, kQSingle };
   Kind kind = Kind::kBadMessage;
   int32_t flowId = 0;
-  int32_t number = 0;       // the code, or the QAll entry count
-  std::wstring values[18];  // command result: [0]; QAll: the eight lists; QSingle: all
-  std::string detail;       // kBadMessage, kParamError: why
+  int32_t number = 0;  // the code, or the QAll entry count
+  // UTF-8, as most answers are read. Command result: [0]; QAll: the eight
+  // lists; QSingle: all.
+  std::string values[18];
+  std::string detail;  // kBadMessage, kParamError: why
+};
+
+// A sink that takes an answer's texts in UTF-8, as they were read, rather
+// than as the wide texts of VoiceEventSink: the C interface hands UTF-8 to
+// its host, and two conversions per text were most of what delivering cost.
+// Each array holds NUL-terminated texts, valid during the call. Errors and
+// "no entries" still come through VoiceEventSink.
+class Utf8AnswerSink {
+ public:
+  virtual void OnCommandResultUtf8(int32_t flowId, int32_t code, const char* text) = 0;
+  virtual void OnQAllEntryUtf8(const char* const texts[8]) = 0;
+  virtual void OnQSingleUtf8(const char* const values[18]) = 0;
+
+ protected:
+  ~Utf8AnswerSink() = default;
 };
 
 // Reads what the parsed `response` carries. An answer that is no command's,
 // or has too few fields, takes as its detail what the parse and the reading
 // of its numbers noted on this thread; the thread's note is taken.
 VC_INTERNAL_API Answer ReadAnswer(HttpXmlRsp& response);
+// Delivers through Utf8AnswerSink when `sink` is one too.
 VC_INTERNAL_API void DeliverAnswer(VoiceEventSink* sink, const Answer& answer);
 VC_INTERNAL_API void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists);
 

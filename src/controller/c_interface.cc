@@ -33,6 +33,7 @@
 
 #include <voicecontrol/controller/RequestObserver.h>
 #include <voicecontrol/controller/VoiceController.h>
+#include "controller/answer.h"
 #include "controller/cancel.h"
 #include "controller/controller_testing.h"
 #include "controller/forced_unwind.h"
@@ -140,7 +141,7 @@ void WithUtf8Array(const std::array<std::wstring, Count>& texts, Call call) {
   call(pointers);
 }
 
-class TaggedSink final : public internal::RequestSink {
+class TaggedSink final : public internal::RequestSink, public internal::Utf8AnswerSink {
  public:
   TaggedSink(const vc_callbacks& callbacks, void* user, void* tag)
       : callbacks_(callbacks), user_(user), tag_(tag) {}
@@ -170,6 +171,20 @@ class TaggedSink final : public internal::RequestSink {
     WithUtf8Array(values, [&](const char* const* utf8) {
       callbacks_.on_qsingle_result(user_, tag_, utf8);
     });
+  }
+
+  // Answers come this way: their texts as read, with no wide copy between.
+  void OnCommandResultUtf8(int32_t flowId, int32_t code, const char* text) override {
+    if (callbacks_.on_command_result == nullptr) return;
+    callbacks_.on_command_result(user_, tag_, flowId, code, text);
+  }
+
+  void OnQAllEntryUtf8(const char* const texts[8]) override {
+    if (callbacks_.on_qall_entry != nullptr) callbacks_.on_qall_entry(user_, tag_, texts);
+  }
+
+  void OnQSingleUtf8(const char* const values[18]) override {
+    if (callbacks_.on_qsingle_result != nullptr) callbacks_.on_qsingle_result(user_, tag_, values);
   }
 
   // The request has let its sink go: nothing more will be delivered.

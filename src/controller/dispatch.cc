@@ -1,5 +1,7 @@
 // Turning a parsed answer into the sink call its FlowID selects.
 #include <algorithm>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -8,6 +10,9 @@
 #include "controller/error_detail.h"
 #include "controller/error_texts.h"
 #include "interface/error_detail.h"
+#include "interface/plain_answer.h"
+#include "http/decimal.h"
+#include "platform/codepage.h"
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/interface/interface_message.h>
 
@@ -19,10 +24,6 @@ namespace {
 
 constexpr int kListCount = 8;
 constexpr int kQSingleValues = 18;
-
-void ReadValues(HttpXmlRsp& response, int count, Answer* answer) {
-  for (int i = 0; i < count; ++i) answer->values[i] = response.GetNextFieldValue();
-}
 
 // What the parse noted, or `fallback` when it noted nothing.
 std::string NotedOr(const char* fallback) {
@@ -55,17 +56,62 @@ std::string TooFewFields(int32_t fieldNum, int32_t least, int32_t flowId, const 
   return "FieldNum " + std::to_string(fieldNum) + " below " + std::to_string(least) + needed;
 }
 
-}  // namespace
+// Where an answer's parts come from: the DOM calls of the parsed response,
+// or the plain reading of its document (plain_answer.h). Both give the same
+// numbers and values and note the same reasons.
+class DomParts {
+ public:
+  explicit DomParts(HttpXmlRsp& response) : response_(response) {}
+  int32_t FlowID() { return response_.GetFlowID(); }
+  int32_t SeqNo() { return response_.GetSeqNo(); }
+  int32_t FieldNum() { return response_.GetFieldNum(); }
+  std::string NextValue() { return platform::WideToUtf8String(response_.GetNextFieldValue()); }
 
-Answer ReadAnswer(HttpXmlRsp& response) {
+ private:
+  HttpXmlRsp& response_;
+};
+
+class PlainParts {
+ public:
+  explicit PlainParts(const AnswerParts& parts) : parts_(parts) {}
+  int32_t FlowID() { return Number(parts_.flowId, "FlowID"); }
+  int32_t SeqNo() { return Number(parts_.seqNo, "Seq_No"); }
+  int32_t FieldNum() { return Number(parts_.fieldNum, "FieldNum"); }
+  std::string NextValue() {
+    if (next_ >= parts_.values.size()) return std::string();
+    return std::string(parts_.values[next_++]);
+  }
+
+ private:
+  static int32_t Number(const std::optional<std::string_view>& text, const char* name) {
+    if (!text) return NumberFromText(nullptr, name);
+    const std::wstring wide = platform::Utf8ToWideString(text->data(), text->size());
+    return NumberFromText(&wide, name);
+  }
+
+  const AnswerParts& parts_;
+  size_t next_ = 0;
+};
+
+int32_t DecimalOf(const std::string& text) {
+  return ReadDecimalPrefix(text.data(), text.data() + text.size());
+}
+
+template <typename Parts>
+void ReadValues(Parts* parts, int count, Answer* answer) {
+  for (int i = 0; i < count; ++i) answer->values[i] = parts->NextValue();
+}
+
+template <typename Parts>
+Answer ReadAnswerFrom(Parts& parts) {
   Answer answer;
   // What the parse noted, and what reading each number notes, kept apart.
   const std::string parsed = TakeErrorDetail();
-  answer.flowId = response.GetFlowID();
+  answer.flowId = parts.FlowID();
   const std::string flowIdRead = TakeErrorDetail();
-  response.GetSeqNo();  // answers are matched by FlowID alone,
+  parts.SeqNo();  // answers are matched by FlowID alone,
   TakeErrorDetail();  // so whatever its reading found does not matter
-  const int32_t fieldNum = response.GetFieldNum();
+  const int32_t fieldNum = parts.FieldNum();
   const std::string fieldNumRead = TakeErrorDetail();
   int32_t least = 0;
   switch (answer.flowId) {
@@ -76,21 +122,21 @@ Answer ReadAnswer(HttpXmlRsp& response) {
       least = 1;
       if (fieldNum < least) break;
       answer.kind = Answer::Kind::kCommandResult;
-      answer.number = ParseDecimalInteger(response.GetNextFieldValue());
-      answer.values[0] = response.GetNextFieldValue();
+      answer.number = DecimalOf(parts.NextValue());
+      answer.values[0] = parts.NextValue();
       return answer;
     case kQAllFlow:
       least = 9;
       if (fieldNum < least) break;
       answer.kind = Answer::Kind::kQAll;
-      answer.number = ParseDecimalInteger(response.GetNextFieldValue());
-      ReadValues(response, kListCount, &answer);
+      answer.number = DecimalOf(parts.NextValue());
+      ReadValues(&parts, kListCount, &answer);
       return answer;
     case kQSingleFlow:
       least = 9;
       if (fieldNum < least) break;
       answer.kind = Answer::Kind::kQSingle;
-      ReadValues(response, kQSingleValues, &answer);
+      ReadValues(&parts, kQSingleValues, &answer);
       return answer;
     default:
       answer.kind = Answer::Kind::kBadMessage;
@@ -102,25 +148,143 @@ Answer ReadAnswer(HttpXmlRsp& response) {
   return answer;
 }
 
-void DeliverAnswer(VoiceEventSink* sink, const Answer& answer) {
-  const std::wstring* v = answer.values;
+}  // namespace
+
+Answer ReadAnswer(HttpXmlRsp& response) {
+  AnswerParts plain;
+  if (AnswerDocument::ReadPlain(response, &plain)) {
+    PlainParts parts(plain);
+    return ReadAnswerFrom(parts);
+  }
+  DomParts parts(response);
+  return ReadAnswerFrom(parts);
+}
+
+namespace {
+
+// Items of a list in which each item ends in `separator` (a text after the
+// last one is no item).
+template <typename Text>
+void SplitTerminated(const Text& text, const Text& separator, std::vector<Text>* items) {
+  size_t start = 0;
+  for (size_t found = text.find(separator); found != Text::npos;
+       found = text.find(separator, start)) {
+    items->push_back(text.substr(start, found - start));
+    start = found + separator.size();
+  }
+}
+
+// The entries of a QAll answer of `count` entries carried by the eight
+// comma-terminated `lists`: `entry` gets each entry as eight texts, `empty`
+// is called instead when there is none.
+template <typename Text, typename Entry, typename Empty>
+void ForEachQAllEntry(int32_t count, const Text* lists, Entry entry, Empty empty) {
+  const Text* texts[kListCount];
+  if (count <= 0) return empty();
+  if (count == 1) {
+    // A single entry travels unsplit, a trailing separator included.
+    for (int k = 0; k < kListCount; ++k) texts[k] = &lists[k];
+    return entry(texts);
+  }
+  const Text comma(1, ',');
+  std::vector<Text> items[kListCount];
+  size_t longest = 0;
+  for (int k = 0; k < kListCount; ++k) {
+    SplitTerminated(lists[k], comma, &items[k]);
+    longest = std::max(longest, items[k].size());
+  }
+  // A count beyond the lists' items gives empty texts for the missing
+  // items, but never more entries than the longest list holds: the count
+  // comes from the wire and may be absurd.
+  const size_t entries = std::min(static_cast<size_t>(count), longest);
+  // Not one item in any list: there is nothing to deliver but the fact.
+  if (entries == 0) return empty();
+  const Text none;
+  for (size_t i = 0; i < entries; ++i) {
+    for (int k = 0; k < kListCount; ++k) texts[k] = i < items[k].size() ? &items[k][i] : &none;
+    entry(texts);
+  }
+}
+
+template <size_t Count>
+void AsCStrings(const std::string* const* texts, const char* (&pointers)[Count]) {
+  for (size_t i = 0; i < Count; ++i) pointers[i] = texts[i]->c_str();
+}
+
+std::wstring Wide(const std::string& utf8) {
+  return platform::Utf8ToWideString(utf8.data(), utf8.size());
+}
+
+void DeliverUtf8(Utf8AnswerSink* utf8, VoiceEventSink* sink, const Answer& answer) {
+  const std::string* v[kQSingleValues];
+  for (int i = 0; i < kQSingleValues; ++i) v[i] = &answer.values[i];
   switch (answer.kind) {
-    case Answer::Kind::kBadMessage:
-      ReportError(sink, kBadMessage, answer.detail);
-      break;
-    case Answer::Kind::kParamError:
-      ReportError(sink, kParamError, answer.detail);
-      break;
     case Answer::Kind::kCommandResult:
-      sink->OnCommandResult(answer.flowId, answer.number, v[0]);
+      utf8->OnCommandResultUtf8(answer.flowId, answer.number, v[0]->c_str());
       break;
     case Answer::Kind::kQAll:
-      DeliverQAllEntries(sink, answer.number, v);
+      ForEachQAllEntry(
+          answer.number, answer.values,
+          [&](const std::string* const* texts) {
+            const char* pointers[kListCount];
+            AsCStrings(texts, pointers);
+            utf8->OnQAllEntryUtf8(pointers);
+          },
+          [&] { sink->OnQAllEmpty(); });
       break;
-    case Answer::Kind::kQSingle:
-      sink->OnQSingleResult(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10],
-                            v[11], v[12], v[13], v[14], v[15], v[16], v[17]);
+    case Answer::Kind::kQSingle: {
+      const char* pointers[kQSingleValues];
+      AsCStrings(v, pointers);
+      utf8->OnQSingleUtf8(pointers);
       break;
+    }
+    default:
+      break;
+  }
+}
+
+void DeliverWide(VoiceEventSink* sink, const Answer& answer) {
+  switch (answer.kind) {
+    case Answer::Kind::kCommandResult:
+      sink->OnCommandResult(answer.flowId, answer.number, Wide(answer.values[0]));
+      break;
+    case Answer::Kind::kQAll: {
+      std::wstring lists[kListCount];
+      for (int k = 0; k < kListCount; ++k) lists[k] = Wide(answer.values[k]);
+      DeliverQAllEntries(sink, answer.number, lists);
+      break;
+    }
+    case Answer::Kind::kQSingle: {
+      std::wstring v[kQSingleValues];
+      for (int i = 0; i < kQSingleValues; ++i) v[i] = Wide(answer.values[i]);
+      sink->OnQSingleResult(std::move(v[0]), std::move(v[1]), std::move(v[2]), std::move(v[3]),
+                            std::move(v[4]), std::move(v[5]), std::move(v[6]), std::move(v[7]),
+                            std::move(v[8]), std::move(v[9]), std::move(v[10]),
+                            std::move(v[11]), std::move(v[12]), std::move(v[13]),
+                            std::move(v[14]), std::move(v[15]), std::move(v[16]),
+                            std::move(v[17]));
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+void DeliverAnswer(VoiceEventSink* sink, const Answer& answer) {
+  switch (answer.kind) {
+    case Answer::Kind::kBadMessage:
+      return ReportError(sink, kBadMessage, answer.detail);
+    case Answer::Kind::kParamError:
+      return ReportError(sink, kParamError, answer.detail);
+    default:
+      break;
+  }
+  if (Utf8AnswerSink* utf8 = dynamic_cast<Utf8AnswerSink*>(sink)) {
+    DeliverUtf8(utf8, sink, answer);
+  } else {
+    DeliverWide(sink, answer);
   }
 }
 
@@ -154,39 +318,12 @@ bool ParseAndDeliver(const char* response, int length, VoiceEventSink* sink, Ans
 }
 
 void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring* lists) {
-  if (count <= 0) {
-    sink->OnQAllEmpty();
-    return;
-  }
-  if (count == 1) {
-    // A single entry travels unsplit, a trailing separator included.
-    sink->OnQAllEntry(lists[0], lists[1], lists[2], lists[3], lists[4], lists[5], lists[6],
-                      lists[7]);
-    return;
-  }
-  std::vector<std::wstring> items[kListCount];
-  size_t longest = 0;
-  for (int k = 0; k < kListCount; ++k) {
-    SplitList(lists[k], L",", &items[k]);
-    longest = std::max(longest, items[k].size());
-  }
-  // A count beyond the lists' items gives empty texts for the missing
-  // items, but never more entries than the longest list holds: the count
-  // comes from the wire and may be absurd.
-  const size_t entries = std::min(static_cast<size_t>(count), longest);
-  if (entries == 0) {
-    // Not one item in any list: there is nothing to deliver but the fact.
-    sink->OnQAllEmpty();
-    return;
-  }
-  const std::wstring empty;
-  auto item = [&](int k, size_t i) -> const std::wstring& {
-    return i < items[k].size() ? items[k][i] : empty;
-  };
-  for (size_t i = 0; i < entries; ++i) {
-    sink->OnQAllEntry(item(0, i), item(1, i), item(2, i), item(3, i), item(4, i), item(5, i),
-                      item(6, i), item(7, i));
-  }
+  ForEachQAllEntry(
+      count, lists,
+      [&](const std::wstring* const* t) {
+        sink->OnQAllEntry(*t[0], *t[1], *t[2], *t[3], *t[4], *t[5], *t[6], *t[7]);
+      },
+      [&] { sink->OnQAllEmpty(); });
 }
 
 }  // namespace internal
@@ -194,12 +331,7 @@ void DeliverQAllEntries(VoiceEventSink* sink, int32_t count, const std::wstring*
 void SplitList(const std::wstring& text, const std::wstring& separator,
                std::vector<std::wstring>* list) {
   if (separator.empty() || list == nullptr) return;  // nothing could ever be terminated
-  size_t start = 0;
-  for (size_t found = text.find(separator); found != std::wstring::npos;
-       found = text.find(separator, start)) {
-    list->push_back(text.substr(start, found - start));
-    start = found + separator.size();
-  }
+  internal::SplitTerminated(text, separator, list);
 }
 
 void VoiceController::DispatchResponse(HttpXmlRsp& response) {

@@ -28,6 +28,7 @@
 #include "interface/dom_libxml2_xpath.h"
 #include "interface/dom_text.h"
 #include "interface/error_detail.h"
+#include "interface/plain_answer.h"
 #include "interface/plain_document.h"
 #include "platform/codepage.h"
 
@@ -231,6 +232,11 @@ DomNode LoadInto(const std::shared_ptr<DomDocument::State>& state, std::string u
 }
 
 }  // namespace
+
+const PlainDocument* PlainReadingOf(const DomNode& root) {
+  if (root.IsEmpty() || !IsPlainHandle(DomBackend::Handle(root))) return nullptr;
+  return &DomBackend::Document(root).plain;
+}
 
 // libxml2 needs no preparation on the loading thread.
 bool DomDocument::Prepare() { return true; }

@@ -29,6 +29,7 @@
 #include <voicecontrol/xml/xml.h>
 #include "interface/dom_text.h"
 #include "interface/error_detail.h"
+#include "interface/plain_answer.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
@@ -271,6 +272,9 @@ bool DomDocument::Prepare() {
   state_->prepared = true;
   return true;
 }
+
+// The system DOM loads every document itself: there is no plain reading.
+const PlainDocument* PlainReadingOf(const DomNode&) { return nullptr; }
 
 DomNode DomDocument::LoadXml(const std::wstring& text) {
   // A prepared document is used once; every other load creates its own.

@@ -6,18 +6,11 @@
 #include "http/decimal.h"
 #include "interface/dom_text.h"
 #include "interface/error_detail.h"
+#include "interface/message_variant.h"
+#include "interface/plain_answer.h"
 #include "platform/codepage.h"
 
 namespace voicecontrol {
-
-struct InterfaceMessage::Variant {
-  const wchar_t* opening;  // fragments 1 to 3 of the document
-  const wchar_t* closing;  // what Finish appends
-  const wchar_t* seq_no_path;
-  const wchar_t* flow_id_path;
-  const wchar_t* field_num_path;
-  const wchar_t* field_value_path;
-};
 
 const InterfaceMessage::Variant InterfaceMessage::kRequestVariant = {
     L"<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Interface>\n<Request>\n",
@@ -176,16 +169,25 @@ std::string NotANumber(const char* name, const std::wstring& text) {
 std::int32_t ReadNumber(const DomNode& root, const wchar_t* path, const char* name) {
   if (root.IsEmpty()) return 0;
   const DomNode node = root.SelectSingleNode(path);
-  if (node.IsEmpty()) {
-    if (name != nullptr) internal::NoteErrorDetail(std::string("document has no ") + name);
-    return 0;
-  }
+  if (node.IsEmpty()) return internal::NumberFromText(nullptr, name);
   const std::wstring text = node.GetText();
-  if (name != nullptr && !HoldsDecimal(text)) internal::NoteErrorDetail(NotANumber(name, text));
-  return ParseDecimalInteger(text);
+  return internal::NumberFromText(&text, name);
 }
 
 }  // namespace
+
+namespace internal {
+
+std::int32_t NumberFromText(const std::wstring* text, const char* name) {
+  if (text == nullptr) {
+    if (name != nullptr) NoteErrorDetail(std::string("document has no ") + name);
+    return 0;
+  }
+  if (name != nullptr && !HoldsDecimal(*text)) NoteErrorDetail(NotANumber(name, *text));
+  return ParseDecimalInteger(*text);
+}
+
+}  // namespace internal
 
 std::int32_t InterfaceMessage::ReadInteger(const wchar_t* path) {
   return ReadNumber(root_, path, nullptr);

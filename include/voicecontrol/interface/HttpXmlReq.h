@@ -39,6 +39,7 @@
 namespace voicecontrol {
 
 namespace internal {
+struct AnswerDocument;
 struct BodyEncoding;
 }
 
@@ -126,6 +127,7 @@ class VC_API HttpXmlMessage : public HttpMessage {
   int ParseRest(const char* text, size_t length);
 
  private:
+  friend struct internal::AnswerDocument;
   friend struct internal::BodyEncoding;
 
   std::unique_ptr<InterfaceMessage> document_;

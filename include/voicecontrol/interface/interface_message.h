@@ -33,6 +33,10 @@
 
 namespace voicecontrol {
 
+namespace internal {
+struct AnswerDocument;
+}  // namespace internal
+
 /// What the request and response documents share; they differ only in the
 /// name of the body element.
 class VC_API InterfaceMessage {
@@ -102,6 +106,8 @@ class VC_API InterfaceMessage {
   explicit InterfaceMessage(const Variant& variant);
 
  private:
+  friend struct internal::AnswerDocument;
+
   void WriteElement(const wchar_t* name, std::int32_t value);
   int TakeRoot(DomNode root);
   // Gives no document, noting `reason` as the error detail.
