@@ -150,12 +150,6 @@ std::int32_t Reporting(Result* result, Body body) noexcept {
   }
 }
 
-bool IsAscii(std::string_view text) {
-  unsigned char any = 0;
-  for (char c : text) any |= static_cast<unsigned char>(c);
-  return any < 0x80;
-}
-
 // A node handle is either libxml2's node or, for an element of a plain
 // document, the element's index shifted left with the low bit set: libxml2's
 // nodes are aligned, so their low bit is always clear.
@@ -272,7 +266,9 @@ DomNode DomDocument::LoadAnsiXml(std::string_view text) {
     auto state = std::make_shared<State>();
     state_ = state;
     if (!IsAcceptableXmlText(text)) return RefuseNul();
-    if (platform::AnsiIsUtf8() && IsAscii(text)) return LoadInto(state, std::string(text));
+    if (platform::AnsiIsUtf8() && platform::IsAscii(text.data(), text.size())) {
+      return LoadInto(state, std::string(text));
+    }
     return LoadInto(
         state, platform::WideToUtf8String(platform::AnsiToWideString(text.data(), text.size())));
   } catch (...) {

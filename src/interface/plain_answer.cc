@@ -1,5 +1,7 @@
 #include "interface/plain_answer.h"
 
+#include <string>
+
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include "interface/message_variant.h"
 #include "interface/plain_document.h"
@@ -13,12 +15,17 @@ namespace {
 // The answer variant's four paths, parsed once for the process.
 struct AnswerPaths {
   ChildPath seqNo, flowId, fieldNum, value;
+  std::string seqNoLeaf, flowIdLeaf, fieldNumLeaf, valueLeaf;
   bool usable = false;
 
   AnswerPaths(const wchar_t* seqNoPath, const wchar_t* flowIdPath, const wchar_t* fieldNumPath,
               const wchar_t* valuePath) {
     usable = ReadChildPath(seqNoPath, &seqNo) && ReadChildPath(flowIdPath, &flowId) &&
              ReadChildPath(fieldNumPath, &fieldNum) && ReadChildPath(valuePath, &value);
+    seqNoLeaf = NarrowLeaf(seqNo);
+    flowIdLeaf = NarrowLeaf(flowId);
+    fieldNumLeaf = NarrowLeaf(fieldNum);
+    valueLeaf = NarrowLeaf(value);
   }
 };
 
@@ -37,8 +44,10 @@ bool AnswerDocument::ReadPlain(const HttpXmlRsp& response, AnswerParts* parts) {
   if (!paths.usable) return false;
 
   *parts = AnswerParts();
-  PlainMatcher seqNo(*plain, paths.seqNo), flowId(*plain, paths.flowId),
-      fieldNum(*plain, paths.fieldNum), value(*plain, paths.value);
+  PlainMatcher seqNo(*plain, paths.seqNo, paths.seqNoLeaf),
+      flowId(*plain, paths.flowId, paths.flowIdLeaf),
+      fieldNum(*plain, paths.fieldNum, paths.fieldNumLeaf),
+      value(*plain, paths.value, paths.valueLeaf);
   const size_t count = plain->elements().size();
   parts->values.reserve(count);
   for (size_t i = 0; i < count; ++i) {

@@ -53,13 +53,12 @@ bool PlainMatches(const PlainDocument& document, size_t index, const ChildPath& 
   return true;
 }
 
-PlainMatcher::PlainMatcher(const PlainDocument& document, const ChildPath& path)
-    : document_(document), path_(path) {
-  // Steps that ReadChildPath took are ASCII names.
+std::string NarrowLeaf(const ChildPath& path) {
+  std::string leaf;
   if (path.count > 0) {
-    const std::wstring_view step = path.steps[path.count - 1];
-    leaf_.assign(step.begin(), step.end());
+    for (wchar_t c : path.steps[path.count - 1]) leaf += static_cast<char>(c);
   }
+  return leaf;
 }
 
 bool PlainMatcher::Matches(size_t index) {

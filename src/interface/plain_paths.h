@@ -35,20 +35,25 @@ bool SameName(std::string_view name, std::wstring_view step);
 // Whether the element `index` of a plain document is one `path` selects.
 bool PlainMatches(const PlainDocument& document, size_t index, const ChildPath& path);
 
+// The last step of `path` as a narrow name: the steps ReadChildPath takes
+// are ASCII. Empty for a path of no steps.
+std::string NarrowLeaf(const ChildPath& path);
+
 // PlainMatches for elements taken in document order, walking each parent
 // chain once: the values of an answer are siblings, and once one of them
-// matched, the next needs only its own name compared.
+// matched, the next needs only its own name compared. `leaf` is
+// NarrowLeaf(path), made once by the caller: most elements fail on it.
 class PlainMatcher {
  public:
-  PlainMatcher(const PlainDocument& document, const ChildPath& path);
+  PlainMatcher(const PlainDocument& document, const ChildPath& path, std::string_view leaf)
+      : document_(document), path_(path), leaf_(leaf) {}
 
   bool Matches(size_t index);
 
  private:
   const PlainDocument& document_;
   const ChildPath& path_;
-  // The last step narrowed once: most elements fail on it, compared whole.
-  std::string leaf_;
+  const std::string_view leaf_;
   int32_t matchedParent_ = -2;  // no element's parent: the root's is -1
 };
 
@@ -56,7 +61,8 @@ class PlainMatcher {
 // selects in document order; `visit` returns false to stop.
 template <typename Visit>
 void ForEachMatch(const PlainDocument& document, const ChildPath& path, Visit visit) {
-  PlainMatcher matcher(document, path);
+  const std::string leaf = NarrowLeaf(path);
+  PlainMatcher matcher(document, path, leaf);
   const size_t count = document.elements().size();
   for (size_t i = 0; i < count; ++i) {
     if (matcher.Matches(i) && !visit(i)) return;

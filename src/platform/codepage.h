@@ -22,6 +22,9 @@ namespace platform {
 
 VC_INTERNAL_API std::wstring Utf8ToWideString(const char* text, size_t length);
 VC_INTERNAL_API std::string WideToUtf8String(const wchar_t* text, size_t length);
+// Whether every byte of `text` is ASCII, the same in UTF-8 and in every
+// code page the library reads. A block at a time: answers are mostly ASCII.
+bool IsAscii(const char* text, size_t length);
 
 // Makes the named code page (see codepage_names.cc) stand in for the ANSI
 // code page in this process. False, and nothing changed, for a name not in

@@ -96,6 +96,10 @@ bool IsAsciiText(const Unit* text, size_t length) {
 
 }  // namespace
 
+bool IsAscii(const char* text, size_t length) {
+  return IsAsciiText(reinterpret_cast<const unsigned char*>(text), length);
+}
+
 std::wstring Utf8ToWideString(const char* text, size_t length) {
   std::wstring out;
   if (text == nullptr || length == 0) return out;
