@@ -22,6 +22,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <semaphore.h>
+#include <time.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -30,12 +32,12 @@
 #include <voicecontrol/interface/HttpXmlReq.h>
 #include <voicecontrol/voicecontrol.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 namespace {
@@ -161,37 +163,41 @@ int RunFloor(Command command, long count, uint16_t port) {
 // ---------------------------------------------------------------- waiting
 
 // Lets the caller sleep until the library's thread has finished an outcome.
+// A semaphore, so that waiting costs what it must: the library's thread
+// posts (one wake-up) and the caller waits (one sleep). A condition
+// variable would add a third call, the wake-up of its mutex, which glibc
+// marks contended whenever a wait takes it back.
 class Outcomes {
  public:
+  Outcomes() { sem_init(&posted_, 0, 0); }
+  ~Outcomes() { sem_destroy(&posted_); }
+  Outcomes(const Outcomes&) = delete;
+  Outcomes& operator=(const Outcomes&) = delete;
+
   void Finish(bool good) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++finished_;
-      if (!good) ++bad_;
-    }
-    changed_.notify_one();
+    if (!good) ++bad_;
+    ++finished_;
+    sem_post(&posted_);
   }
   // False when the outcome has not come within a minute (valgrind is
   // slow, but not that slow): an answer of the wrong shape may never finish
   // the C++ sink's count.
   bool WaitFor(long total) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::minutes(1), [&] { return finished_ >= total; });
+    while (finished_ < total) {
+      timespec deadline{};
+      clock_gettime(CLOCK_REALTIME, &deadline);
+      deadline.tv_sec += 60;
+      if (sem_timedwait(&posted_, &deadline) != 0 && errno != EINTR) return false;
+    }
+    return true;
   }
-  long bad() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return bad_;
-  }
-  long finished() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return finished_;
-  }
+  long bad() const { return bad_; }
+  long finished() const { return finished_; }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  long finished_ = 0;
-  long bad_ = 0;
+  sem_t posted_;
+  std::atomic<long> finished_{0};
+  std::atomic<long> bad_{0};
 };
 
 // ---------------------------------------------------------------- C++
