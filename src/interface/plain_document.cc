@@ -55,11 +55,6 @@ bool IsXmlChar(uint32_t c) {
   return c >= 0x10000 && c <= 0x10FFFF;
 }
 
-void AppendUtf8(uint32_t c, std::string* out) {
-  char bytes[4];
-  out->append(bytes, static_cast<size_t>(platform::EncodeUtf8(c, bytes) - bytes));
-}
-
 }  // namespace
 
 // Walks the text once, front to back. Every method returns false as soon as
@@ -70,7 +65,12 @@ class PlainDocument::Reader {
       : document_(document),
         begin_(document->source_.data()),
         at_(begin_),
-        end_(begin_ + document->source_.size()) {}
+        end_(begin_ + document->source_.size()),
+        textBegin_(&document->text_[0]),
+        out_(textBegin_) {}
+
+  // How much character data has been written.
+  uint32_t TextSize() const { return static_cast<uint32_t>(out_ - textBegin_); }
 
   bool ReadDocument() {
     if (!SkipDeclaration()) return false;
@@ -166,7 +166,7 @@ class PlainDocument::Reader {
   bool ReadStartTag(int32_t parent, bool* empty) {
     std::string_view name;
     if (!ReadName(&name)) return false;
-    const auto text = static_cast<uint32_t>(document_->text_.size());
+    const auto text = TextSize();
     document_->elements_.push_back({static_cast<uint32_t>(name.data() - begin_),
                                     static_cast<uint32_t>(name.size()), parent, text, text});
     SkipSpace();
@@ -213,7 +213,7 @@ class PlainDocument::Reader {
         ++at_;
         Element& closed = elements[static_cast<size_t>(current)];
         if (!ReadEndTag(closed)) return false;
-        closed.textEnd = static_cast<uint32_t>(document_->text_.size());
+        closed.textEnd = TextSize();
         current = closed.parent;
         --depth;
         if (current < 0) return true;
@@ -224,13 +224,15 @@ class PlainDocument::Reader {
 
   // Character data up to the next '<' (or the end), appended to the text.
   bool ReadCharacterData() {
-    std::string& text = document_->text_;
     for (;;) {
       const char* const run = at_;
       const char* p = run;
       while (p != end_ && Is(*p, kPlainText)) ++p;
       at_ = p;
-      if (p != run) text.append(run, static_cast<size_t>(p - run));
+      if (p != run) {
+        std::memcpy(out_, run, static_cast<size_t>(p - run));
+        out_ += p - run;
+      }
       if (AtEnd() || *at_ == '<') return true;
       switch (*at_) {
         case '&':
@@ -238,12 +240,12 @@ class PlainDocument::Reader {
           break;
         case ']':
           if (end_ - at_ >= 3 && at_[1] == ']' && at_[2] == '>') return false;
-          text += ']';
+          *out_++ = ']';
           ++at_;
           break;
         case '\r':
           // Line ends read as LF, whatever the text used.
-          text += '\n';
+          *out_++ = '\n';
           ++at_;
           if (!AtEnd() && *at_ == '\n') ++at_;
           break;
@@ -264,7 +266,8 @@ class PlainDocument::Reader {
         !IsXmlChar(c)) {
       return false;
     }
-    document_->text_.append(at_, length);
+    std::memcpy(out_, at_, length);
+    out_ += length;
     at_ += length;
     return true;
   }
@@ -279,7 +282,7 @@ class PlainDocument::Reader {
     } kPredefined[] = {{"lt;", '<'}, {"gt;", '>'}, {"amp;", '&'}, {"apos;", '\''}, {"quot;", '"'}};
     for (const auto& entity : kPredefined) {
       if (Consume(entity.name)) {
-        document_->text_ += entity.value;
+        *out_++ = entity.value;
         return true;
       }
     }
@@ -311,7 +314,7 @@ class PlainDocument::Reader {
     }
     if (AtEnd() || at_ == digits || !IsXmlChar(value)) return false;
     ++at_;
-    AppendUtf8(value, &document_->text_);
+    out_ = platform::EncodeUtf8(value, out_);
     return true;
   }
 
@@ -319,17 +322,24 @@ class PlainDocument::Reader {
   const char* const begin_;
   const char* at_;
   const char* const end_;
+  // The character data is written straight into the document's text, which
+  // is as long as the source: decoding never lengthens a text (a reference
+  // is longer than its UTF-8, a line end at most as long).
+  char* const textBegin_;
+  char* out_;
 };
 
 bool PlainDocument::Parse(std::string utf8) {
   source_ = std::move(utf8);
-  text_.clear();
   elements_.clear();
   if (source_.size() > kMaxSource) return false;
   // Decoding only shortens: the text never outgrows its source.
-  text_.reserve(source_.size());
+  text_.resize(source_.size() + 1);
   elements_.reserve(source_.size() / 32 + 4);
-  return Reader(this).ReadDocument();
+  Reader reader(this);
+  const bool read = reader.ReadDocument();
+  text_.resize(reader.TextSize());
+  return read;
 }
 
 }  // namespace voicecontrol
