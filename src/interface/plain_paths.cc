@@ -61,15 +61,4 @@ std::string NarrowLeaf(const ChildPath& path) {
   return leaf;
 }
 
-bool PlainMatcher::Matches(size_t index) {
-  if (path_.count == 0) return false;
-  const PlainDocument::Element& element = document_.elements()[index];
-  if (document_.Name(element) != leaf_) return false;
-  // A sibling of an element that matched has the same ancestors.
-  if (element.parent == matchedParent_) return true;
-  if (!PlainMatches(document_, index, path_)) return false;
-  matchedParent_ = element.parent;
-  return true;
-}
-
 }  // namespace voicecontrol

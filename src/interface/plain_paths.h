@@ -48,7 +48,16 @@ class PlainMatcher {
   PlainMatcher(const PlainDocument& document, const ChildPath& path, std::string_view leaf)
       : document_(document), path_(path), leaf_(leaf) {}
 
-  bool Matches(size_t index);
+  bool Matches(size_t index) {
+    if (path_.count == 0) return false;
+    const PlainDocument::Element& element = document_.elements()[index];
+    if (document_.Name(element) != leaf_) return false;
+    // A sibling of an element that matched has the same ancestors.
+    if (element.parent == matchedParent_) return true;
+    if (!PlainMatches(document_, index, path_)) return false;
+    matchedParent_ = element.parent;
+    return true;
+  }
 
  private:
   const PlainDocument& document_;
