@@ -85,6 +85,9 @@ class PlainParts {
  private:
   static int32_t Number(const std::optional<std::string_view>& text, const char* name) {
     if (!text) return NumberFromText(nullptr, name);
+    const char* const end = text->data() + text->size();
+    if (HoldsDecimal(text->data(), end)) return ReadDecimalPrefix(text->data(), end);
+    // No number: the wide road notes why, in the words of the DOM road.
     const std::wstring wide = platform::Utf8ToWideString(text->data(), text->size());
     return NumberFromText(&wide, name);
   }

@@ -35,6 +35,15 @@ std::int32_t ReadDecimalPrefix(const Char* p, const Char* end) {
   return static_cast<std::int32_t>(value);  // -(kMax + 1) is the int32 minimum
 }
 
+// Whether ReadDecimalPrefix finds a number in [p, end): white space, a
+// sign, then at least one digit; anything else reads as 0 without being one.
+template <typename Char>
+bool HoldsDecimal(const Char* p, const Char* end) {
+  while (p < end && IsAtoiSpace(*p)) ++p;
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  return p < end && *p >= '0' && *p <= '9';
+}
+
 // Writes `value` as %d would, followed by a terminator, into `out`, which
 // holds at least kDecimalCapacity characters; returns the digits' count.
 // printf's locale and format machinery cost more than the message around it.

@@ -141,15 +141,6 @@ int InterfaceMessage::TakeRoot(DomNode root) {
 
 namespace {
 
-// Whether `text` holds a number as ParseDecimalInteger reads one: white
-// space, a sign, then at least one digit.
-bool HoldsDecimal(const std::wstring& text) {
-  size_t at = 0;
-  while (at < text.size() && IsAtoiSpace(text[at])) ++at;
-  if (at < text.size() && (text[at] == L'+' || text[at] == L'-')) ++at;
-  return at < text.size() && text[at] >= L'0' && text[at] <= L'9';
-}
-
 // `FlowID "abc" is not a number`, the text cut short and made printable:
 // it comes from the wire.
 std::string NotANumber(const char* name, const std::wstring& text) {
@@ -183,7 +174,7 @@ std::int32_t NumberFromText(const std::wstring* text, const char* name) {
     if (name != nullptr) NoteErrorDetail(std::string("document has no ") + name);
     return 0;
   }
-  if (name != nullptr && !HoldsDecimal(*text)) NoteErrorDetail(NotANumber(name, *text));
+  if (name != nullptr && !HoldsDecimal(text->data(), text->data() + text->size())) NoteErrorDetail(NotANumber(name, *text));
   return ParseDecimalInteger(*text);
 }
 
