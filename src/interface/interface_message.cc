@@ -1,5 +1,6 @@
 #include <voicecontrol/interface/interface_message.h>
 
+#include <cwchar>
 #include <limits>
 #include <utility>
 
@@ -73,14 +74,28 @@ InterfaceMessage::~InterfaceMessage() = default;
 
 void InterfaceMessage::WriteElement(const wchar_t* name, std::int32_t value) {
   ReserveForWriting(&text_);
-  text_ += L'<';
-  text_ += name;
-  text_ += L'>';
-  wchar_t digits[kDecimalCapacity];
-  text_.append(digits, static_cast<size_t>(WriteDecimal(value, digits)));
-  text_ += L"</";
-  text_ += name;
-  text_ += L">\n";
+  // Put together on the stack and appended once: the names are short.
+  constexpr size_t kLongestName = 16;
+  const size_t nameLength = std::wcslen(name);
+  if (nameLength > kLongestName) {
+    text_.append(L"<").append(name).append(L">");
+    wchar_t digits[kDecimalCapacity];
+    text_.append(digits, static_cast<size_t>(WriteDecimal(value, digits)));
+    text_.append(L"</").append(name).append(L">\n");
+    return;
+  }
+  wchar_t element[2 * kLongestName + kDecimalCapacity + 8];
+  wchar_t* out = element;
+  *out++ = L'<';
+  out = std::wmemcpy(out, name, nameLength) + nameLength;
+  *out++ = L'>';
+  out += WriteDecimal(value, out);
+  *out++ = L'<';
+  *out++ = L'/';
+  out = std::wmemcpy(out, name, nameLength) + nameLength;
+  *out++ = L'>';
+  *out++ = L'\n';
+  text_.append(element, static_cast<size_t>(out - element));
 }
 
 void InterfaceMessage::WriteSeqNo(std::int32_t seq_no) { WriteElement(L"Seq_No", seq_no); }
