@@ -11,8 +11,8 @@
  *   event signalled or time-out due:  vc_process()   (the callbacks run here)
  *   window messages:                  PeekMessage / DispatchMessage
  *
- * Commands come from everywhere a GUI issues them: a posted WM_APP message
- * starts the first ones, each on_done issues the next, a WM_TIMER adds
+ * Commands come from everywhere a GUI sends them: a posted WM_APP message
+ * starts the first ones, each on_done sends the next, a WM_TIMER adds
  * more, and a second thread hands commands over in the two ways such a
  * thread has: a WM_APP message posted to the loop's window, or a queue of
  * its own plus vc_wakeup, which signals the event the loop waits on. The
@@ -45,14 +45,14 @@
 
 #define COMMANDS 400   /* in all */
 #define HANDED 40      /* of them handed over by the second thread */
-#define TIMED 20       /* of them issued from WM_TIMER, one a tick */
+#define TIMED 20       /* of them sent from WM_TIMER, one a tick */
 #define IN_FLIGHT 12   /* kept in flight by on_done */
 #define ANSWER_MS 2000 /* the answer time-out */
 #define FAULT_EVERY 10 /* with ADMIN_PORT: every tenth request gets a fault */
 #define WATCHDOG_MS 120000
 
-enum { kWmStart = WM_APP, kWmIssue = WM_APP + 1 }; /* kWmIssue: wParam is the kind */
-enum { kTimerIssue = 1, kTimerWatchdog = 2 };
+enum { kWmStart = WM_APP, kWmSend = WM_APP + 1 }; /* kWmSend: wParam is the kind */
+enum { kTimerSend = 1, kTimerWatchdog = 2 };
 enum { kFromDone, kFromStart, kFromTimer, kFromPosted, kFromWakeup, kSources };
 enum { kQSingle, kQAll, kCreate, kKick, kChange, kDSCall, kKinds };
 static const char* const kKindNames[kKinds] = {"QSingle", "QAll",   "Create",
@@ -89,18 +89,18 @@ typedef struct host {
   vc_controller* ctl;
   HWND window;
   DWORD loop_thread;
-  int in_process;         /* inside vc_process */
-  long issued, in_flight; /* tags are 1..issued */
-  long own_left;          /* commands the start and on_done still issue */
-  long timed_left;        /* commands WM_TIMER still issues */
-  long handed_issued;     /* commands of the second thread issued */
-  long refused, strays;   /* calls that did not return VC_OK; misplaced callbacks */
+  int in_process;       /* inside vc_process */
+  long sent, in_flight; /* tags are 1..sent */
+  long own_left;        /* commands the start and on_done still send */
+  long timed_left;      /* commands WM_TIMER still sends */
+  long handed_sent;     /* commands of the second thread sent */
+  long refused, strays; /* calls that did not return VC_OK; misplaced callbacks */
   long by_source[kSources];
   command commands[COMMANDS + 1];
   tally tallies[16];
   HANDLE worker;
   CRITICAL_SECTION lock; /* guards the two below */
-  int pending[HANDED];   /* kinds handed over through vc_wakeup, not yet issued */
+  int pending[HANDED];   /* kinds handed over through vc_wakeup, not yet sent */
   int pending_count;
   long threads_before, threads_with_worker, threads_after;
   int destroyed_in_callback, timed_out;
@@ -142,14 +142,14 @@ static tally* tally_of(host* h, const char* text) {
   return &h->tallies[i]; /* the last one takes what does not fit */
 }
 
-/* Issues a command of `kind`; its tag is its number. */
-static void issue(host* h, int kind, int source) {
-  const intptr_t number = ++h->issued;
+/* Sends a command of `kind`; its tag is its number. */
+static void send_command(host* h, int kind, int source) {
+  const intptr_t number = ++h->sent;
   void* tag = (void*)number;
   char session[16];
   vc_status status = VC_ERROR_INTERNAL;
   if (number > COMMANDS) {
-    fail("commands issued", (long)number, COMMANDS);
+    fail("commands sent", (long)number, COMMANDS);
     return;
   }
   snprintf(session, sizeof session, "s%d", (int)(number % 25));
@@ -182,9 +182,9 @@ static void issue(host* h, int kind, int source) {
   }
 }
 
-static void issue_own(host* h, int source) {
+static void send_own(host* h, int source) {
   --*(source == kFromTimer ? &h->timed_left : &h->own_left);
-  issue(h, (int)((h->issued + 1) % kKinds), source);
+  send_command(h, (int)((h->sent + 1) % kKinds), source);
 }
 
 /* What the second thread queued and woke the loop for. */
@@ -196,8 +196,8 @@ static void take_handed(host* h) {
   h->pending_count = 0;
   LeaveCriticalSection(&h->lock);
   for (i = 0; i < count; ++i) {
-    ++h->handed_issued;
-    issue(h, kinds[i], kFromWakeup);
+    ++h->handed_sent;
+    send_command(h, kinds[i], kFromWakeup);
   }
 }
 
@@ -206,7 +206,7 @@ static void take_handed(host* h) {
 static command* arrived(host* h, void* tag) {
   const intptr_t number = (intptr_t)tag;
   if (!h->in_process || GetCurrentThreadId() != h->loop_thread || h->ctl == NULL) ++h->strays;
-  if (number < 1 || number > h->issued || h->commands[number].done) {
+  if (number < 1 || number > h->sent || h->commands[number].done) {
     ++h->strays;
     return &h->commands[0];
   }
@@ -246,8 +246,8 @@ static void VC_CALL on_done(void* user, void* tag) {
   host* h = (host*)user;
   ++arrived(h, tag)->done;
   --h->in_flight;
-  if (h->own_left > 0) issue_own(h, kFromDone);
-  if (h->in_flight > 0 || h->own_left > 0 || h->timed_left > 0 || h->handed_issued < HANDED) {
+  if (h->own_left > 0) send_own(h, kFromDone);
+  if (h->in_flight > 0 || h->own_left > 0 || h->timed_left > 0 || h->handed_sent < HANDED) {
     return;
   }
   /* The last one. The second thread has handed everything over; once it
@@ -266,15 +266,15 @@ static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM w, LP
   if (h == NULL || h->ctl == NULL) return DefWindowProcA(window, message, w, l);
   switch (message) {
     case kWmStart:
-      while (h->own_left > 0 && h->in_flight < IN_FLIGHT) issue_own(h, kFromStart);
+      while (h->own_left > 0 && h->in_flight < IN_FLIGHT) send_own(h, kFromStart);
       return 0;
-    case kWmIssue:
-      ++h->handed_issued;
-      issue(h, (int)w, kFromPosted);
+    case kWmSend:
+      ++h->handed_sent;
+      send_command(h, (int)w, kFromPosted);
       return 0;
     case WM_TIMER:
-      if (w == kTimerIssue && h->timed_left > 0) {
-        issue_own(h, kFromTimer);
+      if (w == kTimerSend && h->timed_left > 0) {
+        send_own(h, kFromTimer);
       } else if (w == kTimerWatchdog) {
         h->timed_out = 1;
         PostQuitMessage(1);
@@ -285,7 +285,7 @@ static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM w, LP
 }
 
 /* The second thread: hands HANDED commands to the loop's thread, which
- * alone issues them, half as posted messages and half through its own
+ * alone sends them, half as posted messages and half through its own
  * queue and vc_wakeup. */
 static DWORD WINAPI hand_over(void* user) {
   host* h = (host*)user;
@@ -294,7 +294,7 @@ static DWORD WINAPI hand_over(void* user) {
   for (i = 0; i < HANDED; ++i) {
     Sleep(5);
     if (i % 2 == 0) {
-      PostMessageA(h->window, kWmIssue, (WPARAM)(i % kKinds), 0);
+      PostMessageA(h->window, kWmSend, (WPARAM)(i % kKinds), 0);
       continue;
     }
     EnterCriticalSection(&h->lock);
@@ -444,7 +444,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   PostMessageA(h.window, kWmStart, 0, 0);
-  SetTimer(h.window, kTimerIssue, 10, NULL);
+  SetTimer(h.window, kTimerSend, 10, NULL);
   SetTimer(h.window, kTimerWatchdog, WATCHDOG_MS, NULL);
   h.worker = CreateThread(NULL, 0, hand_over, &h, 0, NULL);
   if (h.worker == NULL) {
@@ -466,14 +466,14 @@ int main(int argc, char** argv) {
   }
   DestroyWindow(h.window);
 
-  if (h.issued != COMMANDS) fail("commands issued", h.issued, COMMANDS);
-  if (h.handed_issued != HANDED) fail("commands of the second thread", h.handed_issued, HANDED);
+  if (h.sent != COMMANDS) fail("commands sent", h.sent, COMMANDS);
+  if (h.handed_sent != HANDED) fail("commands of the second thread", h.handed_sent, HANDED);
   if (h.by_source[kFromTimer] != TIMED)
-    fail("commands issued from WM_TIMER", h.by_source[kFromTimer], TIMED);
+    fail("commands sent from WM_TIMER", h.by_source[kFromTimer], TIMED);
   if (h.refused != 0) fail("calls that did not return VC_OK", h.refused, 0);
   if (h.strays != 0)
     fail("callbacks outside vc_process, off the loop's thread or late", h.strays, 0);
-  for (i = 1; i <= h.issued; ++i) {
+  for (i = 1; i <= h.sent; ++i) {
     const command* c = &h.commands[i];
     if (c->outcomes != 1 || c->done != 1) {
       fprintf(stderr, "win32-loop: FAILED: command %ld (%s): %d outcomes, %d on_done\n", i,
@@ -496,8 +496,8 @@ int main(int argc, char** argv) {
   printf(
       "win32-loop: %ld commands (%ld from WM_APP and on_done, %ld from WM_TIMER, %ld from the "
       "second thread), %ld with a fault:",
-      h.issued, h.by_source[kFromStart] + h.by_source[kFromDone], h.by_source[kFromTimer],
-      h.handed_issued, admin_port != 0 ? COMMANDS / FAULT_EVERY : 0L);
+      h.sent, h.by_source[kFromStart] + h.by_source[kFromDone], h.by_source[kFromTimer],
+      h.handed_sent, admin_port != 0 ? COMMANDS / FAULT_EVERY : 0L);
   for (t = 0; t < sizeof h.tallies / sizeof h.tallies[0] && h.tallies[t].text[0]; ++t) {
     printf(" %s %ld", h.tallies[t].text, h.tallies[t].got);
   }
