@@ -53,7 +53,7 @@ class Driver {
     *alive_ = false;
     timer_.cancel();
 #if defined(_WIN32)
-    descriptor_.cancel();  // closes the duplicate, not the controller's event
+    descriptor_.cancel();  // its destructor closes the duplicate, not the controller's event
 #else
     descriptor_.cancel();
     descriptor_.release();  // the descriptor stays the controller's

@@ -168,7 +168,7 @@ void HostLoop::Process() {
       continue;
     }
     std::shared_ptr<Entry> entry = found->second;
-    auto step = [&] { Expire(entry); };
+    auto step = [&] { ExpireUnlessReady(entry, now); };
     Guarded(step);
   }
   // What the command calls found, in the order they found it; ended even
@@ -258,6 +258,21 @@ void HostLoop::Expire(const std::shared_ptr<Entry>& entry) {
     case Phase::kReceiving:
       return End(entry, kTimeout, Transport::NoAnswer(r));
   }
+}
+
+// A pass takes kReadyAtOnce ready sockets at most, and one that writes
+// log files or runs long callbacks for many requests may outlast a
+// deadline: a socket that connected, or whose answer arrived, long before
+// its deadline may not have been taken yet. Its request is not ended as
+// timed out for the loop's delay: it moves on first, and ends only if it
+// is still due then. Each request gets this one look per pass, so a
+// stream of bytes cannot hold the pass.
+void HostLoop::ExpireUnlessReady(const std::shared_ptr<Entry>& entry, int64_t now) {
+  int reported = 0;
+  if (entry->phase != Phase::kConnecting || entry->request->socket.ConnectEnded(&reported)) {
+    Advance(entry, reported);
+  }
+  if (!entry->ended && entry->deadline >= 0 && entry->deadline <= now) Expire(entry);
 }
 
 bool HostLoop::Take(Entry& entry) {

@@ -99,6 +99,9 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   void Send(const std::shared_ptr<Entry>& entry);
   void Read(const std::shared_ptr<Entry>& entry);
   void Expire(const std::shared_ptr<Entry>& entry);
+  // Expire, unless the socket has become ready meanwhile: then the request
+  // moves on first, and ends only if it is still due.
+  void ExpireUnlessReady(const std::shared_ptr<Entry>& entry, int64_t now);
   // Leaves `entry` for Process to end with `text`.
   void Defer(const std::shared_ptr<Entry>& entry, const char* text, std::string detail);
   // Takes `entry` out of the loop; false when it had been taken already.

@@ -110,6 +110,12 @@ class VC_INTERNAL_API TcpSocket {
   // 0 when it carried none. False: lastError() says why.
   bool FinishConnect(int reported);
 
+  // Without waiting, for the attempt StartConnect began: true when it has
+  // ended, successfully or not, with `*reported` set for FinishConnect;
+  // false while it goes on. For a loop that looks at a socket once more
+  // before it ends the attempt for its time-out.
+  bool ConnectEnded(int* reported);
+
   // One send without waiting: the bytes the system took, kNothingYet when
   // it has no room for any now, or -1.
   long SendNow(const char* data, size_t length);

@@ -260,6 +260,15 @@ bool TcpSocket::FinishConnect(int reported) {
   return error == 0 || FailWithSystemError(error);
 }
 
+bool TcpSocket::ConnectEnded(int* reported) {
+  *reported = 0;
+  if (!IsOpen()) return true;  // FinishConnect says why
+  const int result = AwaitConnection(static_cast<int>(handle_), 0);
+  if (result == kTimedOutMarker) return false;
+  *reported = result;
+  return true;
+}
+
 long TcpSocket::SendNow(const char* data, size_t length) {
   if (!IsOpen()) return FailWithSystemError(EBADF), -1;
   for (;;) {

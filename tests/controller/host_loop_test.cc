@@ -250,6 +250,32 @@ TEST(HostLoop, ANewEarliestDeadlineWakesTheLoop) {
   EXPECT_EQ(loop.outcomes[Tag(1)].at(0), "connect error. connect: no answer within 200 ms");
 }
 
+// A pass takes at most 64 ready sockets. 100 connect time-outs run out
+// before the loop first looks: those whose connection was made long
+// before are carried on, not ended as "connect error." by the pass that
+// left them for the next; those still connecting end for their time-out.
+TEST(HostLoop, ADeadlineEndsOnlyWhatIsStillDue) {
+  testing::FullListener full;
+  ASSERT_TRUE(full.full());
+  TestServer server(TestServer::Reply(Answer(1003, 2, {"2", "changed"})));
+  const struct {
+    uint16_t port;
+    std::string outcome;
+  } rows[] = {{server.port(), "result"},
+              {full.port(), "connect error. connect: no answer within 200 ms"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.outcome);
+    Loop loop(row.port);
+    ASSERT_EQ(vc_set_timeouts(loop.ctl, 200, 5000), VC_OK);
+    for (intptr_t i = 1; i <= 100; ++i) ASSERT_EQ(loop.Issue(Tag(i)), VC_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    loop.Run();
+    std::map<std::string, int> outcomes;
+    for (const auto& [tag, got] : loop.outcomes) ++outcomes[got.front()];
+    EXPECT_EQ(outcomes, (std::map<std::string, int>{{row.outcome, 100}}));
+  }
+}
+
 TEST(HostLoop, RefusedWhereNotHostDriven) {
   vc_controller* threaded = vc_controller_create(nullptr, nullptr);
   const std::pair<vc_status, vc_status> rows[] = {
