@@ -68,9 +68,8 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
   entry->request = request;
   entry->key = ++lastKey_;
   Request& r = *request;
-  if (length > 0) r.bytes.assign(bytes, length);
   platform::TcpSocket& socket = r.socket;
-  // Non-blocking from its creation: StartConnect then needs no switch.
+  // Non-blocking from its creation: the connect needs no switch.
   if (!socket.Create(/*nonBlocking=*/true)) {
     return Defer(entry, kSocketError, "socket: " + platform::SocketErrorText(socket.lastError().code));
   }
@@ -78,20 +77,53 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
   // then ends the request. One that came first is told by Fail.
   if (r.cancel != nullptr && !r.cancel->Attach(&socket, &set_)) return Defer(entry, kCancelled, "");
   Transport::Stamp(r, &RequestEvents::connectStartedUs);
-  // Watched before the connect begins: Windows tells a connection's end
-  // only to a socket watched already.
-  if (failAdd || !set_.Add(socket, entry->key, platform::LoopSet::kWritable)) {
+  if (platform::LoopSet::WatchesBeforeConnect() &&
+      !Watch(*entry, platform::LoopSet::kWritable)) {
     return Defer(entry, kSocketError,
                  "the socket cannot be watched: " + platform::SocketErrorText(set_.lastError()));
   }
-  entry->added = true;
-  if (socket.StartConnect(address, port) == platform::TcpSocket::Connecting::kFailed) {
-    return Defer(entry, kConnectError, Transport::ConnectFailed(r, address));
+  // A log hook is called inside Process alone, with the request's record
+  // after it went out: such a request only connects here.
+  long sent = 0;
+  switch (socket.StartConnectAndSend(address, port, bytes, r.logRecords ? 0 : length, &sent)) {
+    case platform::TcpSocket::Starting::kConnectFailed:
+      return Defer(entry, kConnectError, Transport::ConnectFailed(r, address));
+    case platform::TcpSocket::Starting::kSendFailed:
+      Transport::Stamp(r, &RequestEvents::connectedUs);
+      return Defer(entry, kSendError,
+                   Transport::SendFailure(
+                       r, socket.lastError().kind == platform::SocketError::Kind::kNone ? sent : -1,
+                       length));
+    case platform::TcpSocket::Starting::kSent:
+      Transport::Stamp(r, &RequestEvents::connectedUs);
+      Written(*entry, bytes, length);
+      break;
+    case platform::TcpSocket::Starting::kPending:
+      // Process sends the rest once the socket is writable.
+      if (length > 0) r.bytes.assign(bytes, length);
+      entry->sent = static_cast<size_t>(sent);
+      if (sent > 0) {
+        Transport::Stamp(r, &RequestEvents::connectedUs);
+        entry->phase = Phase::kSending;
+      }
+      break;
   }
-  // Connected at once or not, the socket's writability says so in Process,
-  // where the rest happens.
+  if (entry->phase == Phase::kReceiving) {
+    if (!Watch(*entry, platform::LoopSet::kReadable)) {
+      return Defer(entry, kTimeout,
+                   "the answer cannot be awaited: " + platform::SocketErrorText(set_.lastError()));
+    }
+  } else {
+    if (!Watch(*entry, platform::LoopSet::kWritable)) {
+      return Defer(entry, kSocketError,
+                   "the socket cannot be watched: " + platform::SocketErrorText(set_.lastError()));
+    }
+    // A server that takes no more of the request is given the answer
+    // time-out, as in Advance.
+    SetDeadline(*entry, platform::MonotonicMilliseconds() +
+                            (entry->phase == Phase::kSending ? r.timeoutMs : r.connectTimeoutMs));
+  }
   entries_.emplace(entry->key, entry);
-  SetDeadline(*entry, platform::MonotonicMilliseconds() + r.connectTimeoutMs);
   // Issued outside Process, with the earliest deadline of all: the loop
   // may be waiting with a longer time-out, or none (a timer an adapter
   // armed before). Waking it makes it ask NextTimeoutMs again. Inside
@@ -208,24 +240,40 @@ void HostLoop::Send(const std::shared_ptr<Entry>& entry) {
   if (bytes.empty()) return End(entry, kSendError, Transport::SendFailure(r, 0, 0));
   while (entry->sent < bytes.size()) {
     const long sent = r.socket.SendNow(bytes.data() + entry->sent, bytes.size() - entry->sent);
-    if (sent == platform::TcpSocket::kNothingYet) return;  // still watched for writability
+    if (sent == platform::TcpSocket::kNothingYet) {
+      if (Watch(*entry, platform::LoopSet::kWritable)) return;
+      return End(entry, kSocketError,
+                 "the socket cannot be watched: " + platform::SocketErrorText(set_.lastError()));
+    }
     if (sent < 1) return End(entry, kSendError, Transport::SendFailure(r, sent, bytes.size()));
     entry->sent += static_cast<size_t>(sent);
   }
-  Transport::Stamp(r, &RequestEvents::requestWrittenUs);
-  r.timeline.bytesOut = bytes.size();
-  r.deadlineMs = platform::MonotonicMilliseconds() + r.timeoutMs;
-  // Receiving before the record is written: a log hook that drives the
-  // loop again finds the request past its send.
-  entry->phase = Phase::kReceiving;
-  SetDeadline(*entry, r.deadlineMs);
-  // Sent, logged, then awaited: every outcome comes after the record.
-  Transport::Log(r, true, bytes.data(), bytes.size());
+  Written(*entry, bytes.data(), bytes.size());
   if (entry->ended) return;
-  if (failChange || !set_.Change(r.socket, entry->key, platform::LoopSet::kReadable)) {
+  if (!Watch(*entry, platform::LoopSet::kReadable)) {
     return End(entry, kTimeout,
                "the answer cannot be awaited: " + platform::SocketErrorText(set_.lastError()));
   }
+}
+
+void HostLoop::Written(Entry& entry, const char* bytes, size_t length) {
+  Request& r = *entry.request;
+  Transport::Stamp(r, &RequestEvents::requestWrittenUs);
+  r.timeline.bytesOut = length;
+  r.deadlineMs = platform::MonotonicMilliseconds() + r.timeoutMs;
+  // Receiving before the record is written: a log hook that drives the
+  // loop again finds the request past its send.
+  entry.phase = Phase::kReceiving;
+  SetDeadline(entry, r.deadlineMs);
+  // Sent, logged, then awaited: every outcome comes after the record.
+  Transport::Log(r, true, bytes, length);
+}
+
+bool HostLoop::Watch(Entry& entry, unsigned events) {
+  if (entry.phase == Phase::kReceiving ? failAwait : failWatch) return false;
+  const platform::TcpSocket& socket = entry.request->socket;
+  if (entry.added) return set_.Change(socket, entry.key, events);
+  return entry.added = set_.Add(socket, entry.key, events);
 }
 
 void HostLoop::Read(const std::shared_ptr<Entry>& entry) {
@@ -236,7 +284,11 @@ void HostLoop::Read(const std::shared_ptr<Entry>& entry) {
     if (const char* text = Transport::MakeRoom(response, &detail)) return End(entry, text, detail);
     const long got =
         r.socket.ReceiveNow(response.room(), static_cast<size_t>(response.roomSize()));
-    if (got == platform::TcpSocket::kNothingYet) return;
+    if (got == platform::TcpSocket::kNothingYet) {
+      if (Watch(*entry, platform::LoopSet::kReadable)) return;
+      return End(entry, kTimeout,
+                 "the answer cannot be awaited: " + platform::SocketErrorText(set_.lastError()));
+    }
     if (const char* text = Transport::Absorb(r, response, got, &detail)) {
       return End(entry, text, detail);
     }

@@ -12,11 +12,16 @@
 // texts, details, cancels, log records and timelines are a receive
 // thread's.
 //
-// The command's call itself only creates the socket, starts the connect
-// and adds the socket to the set. Whatever it finds wrong (no socket, a
+// The command's call itself creates the socket, starts the connect and,
+// where the system may make the connection within that call (POSIX),
+// sends the request at once: against a near server the command then
+// waits once, for its answer, and its socket is watched for that alone.
+// Otherwise the socket is watched for the connection's end and the
+// request goes out in Process. Whatever the call finds wrong (no socket, a
 // refused argument, a connect that fails at once, a socket the set cannot
 // take) waits in a list for the next Process, and the descriptor is made
-// ready for it: callbacks run inside Process alone, on its thread.
+// ready for it: callbacks run inside Process alone, on its thread. So a
+// request whose log records go to a hook is sent in Process too.
 //
 // Only Wake (and a cancel, which wakes) come from other threads; every
 // other call belongs to one thread at a time. A callback may issue
@@ -86,9 +91,10 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   // controller is destroyed once.
   void KeepUntilReturn(std::shared_ptr<void> thing) noexcept;
 
-  // Tests: the set refuses to take (add) or re-arm (change) a socket.
-  bool failAdd = false;
-  bool failChange = false;
+  // Tests: the set refuses to watch a socket before its request has gone
+  // out (failWatch), or for its answer (failAwait).
+  bool failWatch = false;
+  bool failAwait = false;
 
  private:
   struct Entry;
@@ -97,6 +103,11 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   // Moves `entry` one step on after its socket was reported ready.
   void Advance(const std::shared_ptr<Entry>& entry, int reportedError);
   void Send(const std::shared_ptr<Entry>& entry);
+  // The request has gone out: stamps, answer deadline, the sent record.
+  void Written(Entry& entry, const char* bytes, size_t length);
+  // Watches (or watches again) `entry`'s socket for `events`; false when
+  // the set refuses.
+  bool Watch(Entry& entry, unsigned events);
   void Read(const std::shared_ptr<Entry>& entry);
   void Expire(const std::shared_ptr<Entry>& entry);
   // Leaves `entry` for Process to end with `text`.

@@ -47,11 +47,15 @@ class VC_INTERNAL_API LoopSet {
   intptr_t Descriptor() const;
 
   // Watches `socket` for `events` under `key` (never 0), until it is
-  // changed, forgotten, or closed. Add must come before the socket
-  // connects (Windows reports the connection's end only to a socket
-  // watched before). False: lastError() says why.
+  // forgotten or closed. A socket is reported once per Add or Change:
+  // Change it again (to the same events, too) to hear of it again. Where
+  // WatchesBeforeConnect(), Add must come before the socket connects
+  // (Windows reports the connection's end only to a socket watched
+  // before); elsewhere it may come at any time, after a request has gone
+  // out with the connect too. False: lastError() says why.
   bool Add(const TcpSocket& socket, uint64_t key, unsigned events);
   bool Change(const TcpSocket& socket, uint64_t key, unsigned events);
+  static bool WatchesBeforeConnect();
   // Before the socket closes; harmless for a socket never added.
   void Forget(const TcpSocket& socket, uint64_t key);
 

@@ -21,9 +21,17 @@ namespace {
 constexpr uint64_t kWakeKey = 0;
 
 uint32_t EpollEvents(unsigned events) {
-  // Level-triggered: a socket stays reported until it has been read or
-  // written, so a Collect that stops at its capacity loses nothing.
-  uint32_t wanted = 0;
+  // Level-triggered, so that a Collect that stops at its capacity loses
+  // nothing (a report stays ready until it is collected), and one report
+  // per arming: a socket that has been reported stays in the set, quiet,
+  // until Change arms it again. Then a socket closed without EPOLL_CTL_DEL
+  // can do no harm even where its descriptor outlives the close (a child
+  // forked meanwhile holds a copy, and epoll forgets a socket only when
+  // its last descriptor closes): it is reported at most once more, under
+  // a key nobody uses any more, which Process skips. A request's socket
+  // is closed the moment it has its outcome, so that saves a system call
+  // per command.
+  uint32_t wanted = EPOLLONESHOT;
   if ((events & LoopSet::kReadable) != 0) wanted |= EPOLLIN;
   if ((events & LoopSet::kWritable) != 0) wanted |= EPOLLOUT;
   return wanted;
@@ -86,14 +94,10 @@ bool LoopSet::Change(const TcpSocket& socket, uint64_t key, unsigned events) {
   return false;
 }
 
-// Closing the socket would take it out of the set only while no other
-// descriptor of it exists; a child the host forks without exec holds one,
-// and the set would go on reporting the dead socket.
-void LoopSet::Forget(const TcpSocket& socket, uint64_t) {
-  if (socket.IsOpen()) {
-    ::epoll_ctl(impl_->set, EPOLL_CTL_DEL, static_cast<int>(socket.handle_), nullptr);
-  }
-}
+bool LoopSet::WatchesBeforeConnect() { return false; }
+
+// Closing the socket takes it out of the set (see EpollEvents).
+void LoopSet::Forget(const TcpSocket&, uint64_t) {}
 
 void LoopSet::Wake() {
   const uint64_t one = 1;

@@ -124,31 +124,39 @@ TEST(HostLoop, EachFaultEndsInOneOutcomeInsideProcess) {
     const char* name;
     TestServer::Handler server;  // null: a port nobody listens on
     uint32_t answerMs;
-    bool failAdd, failChange, longArgument;
+    bool stalled;  // a server whose connections are never made: the request cannot go out
+    bool failWatch, failAwait, longArgument;
     std::string outcome;
   } rows[] = {
       {"answer", TestServer::Reply(Answer(1003, 2, {"2", "changed"})), 5000, false, false, false,
-       "result"},
-      {"refused", nullptr, 5000, false, false, false, "connect error. connect: Connection refused"},
-      {"silent", TestServer::Silent(), 200, false, false, false, "timeout. no answer within 200 ms"},
+       false, "result"},
+      {"refused", nullptr, 5000, false, false, false, false,
+       "connect error. connect: Connection refused"},
+      {"silent", TestServer::Silent(), 200, false, false, false, false,
+       "timeout. no answer within 200 ms"},
       {"close early", [](platform::TcpSocket&, const std::string&) {}, 5000, false, false, false,
-       "timeout. peer closed before a complete answer"},
-      {"oversize", TestServer::Reply(Oversize()), 5000, false, false, false,
+       false, "timeout. peer closed before a complete answer"},
+      {"oversize", TestServer::Reply(Oversize()), 5000, false, false, false, false,
        "decode. answer longer than 81919 bytes"},
-      {"bad argument", TestServer::Silent(), 5000, false, false, true, "param error."},
-      {"no watch", TestServer::Silent(), 5000, true, false, false,
+      {"bad argument", TestServer::Silent(), 5000, false, false, false, true, "param error."},
+      {"no watch", nullptr, 5000, true, true, false, false,
        "socket error. the socket cannot be watched"},
-      {"no re-arm", TestServer::Silent(), 5000, false, true, false,
+      {"no watch for the answer", TestServer::Silent(), 5000, false, false, true, false,
        "timeout. the answer cannot be awaited"},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.name);
     std::unique_ptr<TestServer> server;
+    std::unique_ptr<testing::FullListener> full;
     if (row.server) server = std::make_unique<TestServer>(row.server);
-    Loop loop(server ? server->port() : testing::ClosedPort());
+    if (row.stalled) {
+      full = std::make_unique<testing::FullListener>();
+      ASSERT_TRUE(full->full());
+    }
+    Loop loop(server ? server->port() : full ? full->port() : testing::ClosedPort());
     ASSERT_EQ(vc_set_timeouts(loop.ctl, 5000, row.answerMs), VC_OK);
-    internal::ControllerTesting::FailWatches(internal::ControllerOf(loop.ctl), row.failAdd,
-                                             row.failChange);
+    internal::ControllerTesting::FailWatches(internal::ControllerOf(loop.ctl), row.failWatch,
+                                             row.failAwait);
     ++loop.inFlight;
     const std::string argument(row.longArgument ? 300 : 1, 'a');
     ASSERT_EQ(vc_change(loop.ctl, argument.c_str(), "m", 1, Tag(1)), VC_OK);
