@@ -124,11 +124,12 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
                             (entry->phase == Phase::kSending ? r.timeoutMs : r.connectTimeoutMs));
   }
   entries_.emplace(entry->key, entry);
-  // Issued outside Process, with the earliest deadline of all: the loop
-  // may be waiting with a longer time-out, or none (a timer an adapter
-  // armed before). Waking it makes it ask NextTimeoutMs again. Inside
-  // Process the host asks anyway once Process returns.
-  if (driving_ == 0 && deadlines_.begin()->second == entry->key) set_.Wake();
+  // Issued outside Process with a deadline before the time the host was
+  // last told: it may be waiting that long, or with no time-out at all (a
+  // timer an adapter armed before). Waking it makes it ask NextTimeoutMs
+  // again. Inside Process, or before the host has asked since the last
+  // one, the host asks anyway before it waits.
+  if (driving_ == 0 && asked_ && entry->deadline < told_) set_.Wake();
 }
 
 void HostLoop::Refuse(const std::shared_ptr<Request>& request, const char* text,
@@ -148,9 +149,11 @@ void HostLoop::Defer(const std::shared_ptr<Entry>& entry, const char* text, std:
 }
 
 int HostLoop::NextTimeoutMs() const {
-  if (!deferred_.empty()) return 0;
-  if (deadlines_.empty()) return -1;
-  const int64_t left = deadlines_.begin()->first - platform::MonotonicMilliseconds();
+  asked_ = true;
+  if (!deferred_.empty()) return told_ = INT64_MIN, 0;
+  if (deadlines_.empty()) return told_ = INT64_MAX, -1;
+  told_ = deadlines_.begin()->first;
+  const int64_t left = told_ - platform::MonotonicMilliseconds();
   return left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
@@ -165,6 +168,8 @@ void HostLoop::Process() {
       if (--loop.driving_ == 0) loop.kept_.reset();
     }
   } driving(*this);
+  // The host asks NextTimeoutMs again once this returns.
+  asked_ = false;
 
   platform::LoopSet::Ready ready[kReadyAtOnce];
   bool woken = false;

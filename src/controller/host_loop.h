@@ -71,7 +71,10 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
               const std::string& detail);
 
   // Milliseconds until Process has a deadline to end: 0 when it has work
-  // now, -1 when no deadline is pending.
+  // now, -1 when no deadline is pending. The host waits that long at most,
+  // so a command issued outside Process with an earlier deadline wakes the
+  // loop; one issued before the host has asked since the last Process
+  // need not.
   int NextTimeoutMs() const;
 
   // Takes every ready request one step on, ends those whose deadline has
@@ -123,6 +126,12 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   std::set<std::pair<int64_t, uint64_t>> deadlines_;  // (monotonic ms, key)
   std::vector<std::shared_ptr<Entry>> deferred_;
   int driving_ = 0;  // Process calls running, nested ones too
+  // Whether NextTimeoutMs has answered since the last Process began (or
+  // ever: a host may wait before its first Process), and the monotonic
+  // time its answer named (INT64_MAX: none). A command with an earlier
+  // deadline, issued outside Process, wakes the loop.
+  mutable bool asked_ = true;
+  mutable int64_t told_ = INT64_MAX;
   bool closed_ = false;
   std::shared_ptr<void> kept_;
 };

@@ -243,19 +243,31 @@ TEST(HostLoop, OtherThreadsWakeAndCancel) {
   EXPECT_EQ(loop.strayCalls, 0);
 }
 
-// A command issued outside vc_process with the earliest deadline wakes the
-// loop, whose timer may have been armed for later; the connect time-out
-// then ends the stalled connect.
-TEST(HostLoop, ANewEarliestDeadlineWakesTheLoop) {
-  testing::FullListener full;
-  ASSERT_TRUE(full.full());
-  Loop loop(full.port());
-  ASSERT_EQ(vc_set_timeouts(loop.ctl, 200, 5000), VC_OK);
-  EXPECT_FALSE(WaitReady(vc_loop_descriptor(loop.ctl), 0));
-  loop.Issue(Tag(1));
-  EXPECT_TRUE(WaitReady(vc_loop_descriptor(loop.ctl), 0));
-  loop.Run();
-  EXPECT_EQ(loop.outcomes[Tag(1)].at(0), "connect error. connect: no answer within 200 ms");
+// A command issued outside vc_process with a deadline before the time
+// vc_next_timeout_ms last gave wakes the loop, whose timer may have been
+// armed for later (here: none), whether it comes from the loop's thread
+// or from another one while the loop waits; the connect time-out then
+// ends the stalled connect.
+TEST(HostLoop, ADeadlineBeforeTheOneToldWakesTheLoop) {
+  for (const bool otherThread : {false, true}) {
+    SCOPED_TRACE(otherThread ? "another thread" : "the loop's thread");
+    testing::FullListener full;
+    ASSERT_TRUE(full.full());
+    Loop loop(full.port());
+    ASSERT_EQ(vc_set_timeouts(loop.ctl, 200, 5000), VC_OK);
+    ASSERT_EQ(vc_process(loop.ctl), VC_OK);
+    ASSERT_EQ(vc_next_timeout_ms(loop.ctl), -1);
+    std::thread issuer;
+    if (otherThread) {
+      issuer = std::thread([&] { loop.Issue(Tag(1)); });
+    } else {
+      loop.Issue(Tag(1));
+    }
+    EXPECT_TRUE(WaitReady(vc_loop_descriptor(loop.ctl), 5000));
+    if (issuer.joinable()) issuer.join();
+    loop.Run();
+    EXPECT_EQ(loop.outcomes[Tag(1)].at(0), "connect error. connect: no answer within 200 ms");
+  }
 }
 
 TEST(HostLoop, RefusedWhereNotHostDriven) {
