@@ -128,8 +128,12 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
   // last told: it may be waiting that long, or with no time-out at all (a
   // timer an adapter armed before). Waking it makes it ask NextTimeoutMs
   // again. Inside Process, or before the host has asked since the last
-  // one, the host asks anyway before it waits.
-  if (driving_ == 0 && asked_ && entry->deadline < told_) set_.Wake();
+  // one, the host asks anyway before it waits; once woken, it comes back
+  // and asks, so the commands issued until then need not wake it again.
+  if (driving_ == 0 && asked_ && entry->deadline < told_) {
+    set_.Wake();
+    asked_ = false;
+  }
 }
 
 void HostLoop::Refuse(const std::shared_ptr<Request>& request, const char* text,
