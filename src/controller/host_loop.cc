@@ -124,12 +124,12 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
                             (entry->phase == Phase::kSending ? r.timeoutMs : r.connectTimeoutMs));
   }
   entries_.emplace(entry->key, entry);
-  // Issued outside Process with a deadline before the time the host was
+  // Called outside Process with a deadline before the time the host was
   // last told: it may be waiting that long, or with no time-out at all (a
   // timer an adapter armed before). Waking it makes it ask NextTimeoutMs
   // again. Inside Process, or before the host has asked since the last
   // one, the host asks anyway before it waits; once woken, it comes back
-  // and asks, so the commands issued until then need not wake it again.
+  // and asks, so the commands called until then need not wake it again.
   if (driving_ == 0 && asked_ && entry->deadline < told_) {
     set_.Wake();
     asked_ = false;

@@ -72,8 +72,8 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
 
   // Milliseconds until Process has a deadline to end: 0 when it has work
   // now, -1 when no deadline is pending. The host waits that long at most,
-  // so a command issued outside Process with an earlier deadline wakes the
-  // loop; one issued before the host has asked since the last Process
+  // so a command called outside Process with an earlier deadline wakes
+  // the loop; one called before the host has asked since the last Process
   // need not.
   int NextTimeoutMs() const;
 
@@ -129,7 +129,7 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   // Whether NextTimeoutMs has answered since the last Process began (or
   // ever: a host may wait before its first Process), and the monotonic
   // time its answer named (INT64_MAX: none). A command with an earlier
-  // deadline, issued outside Process, wakes the loop.
+  // deadline, called outside Process, wakes the loop.
   mutable bool asked_ = true;
   mutable int64_t told_ = INT64_MAX;
   bool closed_ = false;

@@ -243,7 +243,7 @@ TEST(HostLoop, OtherThreadsWakeAndCancel) {
   EXPECT_EQ(loop.strayCalls, 0);
 }
 
-// A command issued outside vc_process with a deadline before the time
+// A command called outside vc_process with a deadline before the time
 // vc_next_timeout_ms last gave wakes the loop, whose timer may have been
 // armed for later (here: none), whether it comes from the loop's thread
 // or from another one while the loop waits; the connect time-out then
@@ -257,14 +257,14 @@ TEST(HostLoop, ADeadlineBeforeTheOneToldWakesTheLoop) {
     ASSERT_EQ(vc_set_timeouts(loop.ctl, 200, 5000), VC_OK);
     ASSERT_EQ(vc_process(loop.ctl), VC_OK);
     ASSERT_EQ(vc_next_timeout_ms(loop.ctl), -1);
-    std::thread issuer;
+    std::thread caller;
     if (otherThread) {
-      issuer = std::thread([&] { loop.Issue(Tag(1)); });
+      caller = std::thread([&] { loop.Issue(Tag(1)); });
     } else {
       loop.Issue(Tag(1));
     }
     EXPECT_TRUE(WaitReady(vc_loop_descriptor(loop.ctl), 5000));
-    if (issuer.joinable()) issuer.join();
+    if (caller.joinable()) caller.join();
     loop.Run();
     EXPECT_EQ(loop.outcomes[Tag(1)].at(0), "connect error. connect: no answer within 200 ms");
   }
