@@ -44,6 +44,7 @@ struct HostLoop::Entry {
   size_t sent = 0;        // bytes of request->bytes written so far
   int64_t deadline = -1;  // in deadlines_ while >= 0
   bool added = false;     // its socket is in the set
+  bool armed = false;     // watched, and not reported since
   bool ended = false;     // taken out; its outcome is being delivered
   // A request ended before Process (Defer): how.
   const char* failText = nullptr;
@@ -177,13 +178,25 @@ void HostLoop::Process() {
 
   platform::LoopSet::Ready ready[kReadyAtOnce];
   bool woken = false;
-  const int count = closed_ ? 0 : set_.Collect(ready, kReadyAtOnce, &woken);
+  int count = 0;
+  if (const std::shared_ptr<Entry> alone = Awaited()) {
+    // One answer awaited and nothing else to learn from the set: read it
+    // without asking the set which socket is ready (a system call per
+    // command of a host that keeps one in flight). Its report, if any,
+    // stays uncollected and armed; epoll drops it once nothing is left
+    // to read, and the socket's close takes it out.
+    auto step = [&] { Read(alone); };
+    Guarded(step);
+  } else if (!closed_) {
+    count = set_.Collect(ready, kReadyAtOnce, &woken);
+  }
   // Each step looks its request up anew: a callback of an earlier one may
   // have ended it (a cancel, a nested Process, the controller's end).
   for (int i = 0; i < count && !closed_; ++i) {
     const auto found = entries_.find(ready[i].key);
     if (found == entries_.end()) continue;
     std::shared_ptr<Entry> entry = found->second;
+    entry->armed = false;
     const int reported = ready[i].error;
     auto step = [&] { Advance(entry, reported); };
     Guarded(step);
@@ -281,8 +294,17 @@ void HostLoop::Written(Entry& entry, const char* bytes, size_t length) {
 bool HostLoop::Watch(Entry& entry, unsigned events) {
   if (entry.phase == Phase::kReceiving ? failAwait : failWatch) return false;
   const platform::TcpSocket& socket = entry.request->socket;
-  if (entry.added) return set_.Change(socket, entry.key, events);
-  return entry.added = set_.Add(socket, entry.key, events);
+  if (entry.added) return entry.armed = set_.Change(socket, entry.key, events);
+  return entry.added = entry.armed = set_.Add(socket, entry.key, events);
+}
+
+std::shared_ptr<HostLoop::Entry> HostLoop::Awaited() const {
+  if (closed_ || entries_.size() != 1 || !deferred_.empty() ||
+      !platform::LoopSet::ReadyOnlyWhileSocketsAre() || set_.WakePending()) {
+    return nullptr;
+  }
+  const std::shared_ptr<Entry>& entry = entries_.begin()->second;
+  return entry->phase == Phase::kReceiving && entry->armed ? entry : nullptr;
 }
 
 void HostLoop::Read(const std::shared_ptr<Entry>& entry) {
@@ -294,7 +316,7 @@ void HostLoop::Read(const std::shared_ptr<Entry>& entry) {
     const long got =
         r.socket.ReceiveNow(response.room(), static_cast<size_t>(response.roomSize()));
     if (got == platform::TcpSocket::kNothingYet) {
-      if (Watch(*entry, platform::LoopSet::kReadable)) return;
+      if (entry->armed || Watch(*entry, platform::LoopSet::kReadable)) return;
       return End(entry, kTimeout,
                  "the answer cannot be awaited: " + platform::SocketErrorText(set_.lastError()));
     }

@@ -111,6 +111,9 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   // Watches (or watches again) `entry`'s socket for `events`; false when
   // the set refuses.
   bool Watch(Entry& entry, unsigned events);
+  // The one request in flight when it awaits its answer and Process may
+  // read it without collecting the set; else null.
+  std::shared_ptr<Entry> Awaited() const;
   void Read(const std::shared_ptr<Entry>& entry);
   void Expire(const std::shared_ptr<Entry>& entry);
   // Leaves `entry` for Process to end with `text`.

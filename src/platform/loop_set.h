@@ -63,6 +63,17 @@ class VC_INTERNAL_API LoopSet {
   // says it was woken.
   void Wake();
 
+  // Whether Wake was called since the last Collect began; from the loop's
+  // thread.
+  bool WakePending() const;
+
+  // True where the descriptor is ready only while a watched socket is (or
+  // a Wake is pending): a socket read without Collect, its report left
+  // uncollected, then keeps nothing ready once it has nothing more to read
+  // (epoll looks again at what it reports). Windows' event stays signalled
+  // until Collect resets it.
+  static bool ReadyOnlyWhileSocketsAre();
+
   // Without waiting: fills `ready` with up to `capacity` sockets that are
   // ready now and returns their count; `woken` tells whether Wake was
   // called since the last Collect. Sockets beyond `capacity` stay ready

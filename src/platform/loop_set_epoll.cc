@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/loop_set.h"
@@ -42,6 +43,7 @@ uint32_t EpollEvents(unsigned events) {
 struct LoopSet::Impl {
   int set = -1;
   int wake = -1;
+  std::atomic<bool> wakePending{false};
 };
 
 LoopSet::LoopSet() : impl_(std::make_unique<Impl>()) {}
@@ -99,7 +101,14 @@ bool LoopSet::WatchesBeforeConnect() { return false; }
 // Closing the socket takes it out of the set (see EpollEvents).
 void LoopSet::Forget(const TcpSocket&, uint64_t) {}
 
+bool LoopSet::WakePending() const { return impl_->wakePending.load(std::memory_order_acquire); }
+
+bool LoopSet::ReadyOnlyWhileSocketsAre() { return true; }
+
 void LoopSet::Wake() {
+  // Pending before the counter is written: a Collect that begins after
+  // this sees the counter readable.
+  impl_->wakePending.store(true, std::memory_order_release);
   const uint64_t one = 1;
   // Fails only when the counter is full, and then it is readable anyway.
   while (::write(impl_->wake, &one, sizeof one) < 0 && errno == EINTR) {
@@ -109,6 +118,9 @@ void LoopSet::Wake() {
 int LoopSet::Collect(Ready* ready, int capacity, bool* woken) {
   *woken = false;
   if (impl_->set < 0 || capacity <= 0) return 0;
+  // A Wake from now on is pending for the next Collect, whether or not
+  // this one reads its counter.
+  impl_->wakePending.store(false, std::memory_order_release);
   constexpr int kAtOnce = 64;
   epoll_event events[kAtOnce];
   int got;

@@ -61,6 +61,10 @@ bool LoopSet::Change(const TcpSocket&, uint64_t, unsigned) { return true; }
 
 bool LoopSet::WatchesBeforeConnect() { return true; }
 
+bool LoopSet::WakePending() const { return impl_->woken.load(std::memory_order_acquire); }
+
+bool LoopSet::ReadyOnlyWhileSocketsAre() { return false; }
+
 void LoopSet::Forget(const TcpSocket&, uint64_t key) { impl_->sockets.erase(key); }
 
 void LoopSet::Wake() {

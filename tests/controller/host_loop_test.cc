@@ -56,6 +56,7 @@ struct Loop {
   int strayCalls = 0;
   std::map<void*, std::vector<std::string>> outcomes;  // also "done", "events <error>"
   int inFlight = 0;
+  int turns = 0;  // of Run
   std::function<void(void* tag)> onResult, onDone;
 
   explicit Loop(uint16_t port) {
@@ -106,6 +107,7 @@ struct Loop {
     while (inFlight > 0 && platform::MonotonicMilliseconds() < end) {
       const int next = vc_next_timeout_ms(ctl);
       WaitReady(vc_loop_descriptor(ctl), next < 0 || next > 1000 ? 1000 : next);
+      ++turns;
       inProcess = true;
       ASSERT_EQ(vc_process(ctl), VC_OK);
       inProcess = false;
@@ -115,6 +117,16 @@ struct Loop {
 
 std::string Oversize() {
   return "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(90000, 'x');
+}
+
+// The answer in two parts, 100 ms apart.
+TestServer::Handler InTwoParts(std::string answer) {
+  return [answer](platform::TcpSocket& connection, const std::string&) {
+    const size_t half = answer.size() / 2;
+    connection.Send(answer.data(), half);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    connection.Send(answer.data() + half, answer.size() - half);
+  };
 }
 
 // Each fault ends the command in one outcome, with the threaded modes'
@@ -130,6 +142,8 @@ TEST(HostLoop, EachFaultEndsInOneOutcomeInsideProcess) {
   } rows[] = {
       {"answer", TestServer::Reply(Answer(1003, 2, {"2", "changed"})), 5000, false, false, false,
        false, "result"},
+      {"answer in two parts", InTwoParts(Answer(1003, 2, {"2", "changed"})), 5000, false, false,
+       false, false, "result"},
       {"refused", nullptr, 5000, false, false, false, false,
        "connect error. connect: Connection refused"},
       {"silent", TestServer::Silent(), 200, false, false, false, false,
@@ -168,6 +182,8 @@ TEST(HostLoop, EachFaultEndsInOneOutcomeInsideProcess) {
     EXPECT_EQ(got[1], row.outcome == "result" ? "events -" : "events " + got[0].substr(0, got[0].find('.') + 1));
     EXPECT_EQ(got[2], "done");
     EXPECT_EQ(loop.strayCalls, 0);
+    // A descriptor that stayed ready with nothing to do would spin the loop.
+    EXPECT_LT(loop.turns, 10);
   }
 }
 
