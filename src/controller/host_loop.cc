@@ -183,8 +183,9 @@ void HostLoop::Process() {
     // One answer awaited and nothing else to learn from the set: read it
     // without asking the set which socket is ready (a system call per
     // command of a host that keeps one in flight). Its report, if any,
-    // stays uncollected and armed; epoll drops it once nothing is left
-    // to read, and the socket's close takes it out.
+    // stays uncollected and armed; the set stops being ready for it once
+    // nothing is left to read (ReadyOnlyWhileSocketsAre), and the
+    // socket's close takes it out.
     auto step = [&] { Read(alone); };
     Guarded(step);
   } else if (!closed_) {
