@@ -119,8 +119,8 @@ std::string Oversize() {
   return "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(90000, 'x');
 }
 
-// The answer in two parts, 100 ms apart.
-TestServer::Handler InTwoParts(std::string answer) {
+// The answer in two halves, 100 ms apart.
+TestServer::Handler InTwoHalves(std::string answer) {
   return [answer](platform::TcpSocket& connection, const std::string&) {
     const size_t half = answer.size() / 2;
     connection.Send(answer.data(), half);
@@ -142,7 +142,7 @@ TEST(HostLoop, EachFaultEndsInOneOutcomeInsideProcess) {
   } rows[] = {
       {"answer", TestServer::Reply(Answer(1003, 2, {"2", "changed"})), 5000, false, false, false,
        false, "result"},
-      {"answer in two parts", InTwoParts(Answer(1003, 2, {"2", "changed"})), 5000, false, false,
+      {"answer in two halves", InTwoHalves(Answer(1003, 2, {"2", "changed"})), 5000, false, false,
        false, false, "result"},
       {"refused", nullptr, 5000, false, false, false, false,
        "connect error. connect: Connection refused"},
