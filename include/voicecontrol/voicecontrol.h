@@ -455,9 +455,10 @@ VC_API vc_status VC_CALL vc_set_event_hook(vc_controller* controller, vc_event_h
  *   server that takes no more of the request for that long gives "send
  *   error.". Deadlines are ended by vc_process, so call it when
  *   vc_next_timeout_ms says, and ask it again after every vc_process. A
- *   command issued outside vc_process whose deadline comes before all
- *   others makes the descriptor ready, so a timer armed before it is never
- *   too late.
+ *   command called outside vc_process whose deadline comes before the
+ *   time vc_next_timeout_ms last gave makes the descriptor ready, so a
+ *   timer armed before it is never too late (one called before the host
+ *   has asked since the last vc_process does not need to).
  * - vc_controller_destroy does not wait: every command still in flight
  *   ends at once with on_error "cancelled." (detail "the controller was
  *   destroyed with the command in flight") and on_done, inside the destroy

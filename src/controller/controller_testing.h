@@ -28,12 +28,13 @@ class ControllerTesting {
     controller.receiveThreads->options.failThreadStarts = fail;
   }
 
-  // The host's loop of `controller` (UseHostLoop) refuses to take sockets
-  // into its set (`add`), or to re-arm them for the answer (`change`).
-  static void FailWatches(VoiceController& controller, bool add, bool change) {
+  // The host's loop of `controller` (UseHostLoop) refuses to watch a
+  // socket before its request has gone out (`watch`), or for its answer
+  // (`await`).
+  static void FailWatches(VoiceController& controller, bool watch, bool await) {
     HostLoop& loop = *controller.receiveThreads->options.hostLoop;
-    loop.failAdd = add;
-    loop.failChange = change;
+    loop.failWatch = watch;
+    loop.failAwait = await;
   }
 };
 

@@ -44,6 +44,7 @@ struct HostLoop::Entry {
   size_t sent = 0;        // bytes of request->bytes written so far
   int64_t deadline = -1;  // in deadlines_ while >= 0
   bool added = false;     // its socket is in the set
+  bool armed = false;     // watched, and not reported since
   bool ended = false;     // taken out; its outcome is being delivered
   // A request ended before Process (Defer): how.
   const char* failText = nullptr;
@@ -68,9 +69,8 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
   entry->request = request;
   entry->key = ++lastKey_;
   Request& r = *request;
-  if (length > 0) r.bytes.assign(bytes, length);
   platform::TcpSocket& socket = r.socket;
-  // Non-blocking from its creation: StartConnect then needs no switch.
+  // Non-blocking from its creation: the connect needs no switch.
   if (!socket.Create(/*nonBlocking=*/true)) {
     return Defer(entry, kSocketError, "socket: " + platform::SocketErrorText(socket.lastError().code));
   }
@@ -78,25 +78,63 @@ void HostLoop::Start(const std::shared_ptr<Request>& request, const char* addres
   // then ends the request. One that came first is told by Fail.
   if (r.cancel != nullptr && !r.cancel->Attach(&socket, &set_)) return Defer(entry, kCancelled, "");
   Transport::Stamp(r, &RequestEvents::connectStartedUs);
-  // Watched before the connect begins: Windows tells a connection's end
-  // only to a socket watched already.
-  if (failAdd || !set_.Add(socket, entry->key, platform::LoopSet::kWritable)) {
+  if (platform::LoopSet::WatchesBeforeConnect() &&
+      !Watch(*entry, platform::LoopSet::kWritable)) {
     return Defer(entry, kSocketError,
                  "the socket cannot be watched: " + platform::SocketErrorText(set_.lastError()));
   }
-  entry->added = true;
-  if (socket.StartConnect(address, port) == platform::TcpSocket::Connecting::kFailed) {
-    return Defer(entry, kConnectError, Transport::ConnectFailed(r, address));
+  // A log hook is called inside Process alone, with the request's record
+  // after it went out: such a request only connects here.
+  long sent = 0;
+  switch (socket.StartConnectAndSend(address, port, bytes, r.logRecords ? 0 : length, &sent)) {
+    case platform::TcpSocket::Starting::kConnectFailed:
+      return Defer(entry, kConnectError, Transport::ConnectFailed(r, address));
+    case platform::TcpSocket::Starting::kSendFailed:
+      Transport::Stamp(r, &RequestEvents::connectedUs);
+      return Defer(entry, kSendError,
+                   Transport::SendFailure(
+                       r, socket.lastError().kind == platform::SocketError::Kind::kNone ? sent : -1,
+                       length));
+    case platform::TcpSocket::Starting::kSent:
+      Transport::Stamp(r, &RequestEvents::connectedUs);
+      Written(*entry, bytes, length);
+      break;
+    case platform::TcpSocket::Starting::kPending:
+      // Process sends the rest once the socket is writable.
+      if (length > 0) r.bytes.assign(bytes, length);
+      entry->sent = static_cast<size_t>(sent);
+      if (sent > 0) {
+        Transport::Stamp(r, &RequestEvents::connectedUs);
+        entry->phase = Phase::kSending;
+      }
+      break;
   }
-  // Connected at once or not, the socket's writability says so in Process,
-  // where the rest happens.
+  if (entry->phase == Phase::kReceiving) {
+    if (!Watch(*entry, platform::LoopSet::kReadable)) {
+      return Defer(entry, kTimeout,
+                   "the answer cannot be awaited: " + platform::SocketErrorText(set_.lastError()));
+    }
+  } else {
+    if (!Watch(*entry, platform::LoopSet::kWritable)) {
+      return Defer(entry, kSocketError,
+                   "the socket cannot be watched: " + platform::SocketErrorText(set_.lastError()));
+    }
+    // A server that takes no more of the request is given the answer
+    // time-out, as in Advance.
+    SetDeadline(*entry, platform::MonotonicMilliseconds() +
+                            (entry->phase == Phase::kSending ? r.timeoutMs : r.connectTimeoutMs));
+  }
   entries_.emplace(entry->key, entry);
-  SetDeadline(*entry, platform::MonotonicMilliseconds() + r.connectTimeoutMs);
-  // Issued outside Process, with the earliest deadline of all: the loop
-  // may be waiting with a longer time-out, or none (a timer an adapter
-  // armed before). Waking it makes it ask NextTimeoutMs again. Inside
-  // Process the host asks anyway once Process returns.
-  if (driving_ == 0 && deadlines_.begin()->second == entry->key) set_.Wake();
+  // Called outside Process with a deadline before the time the host was
+  // last told: it may be waiting that long, or with no time-out at all (a
+  // timer an adapter armed before). Waking it makes it ask NextTimeoutMs
+  // again. Inside Process, or before the host has asked since the last
+  // one, the host asks anyway before it waits; once woken, it comes back
+  // and asks, so the commands called until then need not wake it again.
+  if (driving_ == 0 && asked_ && entry->deadline < told_) {
+    set_.Wake();
+    asked_ = false;
+  }
 }
 
 void HostLoop::Refuse(const std::shared_ptr<Request>& request, const char* text,
@@ -116,9 +154,11 @@ void HostLoop::Defer(const std::shared_ptr<Entry>& entry, const char* text, std:
 }
 
 int HostLoop::NextTimeoutMs() const {
-  if (!deferred_.empty()) return 0;
-  if (deadlines_.empty()) return -1;
-  const int64_t left = deadlines_.begin()->first - platform::MonotonicMilliseconds();
+  asked_ = true;
+  if (!deferred_.empty()) return told_ = INT64_MIN, 0;
+  if (deadlines_.empty()) return told_ = INT64_MAX, -1;
+  told_ = deadlines_.begin()->first;
+  const int64_t left = told_ - platform::MonotonicMilliseconds();
   return left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
@@ -133,16 +173,31 @@ void HostLoop::Process() {
       if (--loop.driving_ == 0) loop.kept_.reset();
     }
   } driving(*this);
+  // The host asks NextTimeoutMs again once this returns.
+  asked_ = false;
 
   platform::LoopSet::Ready ready[kReadyAtOnce];
   bool woken = false;
-  const int count = closed_ ? 0 : set_.Collect(ready, kReadyAtOnce, &woken);
+  int count = 0;
+  if (const std::shared_ptr<Entry> alone = Awaited()) {
+    // One answer awaited and nothing else to learn from the set: read it
+    // without asking the set which socket is ready (a system call per
+    // command of a host that keeps one in flight). Its report, if any,
+    // stays uncollected and armed; the set stops being ready for it once
+    // nothing is left to read (ReadyOnlyWhileSocketsAre), and the
+    // socket's close takes it out.
+    auto step = [&] { Read(alone); };
+    Guarded(step);
+  } else if (!closed_) {
+    count = set_.Collect(ready, kReadyAtOnce, &woken);
+  }
   // Each step looks its request up anew: a callback of an earlier one may
   // have ended it (a cancel, a nested Process, the controller's end).
   for (int i = 0; i < count && !closed_; ++i) {
     const auto found = entries_.find(ready[i].key);
     if (found == entries_.end()) continue;
     std::shared_ptr<Entry> entry = found->second;
+    entry->armed = false;
     const int reported = ready[i].error;
     auto step = [&] { Advance(entry, reported); };
     Guarded(step);
@@ -208,24 +263,49 @@ void HostLoop::Send(const std::shared_ptr<Entry>& entry) {
   if (bytes.empty()) return End(entry, kSendError, Transport::SendFailure(r, 0, 0));
   while (entry->sent < bytes.size()) {
     const long sent = r.socket.SendNow(bytes.data() + entry->sent, bytes.size() - entry->sent);
-    if (sent == platform::TcpSocket::kNothingYet) return;  // still watched for writability
+    if (sent == platform::TcpSocket::kNothingYet) {
+      if (Watch(*entry, platform::LoopSet::kWritable)) return;
+      return End(entry, kSocketError,
+                 "the socket cannot be watched: " + platform::SocketErrorText(set_.lastError()));
+    }
     if (sent < 1) return End(entry, kSendError, Transport::SendFailure(r, sent, bytes.size()));
     entry->sent += static_cast<size_t>(sent);
   }
-  Transport::Stamp(r, &RequestEvents::requestWrittenUs);
-  r.timeline.bytesOut = bytes.size();
-  r.deadlineMs = platform::MonotonicMilliseconds() + r.timeoutMs;
-  // Receiving before the record is written: a log hook that drives the
-  // loop again finds the request past its send.
-  entry->phase = Phase::kReceiving;
-  SetDeadline(*entry, r.deadlineMs);
-  // Sent, logged, then awaited: every outcome comes after the record.
-  Transport::Log(r, true, bytes.data(), bytes.size());
+  Written(*entry, bytes.data(), bytes.size());
   if (entry->ended) return;
-  if (failChange || !set_.Change(r.socket, entry->key, platform::LoopSet::kReadable)) {
+  if (!Watch(*entry, platform::LoopSet::kReadable)) {
     return End(entry, kTimeout,
                "the answer cannot be awaited: " + platform::SocketErrorText(set_.lastError()));
   }
+}
+
+void HostLoop::Written(Entry& entry, const char* bytes, size_t length) {
+  Request& r = *entry.request;
+  Transport::Stamp(r, &RequestEvents::requestWrittenUs);
+  r.timeline.bytesOut = length;
+  r.deadlineMs = platform::MonotonicMilliseconds() + r.timeoutMs;
+  // Receiving before the record is written: a log hook that drives the
+  // loop again finds the request past its send.
+  entry.phase = Phase::kReceiving;
+  SetDeadline(entry, r.deadlineMs);
+  // Sent, logged, then awaited: every outcome comes after the record.
+  Transport::Log(r, true, bytes, length);
+}
+
+bool HostLoop::Watch(Entry& entry, unsigned events) {
+  if (entry.phase == Phase::kReceiving ? failAwait : failWatch) return false;
+  const platform::TcpSocket& socket = entry.request->socket;
+  if (entry.added) return entry.armed = set_.Change(socket, entry.key, events);
+  return entry.added = entry.armed = set_.Add(socket, entry.key, events);
+}
+
+std::shared_ptr<HostLoop::Entry> HostLoop::Awaited() const {
+  if (closed_ || entries_.size() != 1 || !deferred_.empty() ||
+      !platform::LoopSet::ReadyOnlyWhileSocketsAre() || set_.WakePending()) {
+    return nullptr;
+  }
+  const std::shared_ptr<Entry>& entry = entries_.begin()->second;
+  return entry->phase == Phase::kReceiving && entry->armed ? entry : nullptr;
 }
 
 void HostLoop::Read(const std::shared_ptr<Entry>& entry) {
@@ -236,7 +316,11 @@ void HostLoop::Read(const std::shared_ptr<Entry>& entry) {
     if (const char* text = Transport::MakeRoom(response, &detail)) return End(entry, text, detail);
     const long got =
         r.socket.ReceiveNow(response.room(), static_cast<size_t>(response.roomSize()));
-    if (got == platform::TcpSocket::kNothingYet) return;
+    if (got == platform::TcpSocket::kNothingYet) {
+      if (entry->armed || Watch(*entry, platform::LoopSet::kReadable)) return;
+      return End(entry, kTimeout,
+                 "the answer cannot be awaited: " + platform::SocketErrorText(set_.lastError()));
+    }
     if (const char* text = Transport::Absorb(r, response, got, &detail)) {
       return End(entry, text, detail);
     }

@@ -12,11 +12,16 @@
 // texts, details, cancels, log records and timelines are a receive
 // thread's.
 //
-// The command's call itself only creates the socket, starts the connect
-// and adds the socket to the set. Whatever it finds wrong (no socket, a
+// The command's call itself creates the socket, starts the connect and,
+// where the system may make the connection within that call (POSIX),
+// sends the request at once: against a near server the command then
+// waits once, for its answer, and its socket is watched for that alone.
+// Otherwise the socket is watched for the connection's end and the
+// request goes out in Process. Whatever the call finds wrong (no socket, a
 // refused argument, a connect that fails at once, a socket the set cannot
 // take) waits in a list for the next Process, and the descriptor is made
-// ready for it: callbacks run inside Process alone, on its thread.
+// ready for it: callbacks run inside Process alone, on its thread. So a
+// request whose log records go to a hook is sent in Process too.
 //
 // Only Wake (and a cancel, which wakes) come from other threads; every
 // other call belongs to one thread at a time. A callback may issue
@@ -66,7 +71,10 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
               const std::string& detail);
 
   // Milliseconds until Process has a deadline to end: 0 when it has work
-  // now, -1 when no deadline is pending.
+  // now, -1 when no deadline is pending. The host waits that long at most,
+  // so a command called outside Process with an earlier deadline wakes
+  // the loop; one called before the host has asked since the last Process
+  // need not.
   int NextTimeoutMs() const;
 
   // Takes every ready request one step on, ends those whose deadline has
@@ -86,9 +94,10 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   // controller is destroyed once.
   void KeepUntilReturn(std::shared_ptr<void> thing) noexcept;
 
-  // Tests: the set refuses to take (add) or re-arm (change) a socket.
-  bool failAdd = false;
-  bool failChange = false;
+  // Tests: the set refuses to watch a socket before its request has gone
+  // out (failWatch), or for its answer (failAwait).
+  bool failWatch = false;
+  bool failAwait = false;
 
  private:
   struct Entry;
@@ -97,6 +106,14 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   // Moves `entry` one step on after its socket was reported ready.
   void Advance(const std::shared_ptr<Entry>& entry, int reportedError);
   void Send(const std::shared_ptr<Entry>& entry);
+  // The request has gone out: stamps, answer deadline, the sent record.
+  void Written(Entry& entry, const char* bytes, size_t length);
+  // Watches (or watches again) `entry`'s socket for `events`; false when
+  // the set refuses.
+  bool Watch(Entry& entry, unsigned events);
+  // The one request in flight when it awaits its answer and Process may
+  // read it without collecting the set; else null.
+  std::shared_ptr<Entry> Awaited() const;
   void Read(const std::shared_ptr<Entry>& entry);
   void Expire(const std::shared_ptr<Entry>& entry);
   // Expire, unless the socket has become ready meanwhile: then the request
@@ -115,6 +132,12 @@ class HostLoop : public std::enable_shared_from_this<HostLoop> {
   std::set<std::pair<int64_t, uint64_t>> deadlines_;  // (monotonic ms, key)
   std::vector<std::shared_ptr<Entry>> deferred_;
   int driving_ = 0;  // Process calls running, nested ones too
+  // Whether NextTimeoutMs has answered since the last Process began (or
+  // ever: a host may wait before its first Process), and the monotonic
+  // time its answer named (INT64_MAX: none). A command with an earlier
+  // deadline, called outside Process, wakes the loop.
+  mutable bool asked_ = true;
+  mutable int64_t told_ = INT64_MAX;
   bool closed_ = false;
   std::shared_ptr<void> kept_;
 };

@@ -47,17 +47,32 @@ class VC_INTERNAL_API LoopSet {
   intptr_t Descriptor() const;
 
   // Watches `socket` for `events` under `key` (never 0), until it is
-  // changed, forgotten, or closed. Add must come before the socket
-  // connects (Windows reports the connection's end only to a socket
-  // watched before). False: lastError() says why.
+  // forgotten or closed. A socket is reported once per Add or Change:
+  // Change it again (to the same events, too) to hear of it again. Where
+  // WatchesBeforeConnect(), Add must come before the socket connects
+  // (Windows reports the connection's end only to a socket watched
+  // before); elsewhere it may come at any time, after a request has gone
+  // out with the connect too. False: lastError() says why.
   bool Add(const TcpSocket& socket, uint64_t key, unsigned events);
   bool Change(const TcpSocket& socket, uint64_t key, unsigned events);
+  static bool WatchesBeforeConnect();
   // Before the socket closes; harmless for a socket never added.
   void Forget(const TcpSocket& socket, uint64_t key);
 
   // From any thread: the descriptor becomes ready, and the next Collect
   // says it was woken.
   void Wake();
+
+  // Whether Wake was called since the last Collect began; from the loop's
+  // thread.
+  bool WakePending() const;
+
+  // True where the descriptor is ready only while a watched socket is (or
+  // a Wake is pending): a socket read without Collect, its report left
+  // uncollected, then keeps nothing ready once it has nothing more to read
+  // (epoll looks again at what it reports). Windows' event stays signalled
+  // until Collect resets it.
+  static bool ReadyOnlyWhileSocketsAre();
 
   // Without waiting: fills `ready` with up to `capacity` sockets that are
   // ready now and returns their count; `woken` tells whether Wake was

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/loop_set.h"
@@ -21,9 +22,17 @@ namespace {
 constexpr uint64_t kWakeKey = 0;
 
 uint32_t EpollEvents(unsigned events) {
-  // Level-triggered: a socket stays reported until it has been read or
-  // written, so a Collect that stops at its capacity loses nothing.
-  uint32_t wanted = 0;
+  // Level-triggered, so that a Collect that stops at its capacity loses
+  // nothing (a report stays ready until it is collected), and one report
+  // per arming: a socket that has been reported stays in the set, quiet,
+  // until Change arms it again. Then a socket closed without EPOLL_CTL_DEL
+  // can do no harm even where its descriptor outlives the close (a child
+  // forked meanwhile holds a copy, and epoll forgets a socket only when
+  // its last descriptor closes): it is reported at most once more, under
+  // a key nobody uses any more, which Process skips. A request's socket
+  // is closed the moment it has its outcome, so that saves a system call
+  // per command.
+  uint32_t wanted = EPOLLONESHOT;
   if ((events & LoopSet::kReadable) != 0) wanted |= EPOLLIN;
   if ((events & LoopSet::kWritable) != 0) wanted |= EPOLLOUT;
   return wanted;
@@ -34,6 +43,7 @@ uint32_t EpollEvents(unsigned events) {
 struct LoopSet::Impl {
   int set = -1;
   int wake = -1;
+  std::atomic<bool> wakePending{false};
 };
 
 LoopSet::LoopSet() : impl_(std::make_unique<Impl>()) {}
@@ -86,16 +96,19 @@ bool LoopSet::Change(const TcpSocket& socket, uint64_t key, unsigned events) {
   return false;
 }
 
-// Closing the socket would take it out of the set only while no other
-// descriptor of it exists; a child the host forks without exec holds one,
-// and the set would go on reporting the dead socket.
-void LoopSet::Forget(const TcpSocket& socket, uint64_t) {
-  if (socket.IsOpen()) {
-    ::epoll_ctl(impl_->set, EPOLL_CTL_DEL, static_cast<int>(socket.handle_), nullptr);
-  }
-}
+bool LoopSet::WatchesBeforeConnect() { return false; }
+
+// Closing the socket takes it out of the set (see EpollEvents).
+void LoopSet::Forget(const TcpSocket&, uint64_t) {}
+
+bool LoopSet::WakePending() const { return impl_->wakePending.load(std::memory_order_acquire); }
+
+bool LoopSet::ReadyOnlyWhileSocketsAre() { return true; }
 
 void LoopSet::Wake() {
+  // Pending before the counter is written: a Collect that begins after
+  // this sees the counter readable.
+  impl_->wakePending.store(true, std::memory_order_release);
   const uint64_t one = 1;
   // Fails only when the counter is full, and then it is readable anyway.
   while (::write(impl_->wake, &one, sizeof one) < 0 && errno == EINTR) {
@@ -105,6 +118,9 @@ void LoopSet::Wake() {
 int LoopSet::Collect(Ready* ready, int capacity, bool* woken) {
   *woken = false;
   if (impl_->set < 0 || capacity <= 0) return 0;
+  // A Wake from now on is pending for the next Collect, whether or not
+  // this one reads its counter.
+  impl_->wakePending.store(false, std::memory_order_release);
   constexpr int kAtOnce = 64;
   epoll_event events[kAtOnce];
   int got;

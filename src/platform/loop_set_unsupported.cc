@@ -15,6 +15,9 @@ bool LoopSet::Open() { return error_ = ENOSYS, false; }
 intptr_t LoopSet::Descriptor() const { return -1; }
 bool LoopSet::Add(const TcpSocket&, uint64_t, unsigned) { return error_ = ENOSYS, false; }
 bool LoopSet::Change(const TcpSocket&, uint64_t, unsigned) { return error_ = ENOSYS, false; }
+bool LoopSet::WatchesBeforeConnect() { return false; }
+bool LoopSet::WakePending() const { return false; }
+bool LoopSet::ReadyOnlyWhileSocketsAre() { return false; }
 void LoopSet::Forget(const TcpSocket&, uint64_t) {}
 void LoopSet::Wake() {}
 int LoopSet::Collect(Ready*, int, bool* woken) { return *woken = false, 0; }

@@ -54,7 +54,16 @@ bool LoopSet::Add(const TcpSocket& socket, uint64_t key, unsigned) {
   return true;
 }
 
+// Windows Sockets records each event once and records it again after the
+// call that re-enables it (a recv, a send that found no room): that is
+// the arming Change does elsewhere.
 bool LoopSet::Change(const TcpSocket&, uint64_t, unsigned) { return true; }
+
+bool LoopSet::WatchesBeforeConnect() { return true; }
+
+bool LoopSet::WakePending() const { return impl_->woken.load(std::memory_order_acquire); }
+
+bool LoopSet::ReadyOnlyWhileSocketsAre() { return false; }
 
 void LoopSet::Forget(const TcpSocket&, uint64_t key) { impl_->sockets.erase(key); }
 

@@ -104,6 +104,18 @@ class VC_INTERNAL_API TcpSocket {
   enum class Connecting { kDone, kInProgress, kFailed };
   Connecting StartConnect(const char* dottedAddress, uint16_t port);
 
+  // StartConnect, then as much of `length` bytes of `data` as the system
+  // takes at once where the connection may be made within the connect
+  // call (POSIX: against a near server it is, and the request then goes
+  // out without a wait). `*sent` counts the bytes taken. kSent: all of
+  // them. kPending: the connection is still being made or the system has
+  // no room yet (nothing is tried when `length` is 0): once the socket is
+  // reported writable, FinishConnect (when nothing was sent) and SendNow
+  // the rest. kConnectFailed, kSendFailed: lastError() says why.
+  enum class Starting { kSent, kPending, kConnectFailed, kSendFailed };
+  Starting StartConnectAndSend(const char* dottedAddress, uint16_t port, const char* data,
+                               size_t length, long* sent);
+
   // The result of the attempt StartConnect began, once the socket has been
   // reported writable or failed. `reported`: an error code the readiness
   // report itself carried (Windows Sockets reports a failed connect so),

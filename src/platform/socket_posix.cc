@@ -249,6 +249,40 @@ TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_
   return FailWithSystemError(errno), Connecting::kFailed;
 }
 
+TcpSocket::Starting TcpSocket::StartConnectAndSend(const char* dottedAddress, uint16_t port,
+                                                   const char* data, size_t length, long* sent) {
+  *sent = 0;
+  switch (StartConnect(dottedAddress, port)) {
+    case Connecting::kFailed:
+      return Starting::kConnectFailed;
+    case Connecting::kDone:
+    case Connecting::kInProgress:
+      break;
+  }
+  const int fd = static_cast<int>(handle_);
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::send(fd, data + done, length - done, kSendFlags | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      *sent = static_cast<long>(done);
+      continue;
+    }
+    if (n == 0) return Starting::kSendFailed;  // nothing taken, nothing wrong
+    const int error = errno;
+    if (error == EINTR) continue;
+    // Still connecting (a send then waits for the connection, here: not
+    // at all), or no room: the socket becomes writable either way.
+    if (error == EAGAIN || error == EWOULDBLOCK) return Starting::kPending;
+    // A failed connection tells its error to the first send, once.
+    if (done == 0 && MeansNotConnected(fd)) {
+      return FailWithSystemError(error), Starting::kConnectFailed;
+    }
+    return FailWithSystemError(error), Starting::kSendFailed;
+  }
+  return length == 0 ? Starting::kPending : Starting::kSent;
+}
+
 bool TcpSocket::FinishConnect(int reported) {
   if (!IsOpen()) return FailWithSystemError(EBADF);
   if (reported != 0) return FailWithSystemError(reported);

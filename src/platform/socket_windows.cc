@@ -211,6 +211,31 @@ TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_
   return FailWithSystemError(error), Connecting::kFailed;
 }
 
+// Windows Sockets makes no connection within the connect call, and a
+// send before it is made fails: the request goes out once the socket is
+// reported writable, unless the connection was there at once.
+TcpSocket::Starting TcpSocket::StartConnectAndSend(const char* dottedAddress, uint16_t port,
+                                                   const char* data, size_t length, long* sent) {
+  *sent = 0;
+  switch (StartConnect(dottedAddress, port)) {
+    case Connecting::kFailed:
+      return Starting::kConnectFailed;
+    case Connecting::kInProgress:
+      return Starting::kPending;
+    case Connecting::kDone:
+      break;
+  }
+  size_t done = 0;
+  while (done < length) {
+    const long n = SendNow(data + done, length - done);
+    if (n == kNothingYet) return Starting::kPending;
+    if (n < 1) return Starting::kSendFailed;
+    done += static_cast<size_t>(n);
+    *sent = static_cast<long>(done);
+  }
+  return length == 0 ? Starting::kPending : Starting::kSent;
+}
+
 bool TcpSocket::FinishConnect(int reported) {
   if (!IsOpen()) return FailWithSystemError(WSAENOTSOCK);
   if (reported != 0) return FailWithSystemError(reported);

@@ -56,6 +56,7 @@ struct Loop {
   int strayCalls = 0;
   std::map<void*, std::vector<std::string>> outcomes;  // also "done", "events <error>"
   int inFlight = 0;
+  int turns = 0;  // of Run
   std::function<void(void* tag)> onResult, onDone;
 
   explicit Loop(uint16_t port) {
@@ -106,6 +107,7 @@ struct Loop {
     while (inFlight > 0 && platform::MonotonicMilliseconds() < end) {
       const int next = vc_next_timeout_ms(ctl);
       WaitReady(vc_loop_descriptor(ctl), next < 0 || next > 1000 ? 1000 : next);
+      ++turns;
       inProcess = true;
       ASSERT_EQ(vc_process(ctl), VC_OK);
       inProcess = false;
@@ -117,6 +119,16 @@ std::string Oversize() {
   return "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(90000, 'x');
 }
 
+// The answer in two halves, 100 ms apart.
+TestServer::Handler InTwoHalves(std::string answer) {
+  return [answer](platform::TcpSocket& connection, const std::string&) {
+    const size_t half = answer.size() / 2;
+    connection.Send(answer.data(), half);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    connection.Send(answer.data() + half, answer.size() - half);
+  };
+}
+
 // Each fault ends the command in one outcome, with the threaded modes'
 // text and detail, through the same hooks; all inside vc_process.
 TEST(HostLoop, EachFaultEndsInOneOutcomeInsideProcess) {
@@ -124,31 +136,41 @@ TEST(HostLoop, EachFaultEndsInOneOutcomeInsideProcess) {
     const char* name;
     TestServer::Handler server;  // null: a port nobody listens on
     uint32_t answerMs;
-    bool failAdd, failChange, longArgument;
+    bool stalled;  // a server whose connections are never made: the request cannot go out
+    bool failWatch, failAwait, longArgument;
     std::string outcome;
   } rows[] = {
       {"answer", TestServer::Reply(Answer(1003, 2, {"2", "changed"})), 5000, false, false, false,
-       "result"},
-      {"refused", nullptr, 5000, false, false, false, "connect error. connect: Connection refused"},
-      {"silent", TestServer::Silent(), 200, false, false, false, "timeout. no answer within 200 ms"},
+       false, "result"},
+      {"answer in two halves", InTwoHalves(Answer(1003, 2, {"2", "changed"})), 5000, false, false,
+       false, false, "result"},
+      {"refused", nullptr, 5000, false, false, false, false,
+       "connect error. connect: Connection refused"},
+      {"silent", TestServer::Silent(), 200, false, false, false, false,
+       "timeout. no answer within 200 ms"},
       {"close early", [](platform::TcpSocket&, const std::string&) {}, 5000, false, false, false,
-       "timeout. peer closed before a complete answer"},
-      {"oversize", TestServer::Reply(Oversize()), 5000, false, false, false,
+       false, "timeout. peer closed before a complete answer"},
+      {"oversize", TestServer::Reply(Oversize()), 5000, false, false, false, false,
        "decode. answer longer than 81919 bytes"},
-      {"bad argument", TestServer::Silent(), 5000, false, false, true, "param error."},
-      {"no watch", TestServer::Silent(), 5000, true, false, false,
+      {"bad argument", TestServer::Silent(), 5000, false, false, false, true, "param error."},
+      {"no watch", nullptr, 5000, true, true, false, false,
        "socket error. the socket cannot be watched"},
-      {"no re-arm", TestServer::Silent(), 5000, false, true, false,
+      {"no watch for the answer", TestServer::Silent(), 5000, false, false, true, false,
        "timeout. the answer cannot be awaited"},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.name);
     std::unique_ptr<TestServer> server;
+    std::unique_ptr<testing::FullListener> full;
     if (row.server) server = std::make_unique<TestServer>(row.server);
-    Loop loop(server ? server->port() : testing::ClosedPort());
+    if (row.stalled) {
+      full = std::make_unique<testing::FullListener>();
+      ASSERT_TRUE(full->full());
+    }
+    Loop loop(server ? server->port() : full ? full->port() : testing::ClosedPort());
     ASSERT_EQ(vc_set_timeouts(loop.ctl, 5000, row.answerMs), VC_OK);
-    internal::ControllerTesting::FailWatches(internal::ControllerOf(loop.ctl), row.failAdd,
-                                             row.failChange);
+    internal::ControllerTesting::FailWatches(internal::ControllerOf(loop.ctl), row.failWatch,
+                                             row.failAwait);
     ++loop.inFlight;
     const std::string argument(row.longArgument ? 300 : 1, 'a');
     ASSERT_EQ(vc_change(loop.ctl, argument.c_str(), "m", 1, Tag(1)), VC_OK);
@@ -160,6 +182,8 @@ TEST(HostLoop, EachFaultEndsInOneOutcomeInsideProcess) {
     EXPECT_EQ(got[1], row.outcome == "result" ? "events -" : "events " + got[0].substr(0, got[0].find('.') + 1));
     EXPECT_EQ(got[2], "done");
     EXPECT_EQ(loop.strayCalls, 0);
+    // A descriptor that stayed ready with nothing to do would spin the loop.
+    EXPECT_LT(loop.turns, 10);
   }
 }
 
@@ -235,19 +259,31 @@ TEST(HostLoop, OtherThreadsWakeAndCancel) {
   EXPECT_EQ(loop.strayCalls, 0);
 }
 
-// A command issued outside vc_process with the earliest deadline wakes the
-// loop, whose timer may have been armed for later; the connect time-out
-// then ends the stalled connect.
-TEST(HostLoop, ANewEarliestDeadlineWakesTheLoop) {
-  testing::FullListener full;
-  ASSERT_TRUE(full.full());
-  Loop loop(full.port());
-  ASSERT_EQ(vc_set_timeouts(loop.ctl, 200, 5000), VC_OK);
-  EXPECT_FALSE(WaitReady(vc_loop_descriptor(loop.ctl), 0));
-  loop.Issue(Tag(1));
-  EXPECT_TRUE(WaitReady(vc_loop_descriptor(loop.ctl), 0));
-  loop.Run();
-  EXPECT_EQ(loop.outcomes[Tag(1)].at(0), "connect error. connect: no answer within 200 ms");
+// A command called outside vc_process with a deadline before the time
+// vc_next_timeout_ms last gave wakes the loop, whose timer may have been
+// armed for later (here: none), whether it comes from the loop's thread
+// or from another one while the loop waits; the connect time-out then
+// ends the stalled connect.
+TEST(HostLoop, ADeadlineBeforeTheOneToldWakesTheLoop) {
+  for (const bool otherThread : {false, true}) {
+    SCOPED_TRACE(otherThread ? "another thread" : "the loop's thread");
+    testing::FullListener full;
+    ASSERT_TRUE(full.full());
+    Loop loop(full.port());
+    ASSERT_EQ(vc_set_timeouts(loop.ctl, 200, 5000), VC_OK);
+    ASSERT_EQ(vc_process(loop.ctl), VC_OK);
+    ASSERT_EQ(vc_next_timeout_ms(loop.ctl), -1);
+    std::thread caller;
+    if (otherThread) {
+      caller = std::thread([&] { loop.Issue(Tag(1)); });
+    } else {
+      loop.Issue(Tag(1));
+    }
+    EXPECT_TRUE(WaitReady(vc_loop_descriptor(loop.ctl), 5000));
+    if (caller.joinable()) caller.join();
+    loop.Run();
+    EXPECT_EQ(loop.outcomes[Tag(1)].at(0), "connect error. connect: no answer within 200 ms");
+  }
 }
 
 // A pass takes at most 64 ready sockets. 100 connect time-outs run out
