@@ -115,12 +115,6 @@ int ConnectWithin(int fd, const sockaddr_in& peer, int64_t timeoutMs) {
 
 }  // namespace
 
-bool IsDottedIPv4(const char* text) {
-  // inet_addr gives INADDR_NONE for what it cannot read (and for the
-  // broadcast address, which cannot be connected to either).
-  return text != nullptr && *text != '\0' && ::inet_addr(text) != INADDR_NONE;
-}
-
 std::string SocketErrorText(int code) {
   char buffer[256] = "";
   const char* text = ChooseText(::strerror_r(code, buffer, sizeof buffer), buffer);
@@ -139,21 +133,32 @@ bool TcpSocket::Create(bool nonBlocking) {
 
 namespace {
 
-sockaddr_in PeerAddress(const char* dottedAddress, uint16_t port) {
-  sockaddr_in peer;
-  std::memset(&peer, 0, sizeof peer);
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  peer.sin_addr.s_addr = ::inet_addr(dottedAddress);
-  return peer;
+// The peer at `dottedAddress`:`port`; false for an address that is no
+// dotted IPv4 address. Read once per connection: every command connects.
+bool PeerAddress(const char* dottedAddress, uint16_t port, sockaddr_in* peer) {
+  if (dottedAddress == nullptr || *dottedAddress == '\0') return false;
+  // inet_addr gives INADDR_NONE for what it cannot read (and for the
+  // broadcast address, which cannot be connected to either).
+  const in_addr_t address = ::inet_addr(dottedAddress);
+  if (address == INADDR_NONE) return false;
+  std::memset(peer, 0, sizeof *peer);
+  peer->sin_family = AF_INET;
+  peer->sin_port = htons(port);
+  peer->sin_addr.s_addr = address;
+  return true;
 }
 
 }  // namespace
 
+bool IsDottedIPv4(const char* text) {
+  sockaddr_in unused;
+  return PeerAddress(text, 0, &unused);
+}
+
 bool TcpSocket::Connect(const char* dottedAddress, uint16_t port, int64_t timeoutMs) {
   if (!IsOpen()) return FailWithSystemError(EBADF);
-  if (!IsDottedIPv4(dottedAddress)) return FailWith(SocketError::Kind::kBadAddress);
-  const sockaddr_in peer = PeerAddress(dottedAddress, port);
+  sockaddr_in peer;
+  if (!PeerAddress(dottedAddress, port, &peer)) return FailWith(SocketError::Kind::kBadAddress);
   const int error = ConnectWithin(static_cast<int>(handle_), peer, timeoutMs);
   if (error == kTimedOutMarker) return FailWith(SocketError::Kind::kTimedOut);
   if (error != 0) return FailWithSystemError(error);
@@ -177,12 +182,12 @@ TcpSocket::Sending TcpSocket::ConnectAndSend(const char* dottedAddress, uint16_t
                                              long* sent) {
   *sent = 0;
   if (!IsOpen()) return FailWithSystemError(EBADF), Sending::kConnectFailed;
-  if (!IsDottedIPv4(dottedAddress)) {
+  sockaddr_in peer;
+  if (!PeerAddress(dottedAddress, port, &peer)) {
     return FailWith(SocketError::Kind::kBadAddress), Sending::kConnectFailed;
   }
   const int fd = static_cast<int>(handle_);
   const int64_t deadline = MonotonicMilliseconds() + (timeoutMs < 0 ? 0 : timeoutMs);
-  const sockaddr_in peer = PeerAddress(dottedAddress, port);
   bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
   if (!connected && errno != EINPROGRESS && errno != EINTR) {
     return FailWithSystemError(errno), Sending::kConnectFailed;
@@ -229,7 +234,8 @@ TcpSocket::Sending TcpSocket::ConnectAndSend(const char* dottedAddress, uint16_t
 
 TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_t port) {
   if (!IsOpen()) return FailWithSystemError(EBADF), Connecting::kFailed;
-  if (!IsDottedIPv4(dottedAddress)) {
+  sockaddr_in peer;
+  if (!PeerAddress(dottedAddress, port, &peer)) {
     return FailWith(SocketError::Kind::kBadAddress), Connecting::kFailed;
   }
   const int fd = static_cast<int>(handle_);
@@ -240,7 +246,6 @@ TcpSocket::Connecting TcpSocket::StartConnect(const char* dottedAddress, uint16_
     }
     nonBlocking_ = true;
   }
-  const sockaddr_in peer = PeerAddress(dottedAddress, port);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
     return Connecting::kDone;
   }
