@@ -386,7 +386,9 @@ BENCHMARK(BM_CInterface)->UseRealTime()->MinTime(2.0);
 // InFlightClient does for the threaded mode.
 class HostDrivenClient {
  public:
-  HostDrivenClient(uint16_t port, size_t commands) : outcomes_(commands, 0) {
+  // `logFiles` false: the records go to a hook that drops them.
+  HostDrivenClient(uint16_t port, size_t commands, bool logFiles = true)
+      : outcomes_(commands, 0) {
     vc_callbacks callbacks{};
     callbacks.on_error = [](void* user, void* tag, const char*) {
       static_cast<HostDrivenClient*>(user)->Outcome(tag, true);
@@ -399,6 +401,9 @@ class HostDrivenClient {
     started_ = controller_ != nullptr && vc_use_host_loop(controller_) == VC_OK &&
                vc_set_server(controller_, "127.0.0.1", port) == VC_OK;
     if (started_) descriptor_ = static_cast<int>(vc_loop_descriptor(controller_));
+    if (started_ && !logFiles) {
+      vc_set_log_hook(controller_, [](void*, const vc_log_record*) {}, nullptr, 0);
+    }
   }
   ~HostDrivenClient() {
     if (controller_ != nullptr) vc_controller_destroy(controller_);
@@ -1141,8 +1146,8 @@ BENCHMARK(BM_Memory1000InFlight)->UseRealTime()->Iterations(1)->Unit(benchmark::
 // the pace.
 long HostDrivenInFlight(uint16_t port, int inFlight, Clock::duration window, long* failures,
                         long* growthKilobytes, double* cpuMicros, long* turns, double* ran,
-                        double* queued) {
-  HostDrivenClient client(port, 1 << 20);
+                        double* queued, bool logFiles = true) {
+  HostDrivenClient client(port, 1 << 20, logFiles);
   if (!client.started()) {
     *failures = 1;
     return 0;
@@ -1179,7 +1184,7 @@ void BM_HostDrivenInFlight64(benchmark::State& state) {
   constexpr int kInFlight = 64;
   const Clock::duration window = std::chrono::milliseconds(1000);
   DelayedResponder responder(KickAnswer(), 1);
-  std::vector<double> raw, controller, hostDriven, rawCpu, controllerCpu, hostDrivenCpu,
+  std::vector<double> raw, controller, hostDriven, hooked, rawCpu, controllerCpu, hostDrivenCpu,
       turnsPerCommand, loopRan, loopQueued;
   long failures = 0, growth = 0;
   const double seconds = std::chrono::duration<double>(window).count();
@@ -1206,6 +1211,11 @@ void BM_HostDrivenInFlight64(benchmark::State& state) {
     turnsPerCommand.push_back(static_cast<double>(turns) / std::max(1L, hostDrivenCount));
     failures += failed;
     growth = std::max(growth, peak);
+    // Once more without the log files (see BM_InFlight64).
+    const long hookedCount = HostDrivenInFlight(responder.port(), kInFlight, window, &failed,
+                                                &peak, &cpu, &turns, &ran, &queued, false);
+    hooked.push_back(hookedCount / seconds);
+    failures += failed;
   }
   auto median = [](std::vector<double>& values) {
     std::sort(values.begin(), values.end());
@@ -1230,6 +1240,7 @@ void BM_HostDrivenInFlight64(benchmark::State& state) {
   state.counters["ctl_per_s"] = controllerMedian;
   state.counters["hd_per_s"] = hostDrivenMedian;
   state.counters["hd/raw"] = hostDrivenMedian / rawMedian;
+  state.counters["hd_log_hook/raw"] = median(hooked) / rawMedian;
   state.counters["hd/ctl"] = hostDrivenMedian / controllerMedian;
   state.counters["hd_rss_growth_kb"] = static_cast<double>(growth);
   g_hdInFlightRatio = hostDrivenMedian / rawMedian;
