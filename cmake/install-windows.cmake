@@ -8,6 +8,8 @@
 #                         installed by tools/simulator)
 #   include/              voicecontrol/... (testing/simulator.h included)
 #   examples/host-c/      a C host, built from the zip alone
+#   examples/host-loop/   win32_loop.c, a Win32 message loop driving a host-driven
+#                         controller, built from the zip alone (its Makefile)
 #   bindings/dotnet/      VoiceControl.cs, the C# binding over the C interface
 #   docs/html/            the reference (install-reference.cmake, VC_BUILD_REFERENCE=ON)
 #   LICENSE.txt, THIRD-PARTY-NOTICES.txt, README-windows.txt, host-guide.md,
@@ -46,6 +48,10 @@ if(TARGET voicectl)
 endif()
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host-c DESTINATION examples)
+# The message-loop host and the Makefile that builds it; loop.c, the POSIX
+# poll loop beside it, is for the Linux packages.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/host-loop/Makefile
+              ${PROJECT_SOURCE_DIR}/examples/host-loop/win32_loop.c DESTINATION examples/host-loop)
 # The C# source alone: Mono's dllmap file beside it is for Linux.
 install(FILES ${PROJECT_SOURCE_DIR}/bindings/dotnet/VoiceControl.cs DESTINATION bindings/dotnet)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
